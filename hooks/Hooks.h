@@ -1,0 +1,59 @@
+// Start-up and the call hooks: the load-time initialisers, the hook groups
+// with their replacements and slots, and the notification names.
+#pragma once
+
+#include "host/HostServices.h"
+
+#include <cstdint>
+
+namespace thrumline {
+
+// CoreFoundation versions that choose the hook group. iOS10 runs from the
+// lowest to the highest iOS 10 version, both included; iOS11 covers iOS 11
+// and everything after it.
+constexpr double kLowestVersion_iOS10 = 1348.0;
+constexpr double kHighestVersion_iOS10 = 1442.99;
+constexpr double kLowestVersion_iOS11 = 1443.0;
+
+// Darwin notifications. The library observes all five and posts only the
+// change notification.
+constexpr const char* kPrefsChangedNotification = "com.brindle.thrumline.prefschanged";
+constexpr const char* kVib1PreviewNotification = "com.brindle.thrumline.vib1Preview";
+constexpr const char* kVib2PreviewNotification = "com.brindle.thrumline.vib2Preview";
+constexpr const char* kVib3PreviewNotification = "com.brindle.thrumline.vib3Preview";
+constexpr const char* kVib4PreviewNotification = "com.brindle.thrumline.vib4Preview";
+
+// The respring guard's quiet period.
+constexpr std::int64_t kRespringQuietNanos = 7000000000LL;
+
+// The load-time initialisers, run once each, in this order, when the library
+// is loaded. The loader's three values are not used.
+void installHooks(int argc, char** argv, char** envp);
+void startObservers(int argc, char** argv, char** envp);
+
+// Each slot holds the host implementation its hook replaced; filled once by
+// installHooks and only read afterwards.
+extern MethodImp orig_iOS10_CHManager_databaseChanged;
+extern MethodImp orig_iOS10_SBTelephonyManager_setActiveCall;
+extern MethodImp orig_iOS11_SBTelephonyManager_setActiveCall;
+extern MethodImp orig_iOS11_SpringBoard_applicationDidFinishLaunching;
+
+// The replacements. Each calls the host implementation in its own slot once,
+// with the receiver, selector and argument it received.
+void hook_iOS10_CHManager_databaseChanged(Object self, Selector cmd, Object arg);
+void hook_iOS10_SBTelephonyManager_setActiveCall(Object self, Selector cmd, Object call);
+void hook_iOS11_SBTelephonyManager_setActiveCall(Object self, Selector cmd, Object call);
+void hook_iOS11_SpringBoard_applicationDidFinishLaunching(Object self, Selector cmd,
+                                                         Object application);
+
+// Calls a saved host implementation. A slot stays empty only when its hook
+// was never installed, so skipping it changes nothing the host relies on.
+inline void callOriginal(MethodImp original, Object self, Selector cmd, Object arg) {
+    if (original != nullptr) original(self, cmd, arg);
+}
+
+// Ends the quiet period the launch hook began: stores isNotRespringing true
+// and posts the change notification. Runs on the main queue.
+void endRespringGuard();
+
+}  // namespace thrumline

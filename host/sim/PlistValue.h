@@ -1,0 +1,79 @@
+// A plain, copyable property-list value, and reading and writing property-list
+// files through libplist. Used for the settings file, for copies of the
+// dictionaries the library hands to the platform, and by the tools.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace thrumline::sim {
+
+class PlistValue {
+public:
+    enum class Type { None, Boolean, Integer, Real, String, Data, Date, Array, Dictionary, Uid };
+    using Entries = std::vector<std::pair<std::string, PlistValue>>;  // keeps key order
+
+    PlistValue() = default;  // None: absent
+    static PlistValue boolean(bool v);
+    static PlistValue integer(std::int64_t v);
+    // An integer above INT64_MAX, as binary property lists can hold.
+    static PlistValue unsignedInteger(std::uint64_t v);
+    static PlistValue real(double v);
+    static PlistValue string(std::string v);
+    static PlistValue data(std::string bytes);
+    static PlistValue date(double secondsSince2001);
+    static PlistValue uid(std::uint64_t v);
+    static PlistValue array(std::vector<PlistValue> items = {});
+    static PlistValue dictionary(Entries entries = {});
+
+    Type type() const { return type_; }
+    bool isNone() const { return type_ == Type::None; }
+    bool boolValue() const { return bool_; }
+    std::int64_t intValue() const { return int_; }
+    // True when the integer is an unsigned value above INT64_MAX (then
+    // intValue() holds its bit pattern).
+    bool isUnsigned() const { return unsigned_; }
+    double realValue() const { return real_; }
+    const std::string& stringValue() const { return text_; }  // String and Data
+    const std::vector<PlistValue>& items() const { return items_; }
+    const Entries& entries() const { return entries_; }
+
+    // Dictionary access: null when missing.
+    const PlistValue* find(const std::string& key) const;
+    // Sets or adds (at the end) a key of a dictionary.
+    void set(const std::string& key, PlistValue value);
+    bool erase(const std::string& key);
+    void append(PlistValue value);
+
+    bool operator==(const PlistValue& other) const;
+    bool operator!=(const PlistValue& other) const { return !(*this == other); }
+
+    // Compact one-line text for messages and timelines: {a = 1; b = "x"}.
+    std::string describe() const;
+
+private:
+    Type type_ = Type::None;
+    bool bool_ = false;
+    bool unsigned_ = false;
+    std::int64_t int_ = 0;
+    double real_ = 0;
+    std::string text_;
+    std::vector<PlistValue> items_;
+    Entries entries_;
+};
+
+// Parses XML or binary property-list bytes. None on any failure.
+PlistValue parsePlist(const std::string& bytes);
+// Reads and parses a file. None when missing, unreadable or not a property list.
+PlistValue readPlistFile(const std::string& path);
+// XML text of a value.
+std::string toXmlPlist(const PlistValue& value);
+// Writes XML to a temporary file in the same folder, flushes it and renames
+// it over `path`, so a reader sees the old file or the new one. On failure
+// the old file is untouched, the temporary file removed, and false returned.
+bool writePlistFileAtomically(const std::string& path, const PlistValue& value);
+
+}  // namespace thrumline::sim

@@ -1,0 +1,218 @@
+// The simulated home-screen host: a phone (Device) on a virtual clock, on
+// which home-screen processes (Process) start, load the real libthrumline
+// shared library and run it against simulated platform services.
+//
+// Everything the library does is recorded on the device's event log, in
+// order, with its virtual time. Tests and thrumline-sim read that log.
+#pragma once
+
+#include "host/HostServices.h"
+#include "host/sim/PlistValue.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace thrumline::sim {
+
+// The settings file as the library names it on the device.
+inline constexpr const char* kDeviceSettingsPath =
+    "/var/mobile/Library/Preferences/com.brindle.thrumline.plist";
+
+constexpr std::int64_t kNanosPerMilli = 1000000;
+constexpr std::int64_t kNanosPerSecond = 1000000000;
+
+enum class EventKind {
+    ProcessStarted,       // a home-screen process started (name: "cf <version>")
+    ProcessEnded,         // it ended; detail: how many pending steps were dropped
+    HookInstalled,        // MSHookMessageEx put a replacement in place (name: "Class selector")
+    HookSkipped,          // MSHookMessageEx given an absent class or selector
+    ObserverRegistered,   // CFNotificationCenterAddObserver (name: notification)
+    AutoreleasePush,      // objc_autoreleasePoolPush
+    AutoreleasePop,       // objc_autoreleasePoolPop
+    SettingsRead,         // initWithContentsOfFile: (path; found: a dictionary was read)
+    SettingsWritten,      // writeToFile:atomically: (path; value: the dictionary; ok: written)
+    NotificationPosted,   // a post (name; byLibrary: posted by the library, else by the pane)
+    NotificationDelivered,// a callback ran for a post (name)
+    HostMethodRan,        // a host implementation ran (name: "Class selector")
+    Vibrate,              // AudioServicesPlaySystemSoundWithVibration (sound; value: the dictionary)
+    Sound,                // AudioServicesPlaySystemSound (sound)
+    StepScheduled,        // dispatch_after by the library (detail: due time in ns)
+    PaneWroteSettings,    // the settings pane stand-in changed the settings file (detail: what)
+    Fault,                // the library broke a platform rule (message to a dead object, ...)
+};
+
+const char* eventKindName(EventKind kind);
+
+struct Event {
+    std::uint64_t t_ns = 0;   // virtual time since the device was created
+    EventKind kind = EventKind::Fault;
+    int process = 0;          // 1 for the first process started on the device, ...
+    std::string name;         // class and selector, notification name, path, ...
+    std::string detail;
+    std::uint32_t sound = 0;
+    bool flag = false;        // SettingsRead: found; SettingsWritten: ok; NotificationPosted: byLibrary
+    PlistValue value;         // dictionary copies (vibration, settings write)
+};
+
+// The virtual clock and the main queue of the running process.
+// Time moves only when advanceBy is called. Work never runs inside the call
+// that schedules it; due work runs in time order, first scheduled first among
+// equal times.
+class MainQueue {
+public:
+    std::uint64_t now() const { return now_; }
+    void scheduleAt(std::uint64_t when, std::function<void()> work);
+    std::size_t pending() const;
+    // Runs everything that is due at now(), including work that becomes due
+    // at now() while running. Does not move time.
+    void runUntilIdle();
+    // Moves time forward by `nanos`, running each due item at its own time.
+    void advanceBy(std::uint64_t nanos);
+    // Drops every pending item (the process ended). Returns how many.
+    std::size_t clear();
+
+private:
+    struct Item {
+        std::uint64_t when;
+        std::uint64_t sequence;
+        std::function<void()> work;
+    };
+    bool runNextDueBy(std::uint64_t limit);
+    std::uint64_t now_ = 0;
+    std::uint64_t sequence_ = 0;
+    std::vector<Item> items_;  // a binary heap ordered by (when, sequence)
+};
+
+class Process;
+
+// The phone. Owns the device-root folder (a real folder on disk standing for
+// the device's "/"), the virtual clock, the event log, and at most one
+// running home-screen process at a time.
+class Device {
+public:
+    // `deviceRoot` empty: a fresh temporary folder, removed when the device is destroyed.
+    explicit Device(std::string deviceRoot = {});
+    ~Device();
+    Device(const Device&) = delete;
+    Device& operator=(const Device&) = delete;
+
+    const std::string& deviceRoot() const { return root_; }
+    // Maps a device path ("/var/mobile/...") to the real file under the root.
+    std::string hostPath(const std::string& devicePath) const;
+    std::string settingsFile() const { return hostPath(kDeviceSettingsPath); }
+
+    MainQueue& clock() { return queue_; }
+    const std::vector<Event>& events() const { return events_; }
+    void record(Event event);  // stamps t_ns
+
+    // --- The settings pane stand-in (writes without posting) ---
+    // Replaces the settings file with exactly this dictionary, as XML.
+    void paneWriteSettings(const PlistValue& dictionary);
+    // Changes single keys of the file, keeping the rest (creates it if missing).
+    void paneSetKeys(const PlistValue& keysAndValues);
+    void paneUnsetKeys(const std::vector<std::string>& keys);
+    void paneDeleteSettings();
+    // Replaces the settings file with these bytes, unchanged.
+    void paneWriteSettingsBytes(const std::string& bytes);
+    // The pane posts a Darwin notification (reaches the running process, if any).
+    void panePost(const std::string& name);
+
+    // The settings file as it stands, parsed; null value when missing or unreadable.
+    PlistValue readSettingsFile() const;
+
+    Process* running() const { return running_; }
+
+private:
+    friend class Process;
+    std::string root_;
+    bool ownsRoot_ = false;
+    MainQueue queue_;
+    std::vector<Event> events_;
+    Process* running_ = nullptr;
+    int processCount_ = 0;
+};
+
+// How a host implementation behaves when it runs (for tests of the hooks).
+struct HostMethodBehaviour {
+    bool releaseArgument = false;  // drops one reference the host held on the argument
+    bool throwFailure = false;     // raises HostFailure after recording that it ran
+};
+
+// What a host implementation throws when told to fail.
+struct HostFailure {
+    std::string what;
+};
+
+struct ProcessOptions {
+    double coreFoundationVersion = 1443.0;
+    // The library to load; empty: the libthrumline built with this host.
+    std::string libraryPath;
+    // Host classes this process leaves out (for example "CHManager").
+    std::vector<std::string> absentClasses;
+};
+
+// One home-screen process. Starting it loads a fresh copy of the library,
+// so every process begins with the library's initial state; ending it
+// unloads the library and drops pending steps and observers. The settings
+// file stays on the device.
+class Process {
+public:
+    Process(Device& device, ProcessOptions options = {});
+    ~Process();  // ends the process if it runs
+    Process(const Process&) = delete;
+    Process& operator=(const Process&) = delete;
+
+    // Loads the library (both load-time initialisers run), then runs the main
+    // queue until idle. Throws std::runtime_error if the library cannot load.
+    void start();
+    void end();
+    bool isRunning() const;
+
+    // --- The home screen's own events (each followed by nothing: call
+    //     runUntilIdle / advanceBy to let the main queue go on) ---
+    // -[SBTelephonyManager setActiveCall:] on the host's telephony manager.
+    void setActiveCall(Object call);
+    // -[CHManager databaseChanged:] on the host's call-history manager.
+    void databaseChanged(Object argument);
+    // -[SpringBoard applicationDidFinishLaunching:] on the application object.
+    void applicationDidFinishLaunching(Object application);
+    void setHostBehaviour(const std::string& selector, HostMethodBehaviour behaviour);
+
+    // --- Host objects (owned references; release with releaseObject) ---
+    Object newCall(bool connected);
+    Object newPlainObject();  // an NSObject, for arguments of no interest
+    void setConnected(Object call, bool connected);
+    void retainObject(Object object);
+    void releaseObject(Object object);
+    int retainCount(Object object) const;  // 0 for a deallocated object
+    bool isAlive(Object object) const;
+    std::size_t liveObjects() const;
+    // How often isConnected was asked of this call.
+    int isConnectedQueries(Object call) const;
+    // The receiver objects the host's classes were instantiated with.
+    Object telephonyManager() const;
+    Object callHistoryManager() const;
+    Object application() const;
+
+    // --- Observation ---
+    HostServices& services();
+    // The hook slot a replacement would receive: the current implementation
+    // of `selector` on `className`, and whether it is the host's own.
+    bool isHooked(const std::string& className, const std::string& selector) const;
+    std::size_t observerCount() const;
+    int faults() const;
+
+    MainQueue& queue();
+    Device& device();
+    int number() const;
+
+    struct Impl;
+
+private:
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace thrumline::sim

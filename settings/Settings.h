@@ -1,0 +1,61 @@
+// The settings store: the settings file, its nine keys, and the in-memory
+// values every other part of the library reads at the moment of use.
+#pragma once
+
+#include "host/HostServices.h"
+
+#include <cstdint>
+
+namespace thrumline {
+
+// Where the settings pane keeps the settings; no other location is tried.
+constexpr const char* kSettingsPath = "/var/mobile/Library/Preferences/com.brindle.thrumline.plist";
+// The key the respring guard writes.
+constexpr const char* kIsNotRespringingKey = "isNotRespringing";
+
+// The in-memory settings, one field per key, named as the key. Written only
+// by refreshPrefs; read directly by everyone else, never cached.
+struct PrefsValues {
+    bool isEnabled;
+    bool isNotRespringing;
+    bool isVibrationsNumber;
+    bool oldMethod;
+    std::int32_t firstVibrationNumber;
+    std::int32_t lastVibrationNumber;
+    std::int32_t VibrationDuration;
+    std::int32_t vibration1;
+    std::int32_t vibration2;
+};
+
+extern PrefsValues prefsValues;
+
+// The dictionary the last load read, or nothing when that load found no
+// readable dictionary. The store holds the only reference.
+extern StrongRef prefs;
+
+enum class SettingType { Boolean, Integer };
+
+// One row of the settings table: a key, how it is read, the value it takes
+// when it is missing from the file, and its value before the first load.
+struct SettingKey {
+    const char* key;
+    SettingType type;
+    bool PrefsValues::*booleanField;       // Boolean keys
+    std::int32_t PrefsValues::*integerField;  // Integer keys
+    std::int32_t missingValue;
+    std::int32_t initialValue;
+};
+
+// The nine keys, in the order a load reads them.
+constexpr int kSettingKeyCount = 9;
+extern const SettingKey kSettingKeys[kSettingKeyCount];
+
+// The change notification's callback: ignores its five values and reloads.
+void PreferencesChangedCallback(NotificationCenter center, void* observer, Object name,
+                                const void* object, Object userInfo);
+
+}  // namespace thrumline
+
+// Loads the settings file and replaces `prefs` and every value. The one
+// function the library exports.
+extern "C" __attribute__((visibility("default"))) void refreshPrefs();

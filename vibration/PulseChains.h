@@ -1,0 +1,32 @@
+// Classic output: system sound 1352, alone or as a chain of pulses spaced on
+// the main queue.
+#pragma once
+
+#include "vibration/VibrationPatterns.h"
+
+#include <cstdint>
+
+namespace thrumline {
+
+// The system's classic vibration.
+constexpr std::uint32_t kClassicPulseSoundID = 1352;
+
+// Plays one classic pulse before returning.
+void playClassicPulse();
+// By the slot's vibration number: 0 one pulse at once; 1 or 2 a chain of two
+// or three pulses whose first step is queued on the main queue; else nothing.
+void playPulseChain(VibrationSlot slot);
+
+// The gap before the next pulse of a chain, in nanoseconds: twice
+// VibrationDuration milliseconds, read when called.
+std::int64_t pulseChainGapNanos();
+
+// A chain's step knows only how many pulses are still to come after its own;
+// it reads VibrationDuration when it runs, so a reload changes the gaps still
+// to come. Nothing cancels a chain once its first step is queued.
+template <int PulsesToCome>
+struct PulseChain {
+    static void step();
+};
+
+}  // namespace thrumline
