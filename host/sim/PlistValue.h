@@ -48,6 +48,8 @@ public:
     bool erase(const std::string& key);
     void append(PlistValue value);
 
+    // Same type and value. Dictionaries compare as NSDictionary does (same
+    // keys, equal values, any order); a NaN real equals a NaN real.
     bool operator==(const PlistValue& other) const;
     bool operator!=(const PlistValue& other) const { return !(*this == other); }
 
@@ -65,7 +67,8 @@ private:
     Entries entries_;
 };
 
-// Parses XML or binary property-list bytes. None on any failure.
+// Parses XML or binary property-list bytes. None on any failure, and for
+// containers nested more than 512 deep. An XML {CF$UID = n} reads as a Uid.
 PlistValue parsePlist(const std::string& bytes);
 // Reads and parses a file. None when missing, unreadable or not a property list.
 PlistValue readPlistFile(const std::string& path);
@@ -75,5 +78,11 @@ std::string toXmlPlist(const PlistValue& value);
 // it over `path`, so a reader sees the old file or the new one. On failure
 // the old file is untouched, the temporary file removed, and false returned.
 bool writePlistFileAtomically(const std::string& path, const PlistValue& value);
+
+// The whole content of a regular file; false when it cannot be read.
+bool readFileBytes(const std::string& path, std::string* bytes);
+// Writes these bytes the same way: a temporary file in the same folder,
+// flushed to disk, renamed over `path`; false (old file kept) on failure.
+bool writeFileAtomically(const std::string& path, const std::string& bytes);
 
 }  // namespace thrumline::sim

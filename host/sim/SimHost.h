@@ -55,6 +55,10 @@ struct Event {
     std::uint32_t sound = 0;
     bool flag = false;        // SettingsRead: found; SettingsWritten: ok; NotificationPosted: byLibrary
     PlistValue value;         // dictionary copies (vibration, settings write)
+    // HostMethodRan: the receiver and argument the host implementation got.
+    // Compare them with the handles of the process; never message them.
+    Object receiver = nullptr;
+    Object argument = nullptr;
 };
 
 // The virtual clock and the main queue of the running process.
@@ -192,6 +196,11 @@ public:
     std::size_t liveObjects() const;
     // How often isConnected was asked of this call.
     int isConnectedQueries(Object call) const;
+    // A new object holding a property-list value (NSNumber, NSString, NSData,
+    // NSDate, or an NSMutableArray / NSMutableDictionary of such values).
+    Object newValue(const PlistValue& value);
+    // The property list an object holds; None for null, dead or non-value objects.
+    PlistValue valueOf(Object object) const;
     // The receiver objects the host's classes were instantiated with.
     Object telephonyManager() const;
     Object callHistoryManager() const;
@@ -212,6 +221,7 @@ public:
     struct Impl;
 
 private:
+    friend class Device;
     std::unique_ptr<Impl> impl_;
 };
 

@@ -1,0 +1,198 @@
+// The device side of the simulated host: the virtual clock with its main
+// queue, the device-root folder, the event log and the settings pane
+// stand-in. Processes live in SimProcess.cpp.
+#include "host/sim/SimHost.h"
+
+#include "host/sim/ProcessImpl.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+#include <system_error>
+#include <unistd.h>
+
+namespace thrumline::sim {
+
+const char* eventKindName(EventKind kind) {
+    switch (kind) {
+        case EventKind::ProcessStarted: return "ProcessStarted";
+        case EventKind::ProcessEnded: return "ProcessEnded";
+        case EventKind::HookInstalled: return "HookInstalled";
+        case EventKind::HookSkipped: return "HookSkipped";
+        case EventKind::ObserverRegistered: return "ObserverRegistered";
+        case EventKind::AutoreleasePush: return "AutoreleasePush";
+        case EventKind::AutoreleasePop: return "AutoreleasePop";
+        case EventKind::SettingsRead: return "SettingsRead";
+        case EventKind::SettingsWritten: return "SettingsWritten";
+        case EventKind::NotificationPosted: return "NotificationPosted";
+        case EventKind::NotificationDelivered: return "NotificationDelivered";
+        case EventKind::HostMethodRan: return "HostMethodRan";
+        case EventKind::Vibrate: return "Vibrate";
+        case EventKind::Sound: return "Sound";
+        case EventKind::StepScheduled: return "StepScheduled";
+        case EventKind::PaneWroteSettings: return "PaneWroteSettings";
+        case EventKind::Fault: return "Fault";
+    }
+    return "?";
+}
+
+// ---------------------------------------------------------------- main queue
+
+namespace {
+
+// Heap order: the earliest due time on top, then the first scheduled.
+bool runsLater(const std::uint64_t aWhen, std::uint64_t aSeq, std::uint64_t bWhen,
+               std::uint64_t bSeq) {
+    return aWhen != bWhen ? aWhen > bWhen : aSeq > bSeq;
+}
+
+std::uint64_t saturatingAdd(std::uint64_t a, std::uint64_t b) {
+    return a > UINT64_MAX - b ? UINT64_MAX : a + b;
+}
+
+}  // namespace
+
+void MainQueue::scheduleAt(std::uint64_t when, std::function<void()> work) {
+    // A time already past is due at once, behind what is already due now.
+    items_.push_back(Item{std::max(when, now_), sequence_++, std::move(work)});
+    std::push_heap(items_.begin(), items_.end(), [](const Item& a, const Item& b) {
+        return runsLater(a.when, a.sequence, b.when, b.sequence);
+    });
+}
+
+std::size_t MainQueue::pending() const { return items_.size(); }
+
+bool MainQueue::runNextDueBy(std::uint64_t limit) {
+    if (items_.empty() || items_.front().when > limit) return false;
+    std::pop_heap(items_.begin(), items_.end(), [](const Item& a, const Item& b) {
+        return runsLater(a.when, a.sequence, b.when, b.sequence);
+    });
+    Item item = std::move(items_.back());
+    items_.pop_back();
+    now_ = std::max(now_, item.when);
+    item.work();
+    return true;
+}
+
+void MainQueue::runUntilIdle() {
+    while (runNextDueBy(now_)) {
+    }
+}
+
+void MainQueue::advanceBy(std::uint64_t nanos) {
+    const std::uint64_t target = saturatingAdd(now_, nanos);
+    while (runNextDueBy(target)) {
+    }
+    now_ = std::max(now_, target);
+}
+
+std::size_t MainQueue::clear() {
+    const std::size_t dropped = items_.size();
+    items_.clear();
+    return dropped;
+}
+
+// -------------------------------------------------------------------- device
+
+Device::Device(std::string deviceRoot) : root_(std::move(deviceRoot)) {
+    namespace fs = std::filesystem;
+    if (root_.empty()) {
+        std::string pattern = (fs::temp_directory_path() / "thrumline-device-XXXXXX").string();
+        if (::mkdtemp(&pattern[0]) == nullptr) {
+            throw std::runtime_error("cannot create a device folder in " + pattern);
+        }
+        root_ = pattern;
+        ownsRoot_ = true;
+    }
+    while (root_.size() > 1 && root_.back() == '/') root_.pop_back();
+    std::error_code error;
+    fs::create_directories(hostPath("/var/mobile/Library/Preferences"), error);
+    if (error) throw std::runtime_error("cannot prepare device folder " + root_ + ": " + error.message());
+}
+
+Device::~Device() {
+    if (running_ != nullptr) running_->end();
+    if (ownsRoot_) {
+        std::error_code ignored;
+        std::filesystem::remove_all(root_, ignored);
+    }
+}
+
+std::string Device::hostPath(const std::string& devicePath) const {
+    if (!devicePath.empty() && devicePath.front() == '/') return root_ + devicePath;
+    return root_ + "/" + devicePath;
+}
+
+void Device::record(Event event) {
+    event.t_ns = queue_.now();
+    events_.push_back(std::move(event));
+}
+
+namespace {
+
+Event paneEvent(EventKind kind, std::string name, std::string detail, bool flag = false) {
+    Event event;
+    event.kind = kind;
+    event.process = 0;  // the pane is not a home-screen process
+    event.name = std::move(name);
+    event.detail = std::move(detail);
+    event.flag = flag;
+    return event;
+}
+
+}  // namespace
+
+void Device::paneWriteSettings(const PlistValue& dictionary) {
+    const bool ok = writePlistFileAtomically(settingsFile(), dictionary);
+    Event event = paneEvent(EventKind::PaneWroteSettings, kDeviceSettingsPath,
+                            "write " + dictionary.describe(), ok);
+    event.value = dictionary;
+    record(std::move(event));
+}
+
+void Device::paneSetKeys(const PlistValue& keysAndValues) {
+    PlistValue settings = readSettingsFile();
+    if (settings.type() != PlistValue::Type::Dictionary) settings = PlistValue::dictionary();
+    for (const auto& entry : keysAndValues.entries()) settings.set(entry.first, entry.second);
+    const bool ok = writePlistFileAtomically(settingsFile(), settings);
+    Event event = paneEvent(EventKind::PaneWroteSettings, kDeviceSettingsPath,
+                            "set " + keysAndValues.describe(), ok);
+    event.value = settings;
+    record(std::move(event));
+}
+
+void Device::paneUnsetKeys(const std::vector<std::string>& keys) {
+    std::string what = "unset";
+    for (const std::string& key : keys) what += " " + key;
+    PlistValue settings = readSettingsFile();
+    bool ok = true;
+    // Nothing to take keys out of: no file is created.
+    if (settings.type() == PlistValue::Type::Dictionary) {
+        for (const std::string& key : keys) settings.erase(key);
+        ok = writePlistFileAtomically(settingsFile(), settings);
+    }
+    Event event = paneEvent(EventKind::PaneWroteSettings, kDeviceSettingsPath, what, ok);
+    event.value = settings;
+    record(std::move(event));
+}
+
+void Device::paneDeleteSettings() {
+    const bool ok = ::unlink(settingsFile().c_str()) == 0;
+    record(paneEvent(EventKind::PaneWroteSettings, kDeviceSettingsPath, "delete", ok));
+}
+
+void Device::paneWriteSettingsBytes(const std::string& bytes) {
+    const bool ok = writeFileAtomically(settingsFile(), bytes);
+    record(paneEvent(EventKind::PaneWroteSettings, kDeviceSettingsPath,
+                     "bytes " + std::to_string(bytes.size()), ok));
+}
+
+void Device::panePost(const std::string& name) {
+    record(paneEvent(EventKind::NotificationPosted, name, "", /*byLibrary=*/false));
+    if (running_ != nullptr) running_->impl_->deliver(name);
+}
+
+PlistValue Device::readSettingsFile() const { return readPlistFile(settingsFile()); }
+
+}  // namespace thrumline::sim

@@ -1,0 +1,36 @@
+// A stand-in for the library with the same way in: at load it binds to the
+// process's services, hooks setActiveCall:, and schedules a step; at unload
+// its global destructor releases an object through the services.
+#include "host/HostServices.h"
+
+#include <cstdint>
+
+using namespace thrumline;
+
+namespace {
+
+HostServices* services = nullptr;
+MethodImp original = nullptr;
+std::uint32_t loads = 0;  // starts at 0 in every fresh copy
+StrongRef kept;           // released at unload, through the services
+
+void replacement(Object self, Selector cmd, Object call) {
+    const StrongRef held = StrongRef::retain(*services, call);
+    original(self, cmd, call);
+    if (services->isConnected(call)) services->AudioServicesPlaySystemSound(1000);
+}
+
+void step() { services->AudioServicesPlaySystemSound(2000 + loads); }
+
+__attribute__((constructor)) void load() {
+    services = thrumlineBindHost();
+    ++loads;
+    services->MSHookMessageEx(services->objc_getClass("SBTelephonyManager"),
+                              services->sel_registerName("setActiveCall:"), &replacement,
+                              &original);
+    kept = services->newMutableDictionary();
+    services->dispatch_after(services->dispatch_time(kDispatchTimeNow, 0),
+                             services->dispatch_get_main_queue(), &step);
+}
+
+}  // namespace
