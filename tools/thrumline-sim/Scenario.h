@@ -1,0 +1,112 @@
+// The scenario language of thrumline-sim: one command per line, parsed in
+// full before anything runs. Parsing touches nothing outside the text, so it
+// is safe to feed it arbitrary bytes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace thrumline::scenario {
+
+// A settings value as written in a scenario: true/false, an integer, a real
+// (written with a point) or a double-quoted string.
+struct Value {
+    enum class Type { Boolean, Integer, Real, String };
+    Type type = Type::Boolean;
+    bool boolean = false;
+    std::int64_t integer = 0;
+    double real = 0;
+    std::string string;
+
+    static Value ofBoolean(bool v);
+    static Value ofInteger(std::int64_t v);
+    static Value ofReal(double v);
+    static Value ofString(std::string v);
+
+    bool operator==(const Value& other) const;
+    // The value as a scenario would write it (strings quoted and escaped).
+    std::string toText() const;
+    // "a boolean", "an integer", ...
+    const char* typeName() const;
+};
+
+using Assignment = std::pair<std::string, Value>;
+
+enum class CallState { Connected, Ended, Nil };
+
+enum class CommandKind {
+    Cf,             // cf VERSION, ios N
+    Start,
+    Restart,
+    Stop,
+    Settings,       // settings KEY=VALUE ...
+    Set,            // set KEY=VALUE ...
+    Unset,          // unset KEY ...
+    DeleteSettings,
+    SettingsFile,   // settings-file PATH
+    Post,           // post NAME
+    Launch,
+    Call,           // call connected|ended|nil
+    History,
+    Wait,           // wait DURATION
+    ExpectFile,     // expect file KEY=VALUE ...
+    ExpectNoFile,   // expect no-file
+    ExpectNoKey,    // expect no-key KEY ...
+    ExpectVibrations,
+    ExpectSounds,
+    ExpectPending,  // expect pending N: steps waiting on the main queue
+    ExpectGroup,    // expect group iOS10|iOS11|none
+};
+
+struct Command {
+    CommandKind kind = CommandKind::Start;
+    int line = 0;
+    std::string text;                     // the command as written, comment and edges trimmed
+    double version = 0;                   // Cf
+    std::vector<Assignment> assignments;  // Settings, Set, ExpectFile
+    std::vector<std::string> keys;        // Unset, ExpectNoKey
+    std::string name;                     // Post: the full notification name; SettingsFile: the path; ExpectGroup
+    CallState call = CallState::Nil;      // Call
+    std::uint64_t nanos = 0;              // Wait
+    std::int64_t count = 0;               // ExpectVibrations, ExpectSounds, ExpectPending
+
+    bool isExpect() const;
+};
+
+struct Scenario {
+    std::string fileName;
+    std::vector<Command> commands;
+};
+
+struct ParseError {
+    int line = 0;
+    std::string message;
+};
+
+using ParseResult = std::variant<Scenario, ParseError>;
+
+// Parses a whole scenario. Stops at the first bad line and names it; a
+// scenario that parses has only commands with well-formed arguments (state
+// errors such as a call before start are found when it runs).
+ParseResult parseScenario(const std::string& text, const std::string& fileName);
+
+// The names `post` accepts as a short form: the last part of each library
+// notification name.
+const std::vector<std::string>& shortNotificationNames();
+
+// The representative CoreFoundation version of an iOS major release, or a
+// negative value when the tool knows none for it.
+double coreFoundationVersionOfIos(int major);
+
+// Parses "250ms", "7s", "2m", "1h", "1.5s" or a bare number of milliseconds.
+// False when the text is not such a duration or it does not fit in 64 bits
+// of nanoseconds.
+bool parseDuration(const std::string& text, std::uint64_t& nanos);
+
+// The shortest text that reads back as `v`, always with a point ("1443.0").
+std::string formatReal(double v);
+
+}  // namespace thrumline::scenario
