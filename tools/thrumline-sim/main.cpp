@@ -1,0 +1,209 @@
+// thrumline-sim: replays a scenario through the simulated home screen and
+// shows, on a virtual clock, what the library makes the phone do.
+
+#include "tools/thrumline-sim/Render.h"
+#include "tools/thrumline-sim/Runner.h"
+#include "tools/thrumline-sim/Scenario.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#ifndef THRUMLINE_VERSION
+#define THRUMLINE_VERSION "unknown"
+#endif
+
+namespace {
+
+using namespace thrumline;
+
+const char* const kUsage = "usage: thrumline-sim [--json] [--svg FILE] [--root DIR] [--settings FILE] SCENARIO\n";
+
+const char* const kHelp = R"(Replays a scenario through the simulated home screen and shows what the
+phone does: every vibration, sound, settings write and notification, on a
+virtual clock.
+
+Options:
+  SCENARIO         the scenario file, or - for standard input
+  --json           JSON Lines instead of the timeline: one object per line,
+                   each with "t_ns" (virtual nanoseconds) and "event"
+  --svg FILE       also draw the vibrations as an SVG timeline into FILE
+  --root DIR       the device-root folder holding the settings file
+                   (default: a fresh temporary folder, removed at exit)
+  --settings FILE  start with a copy of FILE as the settings file
+  --help, --version
+
+Scenario language: one command per line; # starts a comment.
+  cf VERSION | ios N        CoreFoundation version of processes started from
+                            now on (default 1443.0; ios 7 to 15 are aliases)
+  start | restart | stop    start, restart or end the home-screen process
+  settings KEY=VALUE ...    the pane replaces the settings file with these keys
+  set KEY=VALUE ...         the pane changes single keys, keeping the rest
+  unset KEY ...             the pane removes keys
+  delete-settings           the pane removes the settings file
+  settings-file PATH        the file at PATH (relative to the scenario),
+                            byte for byte, becomes the settings file
+      Values: true, false, integers, reals with a point, "strings".
+      The pane does not post; use post prefschanged.
+  post NAME                 the pane posts a notification: prefschanged,
+                            vib1Preview .. vib4Preview, or a full name
+  launch                    -[SpringBoard applicationDidFinishLaunching:]
+  call connected|ended|nil  -[SBTelephonyManager setActiveCall:]
+  history                   -[CHManager databaseChanged:]
+  wait DURATION             move the clock on (250ms, 7s, 2m, 1h; a bare
+                            number is milliseconds), running what falls due
+  expect file KEY=VALUE ... the settings file holds these values
+  expect no-file            there is no settings file
+  expect no-key KEY ...     the settings file lacks these keys
+  expect vibrations N       N vibration requests (sound 4095) ...
+  expect sounds N           ... or N sound requests since the previous group
+                            of expect lines (or the start)
+  expect pending N          N steps wait on the main queue
+  expect group NAME         the running process hooked iOS10, iOS11 or none
+After every command the main queue runs whatever is due at that time.
+
+Example:
+  ios 11
+  settings isEnabled=true isNotRespringing=true vibration1=250
+  start
+  call connected          # vibrate: one pulse of 250 ms
+  expect vibrations 1
+
+Exit codes: 0 done; 1 an expect failed; 2 a usage or scenario error
+(reported as FILE:LINE: message; nothing runs past a bad line).
+)";
+
+bool readFile(const std::string& path, std::string& bytes) {
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error)) return false;
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
+}
+
+int usageError(const std::string& message) {
+    std::cerr << "thrumline-sim: " << message << "\n" << kUsage << "Try thrumline-sim --help.\n";
+    return simtool::kExitError;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    bool json = false;
+    std::string svgPath;
+    std::string root;
+    std::string settingsPath;
+    std::string scenarioPath;
+    bool haveScenario = false;
+    bool haveSettings = false;
+
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        auto value = [&](const char* option, std::string& out) -> bool {
+            const std::string prefix = std::string(option) + "=";
+            if (arg.compare(0, prefix.size(), prefix) == 0) {
+                out = arg.substr(prefix.size());
+            } else if (i + 1 < args.size()) {
+                out = args[++i];
+            } else {
+                return false;
+            }
+            return !out.empty();
+        };
+        auto is = [&](const char* option) {
+            return arg == option || arg.compare(0, std::string(option).size() + 1, std::string(option) + "=") == 0;
+        };
+        if (arg == "--help" || arg == "-h") {
+            std::cout << kUsage << "\n" << kHelp;
+            return simtool::kExitDone;
+        }
+        if (arg == "--version") {
+            std::cout << "thrumline-sim " << THRUMLINE_VERSION << "\n";
+            return simtool::kExitDone;
+        }
+        if (arg == "--json") {
+            json = true;
+        } else if (is("--svg")) {
+            if (!value("--svg", svgPath)) return usageError("--svg needs a FILE");
+        } else if (is("--root")) {
+            if (!value("--root", root)) return usageError("--root needs a DIR");
+        } else if (is("--settings")) {
+            if (!value("--settings", settingsPath)) return usageError("--settings needs a FILE");
+            haveSettings = true;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return usageError("unknown option " + arg);
+        } else if (haveScenario) {
+            return usageError("one SCENARIO only, got " + scenarioPath + " and " + arg);
+        } else {
+            scenarioPath = arg;
+            haveScenario = true;
+        }
+    }
+    if (!haveScenario) return usageError("expected a SCENARIO file, or - for standard input");
+
+    std::string text;
+    std::string fileName = scenarioPath;
+    simtool::RunOptions options;
+    options.deviceRoot = root;
+    if (scenarioPath == "-") {
+        fileName = "<stdin>";
+        text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+    } else {
+        if (!readFile(scenarioPath, text)) {
+            std::cerr << "thrumline-sim: cannot read scenario " << scenarioPath << ": expected a readable file\n";
+            return simtool::kExitError;
+        }
+        options.scenarioDir = std::filesystem::path(scenarioPath).parent_path().string();
+    }
+    if (haveSettings) {
+        if (!readFile(settingsPath, options.settingsBytes)) {
+            std::cerr << "thrumline-sim: cannot read settings file " << settingsPath << ": expected a readable file\n";
+            return simtool::kExitError;
+        }
+        options.haveSettingsBytes = true;
+    }
+    const scenario::ParseResult parsed = scenario::parseScenario(text, fileName);
+    if (const auto* error = std::get_if<scenario::ParseError>(&parsed)) {
+        std::cerr << fileName << ":" << error->line << ": " << error->message << "\n";
+        return simtool::kExitError;
+    }
+    const scenario::Scenario& scenario = std::get<scenario::Scenario>(parsed);
+
+    std::vector<simtool::Record> records;
+    auto sink = [&](const simtool::Record& record) {
+        if (json) {
+            std::cout << simtool::jsonObject(record).dump() << "\n";
+        } else {
+            const std::string line = simtool::textLine(record);
+            if (!line.empty()) std::cout << line << "\n";
+        }
+        if (!svgPath.empty()) records.push_back(record);
+    };
+
+    simtool::Runner runner(scenario, options, sink, std::cerr);
+    int code = runner.run();
+    std::cout.flush();
+    if (runner.faults() > 0) {
+        std::cerr << "thrumline-sim: the library broke " << runner.faults()
+                  << (runner.faults() == 1 ? " platform rule" : " platform rules") << " (see the FAULT lines)\n";
+    }
+    if (!svgPath.empty()) {
+        const std::string title =
+            scenarioPath == "-" ? "standard input" : std::filesystem::path(scenarioPath).filename().string();
+        std::ofstream out(svgPath, std::ios::binary | std::ios::trunc);
+        out << simtool::svgTimeline(records, runner.endTime(), title);
+        out.close();
+        if (!out) {
+            std::cerr << "thrumline-sim: cannot write " << svgPath << "\n";
+            code = simtool::kExitError;
+        }
+    }
+    return code;
+}
