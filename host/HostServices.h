@@ -120,7 +120,8 @@ public:
     // --- Main queue ---
     // `when` is kDispatchTimeNow; `delta` is a signed count of nanoseconds.
     virtual std::uint64_t dispatch_time(std::uint64_t when, std::int64_t delta) = 0;
-    virtual DispatchQueue dispatch_get_main_queue() = 0;
+    // Parenthesised: Apple's headers define dispatch_get_main_queue() as a macro.
+    virtual DispatchQueue(dispatch_get_main_queue)() = 0;
     // Runs `step` once on `queue`, no earlier than `when`, and never inside
     // this call.
     virtual void dispatch_after(std::uint64_t when, DispatchQueue queue, DispatchStep step) = 0;
