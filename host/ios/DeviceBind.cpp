@@ -1,0 +1,9 @@
+// Binds the library to the device backend when SpringBoard loads it.
+#include "host/ios/IosHost.h"
+
+extern "C" thrumline::HostServices* thrumlineBindHost() {
+    // Never destroyed: hooks, observers and scheduled steps reach it until
+    // the process ends.
+    static thrumline::HostServices* const deviceHost = thrumline::ios::newDeviceHost("");
+    return deviceHost;
+}

@@ -1,0 +1,10 @@
+// The proof build's binding: the unchanged device backend, with its files
+// under the scratch folder the test chose instead of the device's "/".
+#include "ProofPlatform.h"
+#include "host/ios/IosHost.h"
+
+extern "C" thrumline::HostServices* thrumlineBindHost() {
+    static thrumline::HostServices* const proofHost =
+        thrumline::ios::newDeviceHost(thrumline::proof::fileRoot().c_str());
+    return proofHost;
+}

@@ -1,0 +1,263 @@
+// The Linux proof build's stand-in platform. The functions in the extern "C"
+// block are the iOS calls the device backend makes, with Apple's names and
+// signatures; everything they do is recorded for the tests in ProofPlatform.h.
+#include "ProofPlatform.h"
+
+#include <AudioToolbox/AudioToolbox.h>
+#include <CoreFoundation/CoreFoundation.h>
+#include <dispatch/dispatch.h>
+#include <objc/runtime.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <utility>
+
+// GCC's runtime: rebuilds the dispatch tables of a class and its subclasses.
+extern "C" void __objc_update_dispatch_table_for_class(Class cls);
+
+struct dispatch_queue_s {
+    int unused;
+};
+struct __CFNotificationCenter {
+    int unused;
+};
+
+namespace thrumline::proof {
+namespace {
+
+struct QueuedStep {
+    std::uint64_t when;
+    std::uint64_t sequence;
+    std::function<void()> work;
+};
+
+// Orders the heap so that front() is the earliest, first-scheduled step.
+bool runsLater(const QueuedStep& a, const QueuedStep& b) {
+    return a.when != b.when ? a.when > b.when : a.sequence > b.sequence;
+}
+
+struct ObserverEntry {
+    Registration registration;
+    CFNotificationCallback callback;
+};
+
+struct State {
+    std::string fileRoot;
+    std::uint64_t now = 0;
+    std::uint64_t sequence = 0;
+    std::vector<QueuedStep> queue;  // a heap under runsLater
+    std::vector<ObserverEntry> observers;
+    std::vector<Registration> registrations;
+    std::vector<Post> posts;
+    std::vector<std::pair<std::string, int>> deliveries;
+    std::vector<SoundRequest> sounds;
+    std::vector<HookRequest> hooks;
+};
+
+State& state() {
+    static State* const instance = new State();
+    return *instance;
+}
+
+void schedule(std::uint64_t when, std::function<void()> work) {
+    State& s = state();
+    s.queue.push_back(QueuedStep{when, s.sequence++, std::move(work)});
+    std::push_heap(s.queue.begin(), s.queue.end(), runsLater);
+}
+
+// Runs the earliest step if it is due by `limit`; the clock moves to its time.
+bool runNextDueBy(std::uint64_t limit) {
+    State& s = state();
+    if (s.queue.empty() || s.queue.front().when > limit) return false;
+    std::pop_heap(s.queue.begin(), s.queue.end(), runsLater);
+    QueuedStep step = std::move(s.queue.back());
+    s.queue.pop_back();
+    s.now = std::max(s.now, step.when);
+    NSAutoreleasePool* pool = [[NSAutoreleasePool alloc] init];
+    step.work();
+    [pool drain];
+    return true;
+}
+
+void countDelivery(const std::string& name) {
+    for (auto& entry : state().deliveries) {
+        if (entry.first == name) {
+            ++entry.second;
+            return;
+        }
+    }
+    state().deliveries.emplace_back(name, 1);
+}
+
+std::string utf8(CFStringRef name) {
+    NSString* text = (NSString*)name;
+    const char* bytes = text == nil ? nullptr : [text UTF8String];
+    return bytes == nullptr ? std::string() : std::string(bytes);
+}
+
+}  // namespace
+
+void reset() {
+    State& s = state();
+    for (SoundRequest& request : s.sounds) [request.pattern release];
+    s = State();
+}
+
+void setCoreFoundationVersion(double version) { kCFCoreFoundationVersionNumber = version; }
+
+void setFileRoot(const std::string& folder) { state().fileRoot = folder; }
+const std::string& fileRoot() { return state().fileRoot; }
+
+std::uint64_t now() { return state().now; }
+std::size_t pendingSteps() { return state().queue.size(); }
+
+void runUntilIdle() {
+    while (runNextDueBy(state().now)) {
+    }
+}
+
+void advanceBy(std::uint64_t nanos) {
+    const std::uint64_t target = state().now + nanos;
+    while (runNextDueBy(target)) {
+    }
+    state().now = target;
+}
+
+const std::vector<Registration>& registrations() { return state().registrations; }
+const std::vector<Post>& posts() { return state().posts; }
+
+int deliveries(const std::string& name) {
+    for (const auto& entry : state().deliveries) {
+        if (entry.first == name) return entry.second;
+    }
+    return 0;
+}
+
+const std::vector<SoundRequest>& sounds() { return state().sounds; }
+const std::vector<HookRequest>& hookRequests() { return state().hooks; }
+
+}  // namespace thrumline::proof
+
+using thrumline::proof::state;
+
+extern "C" {
+
+double kCFCoreFoundationVersionNumber = 0.0;
+
+struct dispatch_queue_s _dispatch_main_q;
+
+namespace {
+struct __CFNotificationCenter darwinCenter;
+}
+
+CFNotificationCenterRef CFNotificationCenterGetDarwinNotifyCenter(void) { return &darwinCenter; }
+
+void CFNotificationCenterAddObserver(CFNotificationCenterRef center, const void* observer,
+                                     CFNotificationCallback callBack, CFStringRef name,
+                                     const void* object,
+                                     CFNotificationSuspensionBehavior suspensionBehavior) {
+    if (center != &darwinCenter || callBack == nullptr || name == nullptr) {
+        std::fprintf(stderr, "proof: CFNotificationCenterAddObserver with a bad argument\n");
+        std::abort();
+    }
+    const thrumline::proof::Registration registration{
+        thrumline::proof::utf8(name), observer, object, static_cast<int>(suspensionBehavior)};
+    state().registrations.push_back(registration);
+    state().observers.push_back(thrumline::proof::ObserverEntry{registration, callBack});
+}
+
+// Darwin notifications cross processes: the observers hear of a post later,
+// on their main queue, never inside the post itself.
+void CFNotificationCenterPostNotification(CFNotificationCenterRef center, CFStringRef name,
+                                          const void* object, CFDictionaryRef userInfo,
+                                          Boolean deliverImmediately) {
+    if (center != &darwinCenter || name == nullptr) {
+        std::fprintf(stderr, "proof: CFNotificationCenterPostNotification with a bad argument\n");
+        std::abort();
+    }
+    const std::string text = thrumline::proof::utf8(name);
+    state().posts.push_back(thrumline::proof::Post{text, state().now, deliverImmediately != 0,
+                                                   object != nullptr, userInfo != nullptr});
+    for (const thrumline::proof::ObserverEntry& entry : state().observers) {
+        if (entry.registration.name != text) continue;
+        const CFNotificationCallback callback = entry.callback;
+        void* const observer = const_cast<void*>(entry.registration.observer);
+        // [=]: a capture list of names would read as a message send in Objective-C++.
+        thrumline::proof::schedule(state().now, [=] {
+            NSString* delivered = [[NSString alloc] initWithUTF8String:text.c_str()];
+            thrumline::proof::countDelivery(text);
+            callback(&darwinCenter, observer, (CFStringRef)delivered, nullptr, nullptr);
+            [delivered release];
+        });
+    }
+}
+
+dispatch_time_t dispatch_time(dispatch_time_t when, int64_t delta) {
+    if (when == DISPATCH_TIME_FOREVER) return DISPATCH_TIME_FOREVER;
+    const std::uint64_t base = when == DISPATCH_TIME_NOW ? state().now : when;
+    // A time already past is due at once; the clock never goes below zero.
+    if (delta < 0) {
+        const std::uint64_t back = static_cast<std::uint64_t>(-(delta + 1)) + 1;
+        return back >= base ? 0 : base - back;
+    }
+    return base + static_cast<std::uint64_t>(delta);
+}
+
+void dispatch_after_f(dispatch_time_t when, dispatch_queue_t queue, void* context,
+                      dispatch_function_t work) {
+    if (queue != &_dispatch_main_q || work == nullptr) {
+        std::fprintf(stderr, "proof: dispatch_after_f supports the main queue only\n");
+        std::abort();
+    }
+    thrumline::proof::schedule(when, [=] { work(context); });
+}
+
+void AudioServicesPlaySystemSound(SystemSoundID inSystemSoundID) {
+    state().sounds.push_back(
+        thrumline::proof::SoundRequest{inSystemSoundID, state().now, false, true, nil});
+}
+
+void AudioServicesPlaySystemSoundWithVibration(SystemSoundID soundID, id unused,
+                                               NSDictionary* pattern) {
+    state().sounds.push_back(thrumline::proof::SoundRequest{soundID, state().now, true,
+                                                            unused == nil, [pattern retain]});
+}
+
+// Substrate's semantics on the runtime's own calls: the slot receives the
+// implementation the class answers with now (its superclass's when it only
+// inherits the method), then the replacement goes into the class itself.
+// No class or no such method: nothing happens and the slot is left alone.
+void MSHookMessageEx(Class cls, SEL selector, IMP replacement, IMP* original) {
+    thrumline::proof::HookRequest request{cls == Nil ? "" : class_getName(cls),
+                                          selector == nullptr ? "" : sel_getName(selector),
+                                          false};
+    Method method = cls == Nil ? nullptr : class_getInstanceMethod(cls, selector);
+    if (method != nullptr) {
+        if (original != nullptr) *original = method_getImplementation(method);
+        if (!class_addMethod(cls, selector, replacement, method_getTypeEncoding(method))) {
+            method_setImplementation(method, replacement);
+            // GCC's runtime refreshes only the owning class's dispatch table
+            // here; subclasses would keep answering with the old one.
+            __objc_update_dispatch_table_for_class(cls);
+        }
+        request.replaced = true;
+    }
+    state().hooks.push_back(request);
+}
+
+// GCC's runtime has no autorelease scope of its own; GNUstep's pool is one.
+void* objc_autoreleasePoolPush(void) { return [[NSAutoreleasePool alloc] init]; }
+
+void objc_autoreleasePoolPop(void* token) { [(NSAutoreleasePool*)token drain]; }
+
+}  // extern "C"
+
+// LeakSanitizer (sanitizer builds): the runtime and GNUstep keep their
+// class tables, caches and per-thread data until the process ends, and
+// every Foundation object is allocated inside them; the proof's tests check
+// their own references with retain counts instead.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libobjc.so\nleak:libgnustep-base.so\n";
+}
