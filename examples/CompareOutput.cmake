@@ -1,0 +1,17 @@
+# Runs TOOL on SCENARIO and compares its standard output with EXPECTED,
+# byte for byte. The run must exit with 0. The output is kept in ACTUAL.
+execute_process(
+  COMMAND ${TOOL} ${SCENARIO}
+  OUTPUT_FILE ${ACTUAL}
+  ERROR_VARIABLE errors
+  RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "thrumline-sim exited with ${status}:\n${errors}")
+endif()
+execute_process(
+  COMMAND ${CMAKE_COMMAND} -E compare_files ${EXPECTED} ${ACTUAL}
+  RESULT_VARIABLE different)
+if(different)
+  execute_process(COMMAND diff -u ${EXPECTED} ${ACTUAL} OUTPUT_VARIABLE difference)
+  message(FATAL_ERROR "output differs from ${EXPECTED} (kept in ${ACTUAL}):\n${difference}")
+endif()

@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Rewrites each example's expected output with what thrumline-sim prints now.
+# Usage: examples/update-expected.sh BUILD_DIR   (a build with thrumline-sim built)
+# Read the diff before committing: every change must be one you meant.
+set -euo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+tool="${1:?usage: $0 BUILD_DIR}/tools/thrumline-sim/thrumline-sim"
+for scenario in "$here"/*.scn; do
+  "$tool" "$scenario" > "${scenario%.scn}.txt"
+done
