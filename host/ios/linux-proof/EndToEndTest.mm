@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 
 namespace proof = thrumline::proof;
@@ -136,6 +137,7 @@ public:
     }
     ~Phone() { [pool_ drain]; }
 
+    const std::string& root() const { return root_.path(); }
     std::string settingsFile() const { return root_.hostPath(thrumline::kSettingsPath); }
     void writeSettings(const std::vector<std::pair<std::string, std::string>>& entries) {
         prooftest::writeFile(settingsFile(), prooftest::xmlDictionary(entries));
@@ -656,6 +658,32 @@ TEST(ProofReferences, ArgumentHeldWhileTheHostDropsItOrRaises) {
             gBehaviour = HostBehaviour{};
             [kept release];
             EXPECT_EQ(gHostLog.back(), "dealloc");
+        });
+    }
+}
+
+TEST(ProofPackage, FreshInstallVibratesOncePerCallMoment) {
+    for (const double version : {kVersion_iOS10, kVersion_iOS11}) {
+        SCOPED_TRACE("CoreFoundation " + std::to_string(version));
+        inFreshProcess([&] {
+            Phone phone(version);
+            // The package's postinst, as dpkg runs it, writes the first
+            // settings file; then SpringBoard restarts and loads the library.
+            const std::string command = "THRUMLINE_ROOT='" + phone.root() + "' sh '" +
+                                        THRUMLINE_POSTINST + "' configure ''";
+            ASSERT_EQ(std::system(command.c_str()), 0);
+            ASSERT_TRUE(phone.load());
+
+            SBTelephonyManager* telephony = [[[SBTelephonyManager alloc] init] autorelease];
+            ProofCall* call = [ProofCall newConnected:YES];
+            [telephony setActiveCall:call];
+            [call release];
+            if (version == kVersion_iOS10) {
+                [[[[CHManager alloc] init] autorelease] databaseChanged:nil];
+            } else {
+                [telephony setActiveCall:nil];
+            }
+            EXPECT_EQ(Phone::played(), (std::vector<std::string>{"on 300", "on 300"}));
         });
     }
 }
