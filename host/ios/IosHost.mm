@@ -13,9 +13,9 @@
 
 #include "host/ios/IosHost.h"
 
-#import <Foundation/Foundation.h>
 #include <AudioToolbox/AudioToolbox.h>
 #include <CoreFoundation/CoreFoundation.h>
+#import <Foundation/Foundation.h>
 #include <dispatch/dispatch.h>
 #include <objc/runtime.h>
 
@@ -121,18 +121,16 @@ public:
         return (thrumline::NotificationCenter)::CFNotificationCenterGetDarwinNotifyCenter();
     }
 
-    void CFNotificationCenterAddObserver(thrumline::NotificationCenter center,
-                                         const void* observer,
-                                         thrumline::NotificationCallback callback,
-                                         const char* name, const void* object,
-                                         int suspensionBehavior) override {
+    void CFNotificationCenterAddObserver(thrumline::NotificationCenter center, const void* observer,
+                                         thrumline::NotificationCallback callback, const char* name,
+                                         const void* object, int suspensionBehavior) override {
         if (center == nullptr || callback == nullptr || name == nullptr) return;
         // The center keeps its own copy of the name.
         const OwnedString notificationName(name);
-        ::CFNotificationCenterAddObserver(
-            (CFNotificationCenterRef)center, observer,
-            functionCast<CFNotificationCallback>(callback), (CFStringRef)notificationName.get(),
-            object, (CFNotificationSuspensionBehavior)suspensionBehavior);
+        ::CFNotificationCenterAddObserver((CFNotificationCenterRef)center, observer,
+                                          functionCast<CFNotificationCallback>(callback),
+                                          (CFStringRef)notificationName.get(), object,
+                                          (CFNotificationSuspensionBehavior)suspensionBehavior);
     }
 
     void CFNotificationCenterPostNotification(thrumline::NotificationCenter center,
@@ -168,8 +166,7 @@ public:
         ::AudioServicesPlaySystemSound(static_cast<SystemSoundID>(soundID));
     }
 
-    void AudioServicesPlaySystemSoundWithVibration(std::uint32_t soundID,
-                                                   thrumline::Object unused,
+    void AudioServicesPlaySystemSoundWithVibration(std::uint32_t soundID, thrumline::Object unused,
                                                    thrumline::Object vibrationPattern) override {
         ::AudioServicesPlaySystemSoundWithVibration(static_cast<SystemSoundID>(soundID),
                                                     objectOf(unused), objectOf(vibrationPattern));
@@ -196,7 +193,8 @@ public:
     // The convenience constructors autorelease into the caller's pool; the
     // extra retain is the reference the caller owns.
     StrongRef numberWithBool(bool value) override {
-        return StrongRef::adopt(*this, handleOf([[NSNumber numberWithBool:value ? YES : NO] retain]));
+        return StrongRef::adopt(*this,
+                                handleOf([[NSNumber numberWithBool:value ? YES : NO] retain]));
     }
 
     StrongRef numberWithInt(std::int32_t value) override {
@@ -265,8 +263,8 @@ public:
 
 private:
     static bool isNumberOrString(id object) {
-        return object != nil && ([object isKindOfClass:[NSNumber class]] ||
-                                 [object isKindOfClass:[NSString class]]);
+        return object != nil &&
+               ([object isKindOfClass:[NSNumber class]] || [object isKindOfClass:[NSString class]]);
     }
 
     std::string devicePath(const char* path) const { return fileRoot_ + path; }

@@ -3,18 +3,17 @@
 // reads, of the type it reads, with the value the library assumes when the
 // key is missing, in the file the library reads, announced by the
 // notification the library observes.
-#include "PlistReader.h"
-#include "hooks/Hooks.h"
-#include "settings/Settings.h"
-
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <string>
+
+#include "PlistReader.h"
+#include "hooks/Hooks.h"
+#include "settings/Settings.h"
 
 using thrumline::SettingKey;
 using thrumline::SettingType;
@@ -138,15 +137,14 @@ TEST_F(PaneTest, VibrationNumbersAreChoicesAndLengthsAreSliders) {
 // The package's postinst, run as dpkg runs it, writes every key of the
 // table with its type, and the respring flag on.
 TEST(PackageDefaults, PostinstWritesEveryKeyOfTheTable) {
-    const std::filesystem::path root =
-        std::filesystem::temp_directory_path() / ("thrumline-postinst-" + std::to_string(::getpid()));
+    const std::filesystem::path root = std::filesystem::temp_directory_path() /
+                                       ("thrumline-postinst-" + std::to_string(::getpid()));
     std::filesystem::remove_all(root);
-    const std::string command = "THRUMLINE_ROOT='" + root.string() + "' sh '" +
-                                THRUMLINE_POSTINST + "' configure ''";
+    const std::string command =
+        "THRUMLINE_ROOT='" + root.string() + "' sh '" + THRUMLINE_POSTINST + "' configure ''";
     ASSERT_EQ(std::system(command.c_str()), 0);
 
-    const auto document =
-        thrumline::plistcheck::readFile(root.string() + thrumline::kSettingsPath);
+    const auto document = thrumline::plistcheck::readFile(root.string() + thrumline::kSettingsPath);
     std::filesystem::remove_all(root);
     ASSERT_TRUE(document.parsed);
     EXPECT_TRUE(document.xml);

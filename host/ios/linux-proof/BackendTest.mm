@@ -37,9 +37,8 @@ std::vector<std::string> gRuns;  // what each implementation saw, in order
 
 void recordRun(const char* who, id receiver, SEL cmd, id argument) {
     gRuns.push_back(std::string(who) + " " + class_getName(object_getClass(receiver)) + " " +
-                    sel_getName(cmd) + " " + ([argument isKindOfClass:[NSString class]]
-                                                  ? [argument UTF8String]
-                                                  : "?"));
+                    sel_getName(cmd) + " " +
+                    ([argument isKindOfClass:[NSString class]] ? [argument UTF8String] : "?"));
 }
 
 }  // namespace
@@ -273,7 +272,8 @@ TEST_F(BackendTest, WritingNothingCreatesNoFile) {
 TEST_F(BackendTest, HooksOwnAndInheritedMethods) {
     BackendHookBase* base = [[[BackendHookBase alloc] init] autorelease];
     BackendHookDerived* derived = [[[BackendHookDerived alloc] init] autorelease];
-    const IMP baseInherited = [BackendHookBase instanceMethodForSelector:@selector(inheritedMethod:)];
+    const IMP baseInherited =
+        [BackendHookBase instanceMethodForSelector:@selector(inheritedMethod:)];
 
     // A method the class only inherits: the replacement goes into the
     // subclass, the slot holds the superclass's implementation, and the
@@ -284,10 +284,10 @@ TEST_F(BackendTest, HooksOwnAndInheritedMethods) {
     EXPECT_EQ((void*)gSlot, (void*)baseInherited);
     [derived inheritedMethod:@"d"];
     [base inheritedMethod:@"b"];
-    EXPECT_EQ(gRuns, (std::vector<std::string>{
-                         "replacement BackendHookDerived inheritedMethod: d",
-                         "base-inherited BackendHookDerived inheritedMethod: d",
-                         "base-inherited BackendHookBase inheritedMethod: b"}));
+    EXPECT_EQ(gRuns,
+              (std::vector<std::string>{"replacement BackendHookDerived inheritedMethod: d",
+                                        "base-inherited BackendHookDerived inheritedMethod: d",
+                                        "base-inherited BackendHookBase inheritedMethod: b"}));
 }
 
 TEST_F(BackendTest, HookWithoutClassOrMethodLeavesTheSlot) {
@@ -321,8 +321,8 @@ void countCallback(thrumline::NotificationCenter, void*, Object name, const void
 
 TEST_F(BackendTest, MainQueueRunsStepsLaterAndOnTime) {
     gStepRuns = 0;
-    h().dispatch_after(h().dispatch_time(thrumline::kDispatchTimeNow, 0), (h().dispatch_get_main_queue)(),
-                       &countStep);
+    h().dispatch_after(h().dispatch_time(thrumline::kDispatchTimeNow, 0),
+                       (h().dispatch_get_main_queue)(), &countStep);
     EXPECT_EQ(gStepRuns, 0) << "ran inside dispatch_after";
     proof::runUntilIdle();
     EXPECT_EQ(gStepRuns, 1);

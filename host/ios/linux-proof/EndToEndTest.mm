@@ -209,7 +209,7 @@ std::string boolean(bool value) { return value ? "<true/>" : "<false/>"; }
 
 // Call vibrations on, pattern output, vibration numbers on.
 Settings callSettings() {
-    return {{"isEnabled", boolean(true)},         {"isNotRespringing", boolean(true)},
+    return {{"isEnabled", boolean(true)},          {"isNotRespringing", boolean(true)},
             {"isVibrationsNumber", boolean(true)}, {"oldMethod", boolean(false)},
             {"firstVibrationNumber", integer(1)},  {"lastVibrationNumber", integer(0)},
             {"VibrationDuration", integer(70)},    {"vibration1", integer(110)},
@@ -236,8 +236,8 @@ TEST(ProofStartUp, HookGroupFollowsTheCoreFoundationVersion) {
         double version;
         std::vector<Hook> hooks;
     } cases[] = {
-        {1347.99, {}}, {1348.0, iOS10}, {1442.99, iOS10}, {1442.995, {}},
-        {1443.0, iOS11}, {1700.5, iOS11},
+        {1347.99, {}},  {1348.0, iOS10}, {1442.99, iOS10},
+        {1442.995, {}}, {1443.0, iOS11}, {1700.5, iOS11},
     };
     const std::vector<Hook> all = {{"CHManager", "databaseChanged:"},
                                    {"SBTelephonyManager", "setActiveCall:"},
@@ -275,8 +275,8 @@ TEST(ProofStartUp, HookGroupFollowsTheCoreFoundationVersion) {
                 id argument = [[NSObject alloc] init];
                 gHostLog.clear();
                 [receiver performSelector:selector withObject:argument];
-                EXPECT_EQ(gHostLog, std::vector<std::string>{hook.first + " " + hook.second +
-                                                            " NSObject"});
+                EXPECT_EQ(gHostLog,
+                          std::vector<std::string>{hook.first + " " + hook.second + " NSObject"});
                 [argument release];
                 [receiver release];
             }
@@ -316,8 +316,7 @@ TEST(ProofPreviews, PlayAsPatternsWhateverTheSwitchesSay) {
                 const char* notification;
                 std::string pattern;
             } previews[] = {
-                {thrumline::kVib1PreviewNotification,
-                 "on 120, off 80, on 120, off 80, on 120"},
+                {thrumline::kVib1PreviewNotification, "on 120, off 80, on 120, off 80, on 120"},
                 {thrumline::kVib2PreviewNotification,
                  "on 50, off 100, on 50, off 300, on 50, off 300, on 50, off 100, on 50"},
                 {thrumline::kVib3PreviewNotification, "on 120, off 80, on 120"},
@@ -345,22 +344,46 @@ TEST(ProofCallEvents, ConnectedAndEndedCallsInBothOutputs) {
         bool numbers;
         std::vector<std::string> played;
     } cases[] = {
-        {"iOS11 connected, figure", kVersion_iOS11, Event::Connected, false, true,
+        {"iOS11 connected, figure",
+         kVersion_iOS11,
+         Event::Connected,
+         false,
+         true,
          {"on 110, off 70, on 110"}},
         {"iOS11 ended, figure", kVersion_iOS11, Event::Ended, false, true, {"on 220"}},
         {"iOS11 nil call, figure", kVersion_iOS11, Event::NilCall, false, true, {"on 220"}},
-        {"iOS11 connected, single pulse", kVersion_iOS11, Event::Connected, false, false,
+        {"iOS11 connected, single pulse",
+         kVersion_iOS11,
+         Event::Connected,
+         false,
+         false,
          {"on 110"}},
         {"iOS11 ended, single pulse", kVersion_iOS11, Event::Ended, false, false, {"on 220"}},
-        {"iOS11 connected, classic pulse", kVersion_iOS11, Event::Connected, true, false,
+        {"iOS11 connected, classic pulse",
+         kVersion_iOS11,
+         Event::Connected,
+         true,
+         false,
          {"classic"}},
         {"iOS11 ended, classic number 0", kVersion_iOS11, Event::Ended, true, true, {"classic"}},
-        {"iOS10 connected, figure", kVersion_iOS10, Event::Connected, false, true,
+        {"iOS10 connected, figure",
+         kVersion_iOS10,
+         Event::Connected,
+         false,
+         true,
          {"on 110, off 70, on 110"}},
         {"iOS10 ended active call", kVersion_iOS10, Event::Ended, false, true, {}},
-        {"iOS10 history changed, figure", kVersion_iOS10, Event::DatabaseChanged, false, true,
+        {"iOS10 history changed, figure",
+         kVersion_iOS10,
+         Event::DatabaseChanged,
+         false,
+         true,
          {"on 220"}},
-        {"iOS10 history changed, classic", kVersion_iOS10, Event::DatabaseChanged, true, false,
+        {"iOS10 history changed, classic",
+         kVersion_iOS10,
+         Event::DatabaseChanged,
+         true,
+         false,
          {"classic"}},
     };
     for (const auto& c : cases) {
@@ -449,21 +472,22 @@ TEST(ProofRespringGuard, QuietForSevenSecondsThroughTheSettingsFile) {
         Phone phone(kVersion_iOS11);
         // Beside the nine keys, keys of every other property-list type that
         // the settings pane might keep: the guard writes them all back.
-        phone.writeSettings({{"isEnabled", boolean(true)},
-                             {"isNotRespringing", boolean(true)},
-                             {"isVibrationsNumber", boolean(false)},
-                             {"oldMethod", boolean(false)},
-                             {"firstVibrationNumber", integer(0)},
-                             {"lastVibrationNumber", integer(-1)},
-                             {"VibrationDuration", integer(200)},
-                             {"vibration1", integer(111)},
-                             {"vibration2", integer(300)},
-                             {"paneNote", "<string>kept</string>"},
-                             {"paneRatio", "<real>0.75</real>"},
-                             {"paneBlob", "<data>YWI=</data>"},
-                             {"paneWhen", "<date>2017-07-14T02:40:00Z</date>"},
-                             {"paneList", "<array><integer>1</integer><string>two</string></array>"},
-                             {"paneTable", "<dict><key>inner</key><true/></dict>"}});
+        phone.writeSettings(
+            {{"isEnabled", boolean(true)},
+             {"isNotRespringing", boolean(true)},
+             {"isVibrationsNumber", boolean(false)},
+             {"oldMethod", boolean(false)},
+             {"firstVibrationNumber", integer(0)},
+             {"lastVibrationNumber", integer(-1)},
+             {"VibrationDuration", integer(200)},
+             {"vibration1", integer(111)},
+             {"vibration2", integer(300)},
+             {"paneNote", "<string>kept</string>"},
+             {"paneRatio", "<real>0.75</real>"},
+             {"paneBlob", "<data>YWI=</data>"},
+             {"paneWhen", "<date>2017-07-14T02:40:00Z</date>"},
+             {"paneList", "<array><integer>1</integer><string>two</string></array>"},
+             {"paneTable", "<dict><key>inner</key><true/></dict>"}});
         ASSERT_TRUE(phone.load());
         const char* changed = thrumline::kPrefsChangedNotification;
 
@@ -471,8 +495,8 @@ TEST(ProofRespringGuard, QuietForSevenSecondsThroughTheSettingsFile) {
         NSObject* application = [[[NSObject alloc] init] autorelease];
         gHostLog.clear();
         [springBoard applicationDidFinishLaunching:application];
-        EXPECT_EQ(gHostLog, std::vector<std::string>{
-                                "SpringBoard applicationDidFinishLaunching: NSObject"});
+        EXPECT_EQ(gHostLog,
+                  std::vector<std::string>{"SpringBoard applicationDidFinishLaunching: NSObject"});
         // Written and announced before the host's launch work ran.
         EXPECT_EQ(gNotRespringingKindAtLaunch, Kind::Boolean);
         EXPECT_FALSE(gNotRespringingAtLaunch);
@@ -520,18 +544,26 @@ TEST(ProofRespringGuard, QuietForSevenSecondsThroughTheSettingsFile) {
             const char* key;
             Kind kind;
         } kinds[] = {
-            {"isEnabled", Kind::Boolean},       {"isNotRespringing", Kind::Boolean},
-            {"isVibrationsNumber", Kind::Boolean}, {"oldMethod", Kind::Boolean},
-            {"firstVibrationNumber", Kind::Integer}, {"lastVibrationNumber", Kind::Integer},
-            {"VibrationDuration", Kind::Integer}, {"vibration1", Kind::Integer},
-            {"vibration2", Kind::Integer},      {"paneNote", Kind::String},
-            {"paneRatio", Kind::Real},          {"paneBlob", Kind::Data},
-            {"paneWhen", Kind::Date},           {"paneList", Kind::Array},
+            {"isEnabled", Kind::Boolean},
+            {"isNotRespringing", Kind::Boolean},
+            {"isVibrationsNumber", Kind::Boolean},
+            {"oldMethod", Kind::Boolean},
+            {"firstVibrationNumber", Kind::Integer},
+            {"lastVibrationNumber", Kind::Integer},
+            {"VibrationDuration", Kind::Integer},
+            {"vibration1", Kind::Integer},
+            {"vibration2", Kind::Integer},
+            {"paneNote", Kind::String},
+            {"paneRatio", Kind::Real},
+            {"paneBlob", Kind::Data},
+            {"paneWhen", Kind::Date},
+            {"paneList", Kind::Array},
             {"paneTable", Kind::Dictionary},
         };
         for (const auto& expected : kinds) {
             EXPECT_EQ(root[expected.key].kind, expected.kind)
-                << expected.key << " is " << thrumline::plistcheck::kindName(root[expected.key].kind);
+                << expected.key << " is "
+                << thrumline::plistcheck::kindName(root[expected.key].kind);
         }
         EXPECT_TRUE(root["isEnabled"].boolean);
         EXPECT_TRUE(root["isNotRespringing"].boolean);
@@ -588,9 +620,9 @@ TEST(ProofSettings, ValuesOfTheWrongTypeCountAsMissing) {
         proof::runUntilIdle();
         // VibrationDuration 200, vibration1 and vibration2 300: their
         // missing-key values; lastVibrationNumber 2 from "2 pulses".
-        EXPECT_EQ(Phone::played(), (std::vector<std::string>{
-                                       "on 300, off 200, on 300",
-                                       "on 300, off 200, on 300, off 200, on 300"}));
+        EXPECT_EQ(Phone::played(),
+                  (std::vector<std::string>{"on 300, off 200, on 300",
+                                            "on 300, off 200, on 300, off 200, on 300"}));
 
         // isEnabled and isNotRespringing true, oldMethod false (missing),
         // firstVibrationNumber 0 (missing): one pulse of 300 ms.

@@ -87,16 +87,26 @@ Value convert(plist_t node) {
 
 const char* kindName(Kind kind) {
     switch (kind) {
-        case Kind::Missing: return "missing";
-        case Kind::Boolean: return "boolean";
-        case Kind::Integer: return "integer";
-        case Kind::Real: return "real";
-        case Kind::String: return "string";
-        case Kind::Data: return "data";
-        case Kind::Date: return "date";
-        case Kind::Array: return "array";
-        case Kind::Dictionary: return "dictionary";
-        case Kind::Other: return "other";
+        case Kind::Missing:
+            return "missing";
+        case Kind::Boolean:
+            return "boolean";
+        case Kind::Integer:
+            return "integer";
+        case Kind::Real:
+            return "real";
+        case Kind::String:
+            return "string";
+        case Kind::Data:
+            return "data";
+        case Kind::Date:
+            return "date";
+        case Kind::Array:
+            return "array";
+        case Kind::Dictionary:
+            return "dictionary";
+        case Kind::Other:
+            return "other";
     }
     return "?";
 }

@@ -21,8 +21,8 @@ struct Value {
     bool boolean = false;
     std::int64_t integer = 0;
     double real = 0;
-    std::string text;                               // String, Data (raw bytes)
-    std::vector<Value> items;                       // Array
+    std::string text;                                    // String, Data (raw bytes)
+    std::vector<Value> items;                            // Array
     std::vector<std::pair<std::string, Value>> entries;  // Dictionary, in file order
 
     // The entry of that key, or a Missing value.
@@ -35,7 +35,7 @@ struct Value {
 
 struct Document {
     bool parsed = false;
-    bool xml = false;     // the file is in the XML form
+    bool xml = false;  // the file is in the XML form
     Value root;
 };
 

@@ -63,8 +63,8 @@ int deliveries(const std::string& name);
 struct SoundRequest {
     std::uint32_t soundID;
     std::uint64_t atNanos;
-    bool withPattern;     // AudioServicesPlaySystemSoundWithVibration
-    bool unusedWasNil;    // its second argument
+    bool withPattern;       // AudioServicesPlaySystemSoundWithVibration
+    bool unusedWasNil;      // its second argument
     NSDictionary* pattern;  // retained until reset(); nil for a plain sound
 };
 const std::vector<SoundRequest>& sounds();
@@ -73,7 +73,7 @@ const std::vector<SoundRequest>& sounds();
 struct HookRequest {
     std::string className;  // "" for a nil class
     std::string selector;
-    bool replaced;          // a method was found and replaced
+    bool replaced;  // a method was found and replaced
 };
 const std::vector<HookRequest>& hookRequests();
 

@@ -162,8 +162,8 @@ void CFNotificationCenterAddObserver(CFNotificationCenterRef center, const void*
         std::fprintf(stderr, "proof: CFNotificationCenterAddObserver with a bad argument\n");
         std::abort();
     }
-    const thrumline::proof::Registration registration{
-        thrumline::proof::utf8(name), observer, object, static_cast<int>(suspensionBehavior)};
+    const thrumline::proof::Registration registration{thrumline::proof::utf8(name), observer,
+                                                      object, static_cast<int>(suspensionBehavior)};
     state().registrations.push_back(registration);
     state().observers.push_back(thrumline::proof::ObserverEntry{registration, callBack});
 }
@@ -231,8 +231,7 @@ void AudioServicesPlaySystemSoundWithVibration(SystemSoundID soundID, id unused,
 // No class or no such method: nothing happens and the slot is left alone.
 void MSHookMessageEx(Class cls, SEL selector, IMP replacement, IMP* original) {
     thrumline::proof::HookRequest request{cls == Nil ? "" : class_getName(cls),
-                                          selector == nullptr ? "" : sel_getName(selector),
-                                          false};
+                                          selector == nullptr ? "" : sel_getName(selector), false};
     Method method = cls == Nil ? nullptr : class_getInstanceMethod(cls, selector);
     if (method != nullptr) {
         if (original != nullptr) *original = method_getImplementation(method);

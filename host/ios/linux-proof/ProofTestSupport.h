@@ -19,8 +19,8 @@ class ScratchFolder {
 public:
     ScratchFolder() {
         const char* tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") +
-                              "/thrumline-proof-XXXXXX";
+        std::string pattern =
+            std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/thrumline-proof-XXXXXX";
         std::vector<char> buffer(pattern.begin(), pattern.end());
         buffer.push_back('\0');
         if (mkdtemp(buffer.data()) != nullptr) path_ = buffer.data();
@@ -54,11 +54,10 @@ inline std::string readFile(const std::string& path) {
 // A property list in the XML form, written by hand so that the reader under
 // test is not also the writer. Each entry is a key and an XML value fragment.
 inline std::string xmlDictionary(const std::vector<std::pair<std::string, std::string>>& entries) {
-    std::string xml =
-        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-        "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
-        "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
-        "<plist version=\"1.0\">\n<dict>\n";
+    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                      "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+                      "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+                      "<plist version=\"1.0\">\n<dict>\n";
     for (const auto& entry : entries) {
         xml += "  <key>" + entry.first + "</key>\n  " + entry.second + "\n";
     }
@@ -66,12 +65,13 @@ inline std::string xmlDictionary(const std::vector<std::pair<std::string, std::s
 }
 
 inline bool isBooleanNumber(id value) {
-    return [value isKindOfClass:[NSNumber class]] &&
-           std::strcmp([value objCType], @encode(BOOL)) == 0;
+    return
+        [value isKindOfClass:[NSNumber class]] && std::strcmp([value objCType], @encode(BOOL)) == 0;
 }
 
 inline bool isIntNumber(id value) {
-    return [value isKindOfClass:[NSNumber class]] && std::strcmp([value objCType], @encode(int)) == 0;
+    return
+        [value isKindOfClass:[NSNumber class]] && std::strcmp([value objCType], @encode(int)) == 0;
 }
 
 // The vibration dictionary as AudioToolbox would read it, for comparison:
