@@ -17,7 +17,7 @@ constexpr double kLeft = 130;   // room for the lane labels
 constexpr double kRight = 30;
 constexpr double kPlot = kWidth - kLeft - kRight;
 constexpr double kCharWidth = 6.6;  // 11px monospace
-constexpr int kMaxLabelRows = 12;
+constexpr int kMaxLabelRows = 24;
 constexpr std::size_t kMaxPatternRows = 100;
 
 std::string escape(const std::string& text) {
@@ -157,7 +157,12 @@ std::string svgTimeline(const std::vector<Record>& records, std::uint64_t endNs,
         const double start = leftward ? mark - width : mark;
         int row = 0;
         while (row < static_cast<int>(rowEnds.size()) && rowEnds[static_cast<std::size_t>(row)] > start) ++row;
-        if (row >= kMaxLabelRows) row = static_cast<int>(rowOf.size()) % kMaxLabelRows;
+        if (row >= kMaxLabelRows) {
+            // No room left: the mark stays, its label shows only as a tooltip.
+            rowOf.push_back(-1);
+            leftwardOf.push_back(false);
+            continue;
+        }
         if (row >= static_cast<int>(rowEnds.size())) rowEnds.resize(static_cast<std::size_t>(row) + 1, 0);
         rowEnds[static_cast<std::size_t>(row)] = start + width;
         rowOf.push_back(row);
@@ -216,15 +221,18 @@ std::string svgTimeline(const std::vector<Record>& records, std::uint64_t endNs,
     for (std::size_t i = 0; i < commands.size(); ++i) {
         const Record& command = *commands[i];
         const double cx = x(command.t_ns);
-        const double labelY = labelsTop + rowHeight * static_cast<double>(rowOf[i]) + 10;
+        const bool labelled = rowOf[i] >= 0;
+        const double labelY = labelsTop + rowHeight * static_cast<double>(labelled ? rowOf[i] : kMaxLabelRows - 1) + 10;
         const bool failed = command.kind == RecordKind::Expect && !command.flag;
+        const std::string tip = "line " + std::to_string(command.line) + ": " + command.command;
         svg << "<line x1=\"" << num(cx) << "\" y1=\"" << num(labelY + 3) << "\" x2=\"" << num(cx) << "\" y2=\""
             << num(axisY) << "\" stroke=\"" << (failed ? "#ff8787" : "#ced4da") << "\" stroke-dasharray=\"3 3\"/>\n";
         svg << "<circle cx=\"" << num(cx) << "\" cy=\"" << num(labelY - 4) << "\" r=\"2.5\" fill=\""
-            << (failed ? "#c92a2a" : "#868e96") << "\"/>\n";
+            << (failed ? "#c92a2a" : "#868e96") << "\"><title>" << escape(tip) << "</title></circle>\n";
+        if (!labelled) continue;
         svg << "<text class=\"" << (failed ? "cmdfail" : "cmd") << "\" x=\""
             << num(leftwardOf[i] ? cx - 5 : cx + 5) << "\" y=\"" << num(labelY) << "\""
-            << (leftwardOf[i] ? " text-anchor=\"end\"" : "") << "><title>" << escape("line " + std::to_string(command.line) + ": " + command.command)
+            << (leftwardOf[i] ? " text-anchor=\"end\"" : "") << "><title>" << escape(tip)
             << "</title>" << escape(shorten(command.command, 30)) << "</text>\n";
     }
 
@@ -263,7 +271,17 @@ std::string svgTimeline(const std::vector<Record>& records, std::uint64_t endNs,
         svg << "</g>\n";
     }
 
-    // Classic pulses: a diamond each.
+    // Classic pulses: a diamond each, and a count where several fall on
+    // nearly the same spot.
+    for (std::size_t i = 0; i < pulses.size();) {
+        std::size_t j = i + 1;
+        while (j < pulses.size() && x(pulses[j]->t_ns) - x(pulses[i]->t_ns) < 8) ++j;
+        if (j - i > 1) {
+            svg << "<text class=\"note\" x=\"" << num(x(pulses[i]->t_ns) + 8) << "\" y=\"" << num(soundLane + 8)
+                << "\">\u00D7" << (j - i) << "</text>\n";
+        }
+        i = j;
+    }
     for (const Record* pulse : pulses) {
         const double cx = x(pulse->t_ns);
         const double cy = soundLane + 18;
@@ -294,7 +312,7 @@ std::string svgTimeline(const std::vector<Record>& records, std::uint64_t endNs,
         std::vector<PatternStepView> steps;
         if (readPattern(vibrations[i]->value, steps)) longest = std::max(longest, patternNanos(steps));
     }
-    svg << "<text class=\"note\" x=\"" << num(kLeft + kPlot) << "\" y=\"" << num(panelTop)
+    if (!vibrations.empty()) svg << "<text class=\"note\" x=\"" << num(kLeft + kPlot) << "\" y=\"" << num(panelTop)
         << "\" text-anchor=\"end\">" << escape("one scale for all: the full width is " + std::to_string(longest / 1000000ULL) + " ms")
         << "</text>\n";
     const double perNano = kPlot / static_cast<double>(longest);
