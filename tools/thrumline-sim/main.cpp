@@ -67,6 +67,14 @@ Scenario language: one command per line; # starts a comment.
   expect group NAME         the running process hooked iOS10, iOS11 or none
 After every command the main queue runs whatever is due at that time.
 
+JSON events: "vibrate" (sound, pattern, intensity: the request as the
+library built it), "sound" (sound), "command" and "expect" (line, command),
+"process-start" (cf), "process-end", "hook-installed", "library-loaded"
+(group, hooks), "observer", "settings-load" (found), "settings-write" (ok,
+keys, settings), "pane-write", "post" (name, by: library or pane),
+"delivered", "host-method" (class, selector), "step-scheduled" (due_ns),
+"fault".
+
 Example:
   ios 11
   settings isEnabled=true isNotRespringing=true vibration1=250

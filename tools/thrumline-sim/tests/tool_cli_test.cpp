@@ -43,6 +43,20 @@ TEST(ToolCommandLine, HelpAndVersion) {
                              "call connected|ended|nil", "expect vibrations N", "Example:", "Exit codes"}) {
         EXPECT_TRUE(contains(help.out, part)) << part;
     }
+    // The example in the help runs and holds what its comments say.
+    const std::size_t from = help.out.find("Example:\n");
+    ASSERT_NE(from, std::string::npos);
+    std::string example;
+    for (std::size_t at = from + 9; at < help.out.size() && help.out.compare(at, 2, "  ") == 0;) {
+        const std::size_t end = help.out.find('\n', at);
+        example += help.out.substr(at + 2, end - at - 2) + "\n";
+        at = end + 1;
+    }
+    EXPECT_TRUE(contains(example, "expect vibrations 1")) << example;
+    const ToolResult run = runTool({"-"}, example);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(contains(run.out, "vibrate \u25AE250  (250 ms)")) << run.out;
+
     const ToolResult version = runTool({"--version"});
     EXPECT_EQ(version.exitCode, 0);
     EXPECT_EQ(version.out.rfind("thrumline-sim ", 0), 0u) << version.out;
