@@ -20,7 +20,41 @@ constexpr double kCharWidth = 6.6;  // 11px monospace
 constexpr int kMaxLabelRows = 24;
 constexpr std::size_t kMaxPatternRows = 100;
 
-std::string escape(const std::string& text) {
+// The length of the valid UTF-8 sequence starting at `i`, or 0.
+std::size_t utf8Length(const std::string& text, std::size_t i) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char lead = byte(i);
+    std::size_t length = 0;
+    unsigned int minimum = 0;
+    unsigned int code = 0;
+    if (lead < 0x80) return 1;
+    if (lead >= 0xC2 && lead <= 0xDF) { length = 2; minimum = 0x80; code = lead & 0x1F; }
+    else if (lead >= 0xE0 && lead <= 0xEF) { length = 3; minimum = 0x800; code = lead & 0x0F; }
+    else if (lead >= 0xF0 && lead <= 0xF4) { length = 4; minimum = 0x10000; code = lead & 0x07; }
+    else return 0;
+    if (i + length > text.size()) return 0;
+    for (std::size_t k = 1; k < length; ++k) {
+        if ((byte(i + k) & 0xC0) != 0x80) return 0;
+        code = (code << 6) | (byte(i + k) & 0x3F);
+    }
+    if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+    return length;
+}
+
+// Text for XML: markup characters escaped, control bytes and broken UTF-8
+// (scenario strings may hold any bytes) replaced.
+std::string escape(const std::string& raw) {
+    std::string text;
+    for (std::size_t i = 0; i < raw.size();) {
+        const std::size_t length = utf8Length(raw, i);
+        if (length == 0) {
+            text += "\uFFFD";
+            ++i;
+        } else {
+            text.append(raw, i, length);
+            i += length;
+        }
+    }
     std::string out;
     for (char c : text) {
         switch (c) {

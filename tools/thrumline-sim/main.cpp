@@ -187,7 +187,9 @@ int main(int argc, char** argv) {
     std::vector<simtool::Record> records;
     auto sink = [&](const simtool::Record& record) {
         if (json) {
-            std::cout << simtool::jsonObject(record).dump() << "\n";
+            // Scenario strings may hold any bytes; JSON must stay UTF-8.
+            std::cout << simtool::jsonObject(record).dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
+                      << "\n";
         } else {
             const std::string line = simtool::textLine(record);
             if (!line.empty()) std::cout << line << "\n";

@@ -237,6 +237,29 @@ TEST(ToolSvg, DrawsEveryOnStepPulseAndCommand) {
     EXPECT_EQ(count(svg, "<text"), count(svg, "</text>"));
 }
 
+// Scenario strings may hold any bytes: the JSON and the SVG stay valid.
+TEST(ToolSvg, BrokenUtf8InScenarioStringsIsReplaced) {
+    TempDir dir;
+    const std::string svgPath = dir.path() + "/out.svg";
+    const std::string scenario = "set s=\"caf\xc3\xa9 \xff\xfe <&>\"\nstart\n";
+    const ToolResult r = runTool({"--json", "--svg", svgPath, "-"}, scenario);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    std::istringstream lines(r.out);
+    std::string line;
+    bool sawValue = false;
+    while (std::getline(lines, line)) {
+        const json o = json::parse(line);
+        if (o.at("event") == "pane-write") {
+            EXPECT_EQ(o.at("settings").at("s"), "caf\xc3\xa9 \xef\xbf\xbd\xef\xbf\xbd <&>");
+            sawValue = true;
+        }
+    }
+    EXPECT_TRUE(sawValue);
+    const std::string svg = readFile(svgPath);
+    EXPECT_TRUE(contains(svg, "caf\xc3\xa9 \xef\xbf\xbd\xef\xbf\xbd &lt;&amp;&gt;")) << svg;
+    EXPECT_FALSE(contains(svg, "\xff"));
+}
+
 TEST(ToolSvg, AnUnwritableFileIsAnError) {
     TempDir dir;
     const ToolResult r = runTool({"--svg", dir.path() + "/no/such/folder/out.svg", "-"}, "start\n");
