@@ -1,9 +1,9 @@
 #include "host/sim/ObjectRuntime.h"
 
-#include "host/sim/ValueConversion.h"
-
 #include <algorithm>
 #include <cstring>
+
+#include "host/sim/ValueConversion.h"
 
 namespace thrumline::sim {
 
@@ -351,7 +351,8 @@ bool ObjectRuntime::respondsTo(const SimObject* object, const SimSelector* selec
         case ObjectKind::Call:
             return name == "isConnected";
         case ObjectKind::Array:
-            return isOneOf(name, {"addObject:", "count", "objectAtIndex:", "writeToFile:atomically:"});
+            return isOneOf(name,
+                           {"addObject:", "count", "objectAtIndex:", "writeToFile:atomically:"});
         case ObjectKind::Dictionary:
             return isOneOf(name, {"objectForKey:", "objectForKeyedSubscript:", "setObject:forKey:",
                                   "count", "writeToFile:atomically:"});

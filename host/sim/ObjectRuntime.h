@@ -8,9 +8,6 @@
 // this runtime made.
 #pragma once
 
-#include "host/HostServices.h"
-#include "host/sim/PlistValue.h"
-
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -19,6 +16,9 @@
 #include <unordered_set>
 #include <utility>
 #include <vector>
+
+#include "host/HostServices.h"
+#include "host/sim/PlistValue.h"
 
 namespace thrumline::sim {
 
@@ -49,12 +49,12 @@ struct SimObject {
     ObjectRuntime* runtime = nullptr;
     std::uint64_t id = 0;  // 1, 2, ... in order of creation within the runtime
     ObjectKind kind = ObjectKind::Instance;
-    SimClass* cls = nullptr;  // Instance only
-    PlistValue value;         // Value only
-    std::vector<SimObject*> items;                           // Array; each retained
+    SimClass* cls = nullptr;                                  // Instance only
+    PlistValue value;                                         // Value only
+    std::vector<SimObject*> items;                            // Array; each retained
     std::vector<std::pair<std::string, SimObject*>> entries;  // Dictionary; each retained
-    bool connected = false;   // Call
-    int connectedQueries = 0; // Call
+    bool connected = false;                                   // Call
+    int connectedQueries = 0;                                 // Call
     int references = 1;
     bool alive = true;
 };

@@ -3,7 +3,10 @@
 // <plist/plist.h>.
 #include "host/sim/PlistValue.h"
 
+#include <fcntl.h>
 #include <plist/plist.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cinttypes>
@@ -12,9 +15,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace thrumline::sim {
 
@@ -295,9 +295,9 @@ bool binaryNestingWithinLimit(const std::string& bytes) {
     }
 
     // The references an object holds: where they start and how many.
-    auto children = [&](std::uint64_t index, std::uint64_t* first,
-                        std::uint64_t* count) -> bool {
-        const std::uint64_t offset = readBigEndian(data + tableOffset + index * offsetSize, offsetSize);
+    auto children = [&](std::uint64_t index, std::uint64_t* first, std::uint64_t* count) -> bool {
+        const std::uint64_t offset =
+            readBigEndian(data + tableOffset + index * offsetSize, offsetSize);
         if (offset < 8 || offset >= tableOffset) return false;
         const unsigned marker = data[offset];
         const unsigned kind = marker >> 4;
@@ -489,8 +489,9 @@ PlistValue fromNode(plist_t node, int depth) {
 // libplist 2.2 can only make an unsigned integer above INT64_MAX by reading
 // one, so such a value is built from its own XML.
 plist_t unsignedNode(std::uint64_t value) {
-    const std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><integer>" +
-                            std::to_string(value) + "</integer></plist>";
+    const std::string xml =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><integer>" +
+        std::to_string(value) + "</integer></plist>";
     plist_t node = nullptr;
     plist_from_memory(xml.data(), static_cast<std::uint32_t>(xml.size()), &node);
     if (node == nullptr) return plist_new_uint(value);

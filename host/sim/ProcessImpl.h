@@ -2,13 +2,13 @@
 // delivers the pane's posts) and the process itself.
 #pragma once
 
-#include "host/sim/ObjectRuntime.h"
-#include "host/sim/SimHost.h"
-
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "host/sim/ObjectRuntime.h"
+#include "host/sim/SimHost.h"
 
 namespace thrumline::sim {
 

@@ -3,36 +3,54 @@
 // stand-in. Processes live in SimProcess.cpp.
 #include "host/sim/SimHost.h"
 
-#include "host/sim/ProcessImpl.h"
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
 #include <system_error>
-#include <unistd.h>
+
+#include "host/sim/ProcessImpl.h"
 
 namespace thrumline::sim {
 
 const char* eventKindName(EventKind kind) {
     switch (kind) {
-        case EventKind::ProcessStarted: return "ProcessStarted";
-        case EventKind::ProcessEnded: return "ProcessEnded";
-        case EventKind::HookInstalled: return "HookInstalled";
-        case EventKind::HookSkipped: return "HookSkipped";
-        case EventKind::ObserverRegistered: return "ObserverRegistered";
-        case EventKind::AutoreleasePush: return "AutoreleasePush";
-        case EventKind::AutoreleasePop: return "AutoreleasePop";
-        case EventKind::SettingsRead: return "SettingsRead";
-        case EventKind::SettingsWritten: return "SettingsWritten";
-        case EventKind::NotificationPosted: return "NotificationPosted";
-        case EventKind::NotificationDelivered: return "NotificationDelivered";
-        case EventKind::HostMethodRan: return "HostMethodRan";
-        case EventKind::Vibrate: return "Vibrate";
-        case EventKind::Sound: return "Sound";
-        case EventKind::StepScheduled: return "StepScheduled";
-        case EventKind::PaneWroteSettings: return "PaneWroteSettings";
-        case EventKind::Fault: return "Fault";
+        case EventKind::ProcessStarted:
+            return "ProcessStarted";
+        case EventKind::ProcessEnded:
+            return "ProcessEnded";
+        case EventKind::HookInstalled:
+            return "HookInstalled";
+        case EventKind::HookSkipped:
+            return "HookSkipped";
+        case EventKind::ObserverRegistered:
+            return "ObserverRegistered";
+        case EventKind::AutoreleasePush:
+            return "AutoreleasePush";
+        case EventKind::AutoreleasePop:
+            return "AutoreleasePop";
+        case EventKind::SettingsRead:
+            return "SettingsRead";
+        case EventKind::SettingsWritten:
+            return "SettingsWritten";
+        case EventKind::NotificationPosted:
+            return "NotificationPosted";
+        case EventKind::NotificationDelivered:
+            return "NotificationDelivered";
+        case EventKind::HostMethodRan:
+            return "HostMethodRan";
+        case EventKind::Vibrate:
+            return "Vibrate";
+        case EventKind::Sound:
+            return "Sound";
+        case EventKind::StepScheduled:
+            return "StepScheduled";
+        case EventKind::PaneWroteSettings:
+            return "PaneWroteSettings";
+        case EventKind::Fault:
+            return "Fault";
     }
     return "?";
 }
@@ -108,7 +126,8 @@ Device::Device(std::string deviceRoot) : root_(std::move(deviceRoot)) {
     while (root_.size() > 1 && root_.back() == '/') root_.pop_back();
     std::error_code error;
     fs::create_directories(hostPath("/var/mobile/Library/Preferences"), error);
-    if (error) throw std::runtime_error("cannot prepare device folder " + root_ + ": " + error.message());
+    if (error)
+        throw std::runtime_error("cannot prepare device folder " + root_ + ": " + error.message());
 }
 
 Device::~Device() {

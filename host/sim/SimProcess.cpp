@@ -1,10 +1,6 @@
 // A simulated home-screen process: its host classes and objects, the
 // platform services the library reaches through HostServices, and loading
 // a private copy of the library so that every process starts afresh.
-#include "host/sim/ProcessImpl.h"
-
-#include "host/sim/ValueConversion.h"
-
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -17,6 +13,9 @@
 #include <cstring>
 #include <filesystem>
 #include <stdexcept>
+
+#include "host/sim/ProcessImpl.h"
+#include "host/sim/ValueConversion.h"
 
 #ifndef THRUMLINE_LIBRARY_PATH
 #define THRUMLINE_LIBRARY_PATH ""
@@ -479,12 +478,11 @@ void Process::Impl::deliver(const std::string& name) {
 void Process::Impl::hostMethodRan(Object selfHandle, Selector cmd, Object arg) {
     const std::string selector = selectorName(*runtime, cmd);
     SimObject* receiver = runtime->receiver(selfHandle, selector);
-    Event event = makeEvent(EventKind::HostMethodRan,
-                            std::string(receiver != nullptr ? ObjectRuntime::className(receiver)
-                                                            : "(null)") +
-                                " " + selector,
-                            "receiver " + runtime->describe(selfHandle) + ", argument " +
-                                runtime->describe(arg));
+    Event event = makeEvent(
+        EventKind::HostMethodRan,
+        std::string(receiver != nullptr ? ObjectRuntime::className(receiver) : "(null)") + " " +
+            selector,
+        "receiver " + runtime->describe(selfHandle) + ", argument " + runtime->describe(arg));
     event.receiver = selfHandle;
     event.argument = arg;
     const std::string name = event.name;
@@ -515,7 +513,8 @@ void Process::start() {
     }
     p.device.running_ = this;
     p.state = Impl::State::Running;
-    p.record(makeEvent(EventKind::ProcessStarted, "cf " + shortest(p.options.coreFoundationVersion)));
+    p.record(
+        makeEvent(EventKind::ProcessStarted, "cf " + shortest(p.options.coreFoundationVersion)));
     try {
         p.libraryCopy = copyLibrary(p.options.libraryPath);
     } catch (...) {

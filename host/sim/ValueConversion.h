@@ -3,10 +3,10 @@
 // live here, apart from the object runtime.
 #pragma once
 
-#include "host/sim/PlistValue.h"
-
 #include <cstdint>
 #include <string>
+
+#include "host/sim/PlistValue.h"
 
 namespace thrumline::sim {
 

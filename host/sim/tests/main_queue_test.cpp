@@ -1,10 +1,10 @@
-#include "host/sim/SimHost.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "host/sim/SimHost.h"
 
 namespace thrumline::sim {
 namespace {

@@ -1,9 +1,9 @@
-#include "host/sim/SimHost.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
+
+#include "host/sim/SimHost.h"
 
 namespace thrumline::sim {
 namespace {
@@ -17,9 +17,7 @@ struct Delivery {
 std::vector<Delivery> deliveries;
 Process* current = nullptr;
 
-std::string nameOf(Object name) {
-    return current->valueOf(name).stringValue();
-}
+std::string nameOf(Object name) { return current->valueOf(name).stringValue(); }
 
 void first(NotificationCenter, void* observer, Object name, const void*, Object) {
     deliveries.push_back({"first", nameOf(name), observer});

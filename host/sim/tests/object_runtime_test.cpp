@@ -1,10 +1,10 @@
-#include "host/sim/ObjectRuntime.h"
-#include "host/sim/SimHost.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
+
+#include "host/sim/ObjectRuntime.h"
+#include "host/sim/SimHost.h"
 
 namespace thrumline::sim {
 namespace {
@@ -102,8 +102,9 @@ TEST(ObjectRuntimeTest, ReplacingADictionaryValueReleasesTheOldOne) {
     EXPECT_FALSE(rt.isAlive(toHandle(first)));
     EXPECT_EQ(rt.retainCount(toHandle(second)), 1);
     EXPECT_EQ(rt.toPlist(dict).entries().front().first, "isNotRespringing");
-    EXPECT_EQ(rt.toPlist(dict), PlistValue::dictionary({{"isNotRespringing", PlistValue::boolean(true)},
-                                                        {"z", PlistValue::string("other")}}));
+    EXPECT_EQ(rt.toPlist(dict),
+              PlistValue::dictionary({{"isNotRespringing", PlistValue::boolean(true)},
+                                      {"z", PlistValue::string("other")}}));
 }
 
 // The host's classes in a process that has not loaded any library.
@@ -241,14 +242,16 @@ TEST(SettingsFileTest, WriteKeepsUnknownKeysAndNilWritesNothing) {
     EXPECT_FALSE(h.writeToFile_atomically(nullptr, kDeviceSettingsPath, true));
     EXPECT_TRUE(device.readSettingsFile().isNone());
 
-    device.paneWriteSettings(PlistValue::dictionary(
-        {{"extra", PlistValue::unsignedInteger(UINT64_MAX)}, {"isNotRespringing", PlistValue::boolean(true)}}));
+    device.paneWriteSettings(
+        PlistValue::dictionary({{"extra", PlistValue::unsignedInteger(UINT64_MAX)},
+                                {"isNotRespringing", PlistValue::boolean(true)}}));
     StrongRef prefs = h.initWithContentsOfFile(kDeviceSettingsPath);
     StrongRef no = h.numberWithBool(false);
     h.setObject_forKey(prefs.get(), no.get(), "isNotRespringing");
     EXPECT_TRUE(h.writeToFile_atomically(prefs.get(), kDeviceSettingsPath, true));
-    const PlistValue expected = PlistValue::dictionary(
-        {{"extra", PlistValue::unsignedInteger(UINT64_MAX)}, {"isNotRespringing", PlistValue::boolean(false)}});
+    const PlistValue expected =
+        PlistValue::dictionary({{"extra", PlistValue::unsignedInteger(UINT64_MAX)},
+                                {"isNotRespringing", PlistValue::boolean(false)}});
     EXPECT_EQ(device.readSettingsFile(), expected);
     const Event& written = device.events().back();
     EXPECT_EQ(written.kind, EventKind::SettingsWritten);
@@ -278,10 +281,10 @@ TEST(AudioTest, VibrationIsRecordedAsACopyOfThePattern) {
     ASSERT_EQ(events.size(), 2u);
     EXPECT_EQ(events[0].kind, EventKind::Vibrate);
     EXPECT_EQ(events[0].sound, 4095u);
-    EXPECT_EQ(events[0].value,
-              PlistValue::dictionary({{"VibePattern", PlistValue::array({PlistValue::boolean(true),
-                                                                         PlistValue::integer(300)})},
-                                      {"Intensity", PlistValue::boolean(true)}}));
+    EXPECT_EQ(events[0].value, PlistValue::dictionary(
+                                   {{"VibePattern", PlistValue::array({PlistValue::boolean(true),
+                                                                       PlistValue::integer(300)})},
+                                    {"Intensity", PlistValue::boolean(true)}}));
     EXPECT_EQ(events[1].kind, EventKind::Sound);
     EXPECT_EQ(events[1].sound, 1352u);
 }

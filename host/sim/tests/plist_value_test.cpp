@@ -1,10 +1,6 @@
-#include "host/sim/PlistValue.h"
-#include "host/sim/SimHost.h"
-
-#include <gtest/gtest.h>
-
 #include <dirent.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +8,9 @@
 #include <random>
 #include <string>
 #include <vector>
+
+#include "host/sim/PlistValue.h"
+#include "host/sim/SimHost.h"
 
 namespace thrumline::sim {
 namespace {
@@ -98,8 +97,9 @@ TEST(PlistValueTest, IntegersAtTheEdgesKeepTheirSpellingInXml) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
-        const std::string xml = std::string("<?xml version=\"1.0\"?><plist version=\"1.0\"><integer>") +
-                                c.text + "</integer></plist>";
+        const std::string xml =
+            std::string("<?xml version=\"1.0\"?><plist version=\"1.0\"><integer>") + c.text +
+            "</integer></plist>";
         const PlistValue parsed = parsePlist(xml);
         EXPECT_EQ(parsed, c.value);
         EXPECT_NE(toXmlPlist(c.value).find(std::string("<integer>") + c.text + "</integer>"),
@@ -109,7 +109,8 @@ TEST(PlistValueTest, IntegersAtTheEdgesKeepTheirSpellingInXml) {
 }
 
 TEST(PlistValueTest, RealsIncludingNanAndInfinityRoundTrip) {
-    for (double v : {0.1, 250.9, -2.5, 1e20, 1e-300, double(NAN), double(INFINITY), -double(INFINITY)}) {
+    for (double v :
+         {0.1, 250.9, -2.5, 1e20, 1e-300, double(NAN), double(INFINITY), -double(INFINITY)}) {
         SCOPED_TRACE(v);
         EXPECT_EQ(parsePlist(toXmlPlist(PlistValue::real(v))), PlistValue::real(v));
     }
@@ -121,8 +122,8 @@ TEST(PlistValueTest, DictionaryEditingKeepsOrderAndEqualityIgnoresIt) {
     dict.set("a", PlistValue::integer(3));  // replaced where it stands
     EXPECT_EQ(keysOf(dict), (std::vector<std::string>{"a", "b"}));
     EXPECT_EQ(dict.find("a")->intValue(), 3);
-    EXPECT_EQ(dict, PlistValue::dictionary({{"b", PlistValue::integer(2)},
-                                            {"a", PlistValue::integer(3)}}));
+    EXPECT_EQ(dict, PlistValue::dictionary(
+                        {{"b", PlistValue::integer(2)}, {"a", PlistValue::integer(3)}}));
     EXPECT_TRUE(dict.erase("a"));
     EXPECT_FALSE(dict.erase("a"));
     EXPECT_EQ(dict.find("a"), nullptr);

@@ -1,9 +1,9 @@
 // A stand-in for the library with the same way in: at load it binds to the
 // process's services, hooks setActiveCall:, and schedules a step; at unload
 // its global destructor releases an object through the services.
-#include "host/HostServices.h"
-
 #include <cstdint>
+
+#include "host/HostServices.h"
 
 using namespace thrumline;
 

@@ -1,12 +1,11 @@
-#include "host/sim/SimHost.h"
-
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "host/sim/SimHost.h"
 
 namespace thrumline::sim {
 namespace {
@@ -51,11 +50,11 @@ TEST(ProcessTest, EachStartLoadsAFreshCopyBoundToItsOwnServices) {
         EXPECT_EQ(process.faults(), 0);
         // The step plays 2000 + the number of loads its copy has seen.
         EXPECT_EQ(eventsOf(device, round),
-                  (std::vector<std::string>{"ProcessStarted cf 1443",
-                                            "HookInstalled SBTelephonyManager setActiveCall:",
-                                            "StepScheduled 0", "Sound 2001",
-                                            "HostMethodRan SBTelephonyManager setActiveCall:",
-                                            "Sound 1000", "ProcessEnded 0"}));
+                  (std::vector<std::string>{
+                      "ProcessStarted cf 1443",
+                      "HookInstalled SBTelephonyManager setActiveCall:", "StepScheduled 0",
+                      "Sound 2001", "HostMethodRan SBTelephonyManager setActiveCall:", "Sound 1000",
+                      "ProcessEnded 0"}));
     }
 }
 
@@ -147,16 +146,16 @@ TEST(DeviceTest, PaneEditsKeepTheOtherKeys) {
     Device device;
     device.paneUnsetKeys({"a"});
     EXPECT_TRUE(device.readSettingsFile().isNone());  // nothing created
-    device.paneSetKeys(PlistValue::dictionary({{"a", PlistValue::integer(1)},
-                                               {"b", PlistValue::string("x")}}));
-    device.paneSetKeys(PlistValue::dictionary({{"a", PlistValue::integer(2)},
-                                               {"c", PlistValue::boolean(true)}}));
+    device.paneSetKeys(
+        PlistValue::dictionary({{"a", PlistValue::integer(1)}, {"b", PlistValue::string("x")}}));
+    device.paneSetKeys(
+        PlistValue::dictionary({{"a", PlistValue::integer(2)}, {"c", PlistValue::boolean(true)}}));
     device.paneUnsetKeys({"b", "missing"});
     const PlistValue settings = device.readSettingsFile();
     ASSERT_EQ(settings.entries().size(), 2u);
     EXPECT_EQ(settings.entries()[0].first, "a");
-    EXPECT_EQ(settings, PlistValue::dictionary({{"a", PlistValue::integer(2)},
-                                                {"c", PlistValue::boolean(true)}}));
+    EXPECT_EQ(settings, PlistValue::dictionary(
+                            {{"a", PlistValue::integer(2)}, {"c", PlistValue::boolean(true)}}));
     device.paneDeleteSettings();
     EXPECT_TRUE(device.readSettingsFile().isNone());
     for (const Event& e : device.events()) {
@@ -170,9 +169,10 @@ TEST(DeviceTest, PaneEditsKeepTheOtherKeys) {
 // lives by the platform's rules.
 TEST(ProcessTest, TheLibraryLoadsAndUnloadsCleanlyProcessAfterProcess) {
     Device device;
-    device.paneWriteSettings(PlistValue::dictionary({{"isEnabled", PlistValue::boolean(true)},
-                                                     {"isNotRespringing", PlistValue::boolean(true)},
-                                                     {"keep", PlistValue::data("\x01")}}));
+    device.paneWriteSettings(
+        PlistValue::dictionary({{"isEnabled", PlistValue::boolean(true)},
+                                {"isNotRespringing", PlistValue::boolean(true)},
+                                {"keep", PlistValue::data("\x01")}}));
     for (int round = 1; round <= 2; ++round) {
         SCOPED_TRACE(round);
         Process process(device);

@@ -1,10 +1,10 @@
-#include "host/sim/SimHost.h"
-#include "host/sim/ValueConversion.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <string>
+
+#include "host/sim/SimHost.h"
+#include "host/sim/ValueConversion.h"
 
 namespace thrumline::sim {
 namespace {
