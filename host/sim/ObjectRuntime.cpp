@@ -124,7 +124,7 @@ ObjectRuntime::HookResult ObjectRuntime::hook(Class handle, Selector selectorHan
 SimObject* ObjectRuntime::make(ObjectKind kind) {
     auto object = std::make_unique<SimObject>();
     object->runtime = this;
-    object->id = objects_.size() + 1;
+    object->id = ++nextId_;
     object->kind = kind;
     SimObject* result = object.get();
     objects_.push_back(std::move(object));
@@ -247,6 +247,18 @@ void ObjectRuntime::deallocate(SimObject* object) {
     entries.swap(object->entries);
     for (SimObject* item : items) release(toHandle(item));
     for (auto& entry : entries) release(toHandle(entry.second));
+}
+
+std::size_t ObjectRuntime::discardZombies() {
+    const std::size_t before = objects_.size();
+    objects_.erase(std::remove_if(objects_.begin(), objects_.end(),
+                                  [this](const std::unique_ptr<SimObject>& object) {
+                                      if (object->alive) return false;
+                                      objectHandles_.erase(object.get());
+                                      return true;
+                                  }),
+                   objects_.end());
+    return before - objects_.size();
 }
 
 int ObjectRuntime::retainCount(Object handle) const {

@@ -118,6 +118,10 @@ public:
     int retainCount(Object object) const;  // 0 when dead or unknown
     bool isAlive(Object object) const;
     std::size_t liveObjects() const { return live_; }
+    // Frees the zombies of deallocated objects and forgets their handles.
+    // A later message to one is still a fault (an object this runtime never
+    // made) unless a new object has taken its memory. Returns how many.
+    std::size_t discardZombies();
     std::string describe(const void* handle) const;
 
     // --- Messages of the values and containers ---
@@ -142,6 +146,7 @@ private:
     std::unordered_map<std::string, std::unique_ptr<SimSelector>> selectors_;
     std::unordered_set<const void*> selectorHandles_;
     std::size_t live_ = 0;
+    std::uint64_t nextId_ = 0;
 };
 
 }  // namespace thrumline::sim

@@ -138,6 +138,11 @@ Device::~Device() {
     }
 }
 
+void Device::clearEvents() { events_.clear(); }
+
+// Beside the device's event log: the process side has no other use for it.
+std::size_t Process::discardZombies() { return impl_->runtime->discardZombies(); }
+
 std::string Device::hostPath(const std::string& devicePath) const {
     if (!devicePath.empty() && devicePath.front() == '/') return root_ + devicePath;
     return root_ + "/" + devicePath;

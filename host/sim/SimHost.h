@@ -122,6 +122,8 @@ public:
     MainQueue& clock() { return queue_; }
     const std::vector<Event>& events() const { return events_; }
     void record(Event event);  // stamps t_ns
+    // Forgets the events recorded so far, so that long runs keep a flat memory.
+    void clearEvents();
 
     // --- The settings pane stand-in (writes without posting) ---
     // Replaces the settings file with exactly this dictionary, as XML.
@@ -205,6 +207,9 @@ public:
     int retainCount(Object object) const;  // 0 for a deallocated object
     bool isAlive(Object object) const;
     std::size_t liveObjects() const;
+    // Frees the zombies kept for deallocated objects (see ObjectRuntime), so
+    // that long runs keep a flat memory. Returns how many.
+    std::size_t discardZombies();
     // How often isConnected was asked of this call.
     int isConnectedQueries(Object call) const;
     // A new object holding a property-list value (NSNumber, NSString, NSData,
