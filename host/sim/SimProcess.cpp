@@ -463,12 +463,18 @@ void Process::Impl::recordFault(const std::string& message, const std::string& d
 void Process::Impl::deliver(const std::string& name) {
     for (const Observer& observer : observers) {
         if (observer.name != name) continue;
-        device.clock().scheduleAt(device.clock().now(), [this, observer] {
-            record(makeEvent(EventKind::NotificationDelivered, observer.name));
+        // A process that never started is not ended, so its deliveries may
+        // outlive it on the device's queue; they then do nothing.
+        std::weak_ptr<Impl*> token = lifetime;
+        device.clock().scheduleAt(device.clock().now(), [token, observer] {
+            const std::shared_ptr<Impl*> alive = token.lock();
+            if (!alive) return;
+            Impl& p = **alive;
+            p.record(makeEvent(EventKind::NotificationDelivered, observer.name));
             // The name reaches the callback as a string object that lives for the call.
             const StrongRef nameObject = StrongRef::adopt(
-                *services, toHandle(runtime->fromPlist(PlistValue::string(observer.name))));
-            observer.callback(reinterpret_cast<NotificationCenter>(&centerToken),
+                *p.services, toHandle(p.runtime->fromPlist(PlistValue::string(observer.name))));
+            observer.callback(reinterpret_cast<NotificationCenter>(&p.centerToken),
                               const_cast<void*>(observer.observer), nameObject.get(), nullptr,
                               nullptr);
         });

@@ -117,6 +117,23 @@ TEST_F(NotificationCenterTest, DeliveriesRunAtThePostTimeInPostOrderAmongOtherWo
     EXPECT_EQ(order, (std::vector<std::string>{"earlier work", "later work saw 1"}));
 }
 
+TEST(NotificationCenterLifetimeTest, DeliveriesOfAProcessThatIsGoneDoNothing) {
+    deliveries.clear();
+    Device device;
+    {
+        Process process(device);
+        current = &process;
+        HostServices& h = process.services();
+        h.CFNotificationCenterAddObserver(h.CFNotificationCenterGetDarwinNotifyCenter(), nullptr,
+                                          &first, "n", nullptr, 2);
+        h.CFNotificationCenterPostNotification(h.CFNotificationCenterGetDarwinNotifyCenter(), "n",
+                                               nullptr, nullptr, true);
+    }
+    EXPECT_EQ(device.clock().pending(), 1u);
+    device.clock().runUntilIdle();
+    EXPECT_TRUE(deliveries.empty());
+}
+
 TEST_F(NotificationCenterTest, BadRegistrationsAreFaultsAndRegisterNothing) {
     observe(nullptr, "n");
     observe(&first, nullptr);
