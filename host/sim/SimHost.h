@@ -4,6 +4,9 @@
 //
 // Everything the library does is recorded on the device's event log, in
 // order, with its virtual time. Tests and thrumline-sim read that log.
+//
+// Not thread-safe: one thread drives a device, its processes and the
+// library they load, as the home screen's main thread does.
 #pragma once
 
 #include "host/HostServices.h"
