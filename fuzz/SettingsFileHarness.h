@@ -1,0 +1,63 @@
+// Feeds arbitrary bytes to the library as its settings file and checks, from
+// what the library does, that every load ended with all nine values set by
+// the rules. Shared by the libFuzzer target and the tests that replay its
+// corpus, so a crash input found once stays a test.
+#pragma once
+
+#include "host/sim/PlistValue.h"
+#include "host/sim/SimHost.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace thrumline::hardening {
+
+// The nine values a load must produce, computed here on our own from the
+// parsed file (not by asking the library).
+struct SettingsValues {
+    bool isEnabled = false;
+    bool isNotRespringing = false;
+    bool isVibrationsNumber = false;
+    bool oldMethod = false;
+    std::int32_t firstVibrationNumber = 0;
+    std::int32_t lastVibrationNumber = 0;
+    std::int32_t VibrationDuration = 200;
+    std::int32_t vibration1 = 300;
+    std::int32_t vibration2 = 300;
+};
+
+// The values a load of this file content gives: missing keys, files that are
+// not a dictionary and values that cannot be converted take the missing-key
+// values; the rest converts as Foundation's boolValue and intValue do.
+SettingsValues expectedSettings(const sim::PlistValue& file);
+
+// One simulated phone with one home-screen process (iOS 11 hooks), kept for
+// many inputs: loading the library takes far longer than one input.
+class SettingsFileHarness {
+public:
+    SettingsFileHarness();
+    ~SettingsFileHarness();
+    SettingsFileHarness(const SettingsFileHarness&) = delete;
+    SettingsFileHarness& operator=(const SettingsFileHarness&) = delete;
+
+    // Writes `bytes` as the settings file and posts the change notification;
+    // then plays the four previews and a connected and an ended call, lets
+    // the home screen launch (the respring guard writes the file twice) and
+    // checks the same again. Returns the first thing that went against the
+    // rules, or an empty string.
+    std::string run(const std::string& bytes);
+
+private:
+    void start();
+    std::string runChecks(const std::string& bytes);
+    std::string check(const SettingsValues& values, const char* when, bool drainChains);
+    std::string checkHousekeeping(const sim::PlistValue& loaded);
+
+    std::unique_ptr<sim::Device> device_;
+    std::unique_ptr<sim::Process> process_;
+    Object connectedCall_ = nullptr;
+    std::size_t baselineObjects_ = 0;
+};
+
+}  // namespace thrumline::hardening

@@ -1,0 +1,19 @@
+// libFuzzer: arbitrary text as a thrumline-sim scenario. The parser must end
+// in commands or in one FILE:LINE error, never in a crash (ScenarioHarness).
+#include "fuzz/ScenarioHarness.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string problem =
+        thrumline::hardening::checkScenarioText(std::string(reinterpret_cast<const char*>(data), size));
+    if (!problem.empty()) {
+        std::fprintf(stderr, "scenario input broke a rule: %s\n", problem.c_str());
+        std::abort();
+    }
+    return 0;
+}
