@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "host/sim/SimHost.h"
@@ -9,146 +8,138 @@
 namespace thrumline::sim {
 namespace {
 
-constexpr std::uint64_t kSecond = kNanosPerSecond;
-
-// What ran, and at which virtual time.
+// "label@time" for each item run, in order.
 struct Trace {
     MainQueue& queue;
-    std::vector<std::pair<std::string, std::uint64_t>> ran;
-    std::function<void()> note(std::string label) {
-        return [this, label] { ran.emplace_back(label, queue.now()); };
-    }
-    std::vector<std::string> labels() const {
-        std::vector<std::string> out;
-        for (const auto& r : ran) out.push_back(r.first);
-        return out;
+    std::vector<std::string> ran;
+    std::function<void()> note(const std::string& label) {
+        return [this, label] { ran.push_back(label + "@" + std::to_string(queue.now())); };
     }
 };
 
-TEST(MainQueueTest, RunsByDueTimeThenInSchedulingOrder) {
+TEST(MainQueueTest, RunsByDueTimeThenSchedulingOrderEachAtItsOwnTime) {
     MainQueue queue;
     Trace trace{queue, {}};
-    queue.scheduleAt(3 * kSecond, trace.note("c"));
-    queue.scheduleAt(1 * kSecond, trace.note("a1"));
-    queue.scheduleAt(2 * kSecond, trace.note("b"));
-    queue.scheduleAt(1 * kSecond, trace.note("a2"));
-    queue.advanceBy(5 * kSecond);
-    EXPECT_EQ(trace.labels(), (std::vector<std::string>{"a1", "a2", "b", "c"}));
-    EXPECT_EQ(trace.ran[0].second, 1 * kSecond);
-    EXPECT_EQ(trace.ran[2].second, 2 * kSecond);
-    EXPECT_EQ(trace.ran[3].second, 3 * kSecond);
-    EXPECT_EQ(queue.now(), 5 * kSecond);
+    // Enough equal times that a heap ordered by time alone would mix them up.
+    for (const char* label : {"c", "a1", "b", "a2", "a3", "a4", "a5", "a6"}) {
+        queue.scheduleAt(label[0] == 'a' ? 1 : label[0] == 'b' ? 2 : 5, trace.note(label));
+    }
+    queue.scheduleAt(1, [&] {
+        trace.ran.push_back("chain@" + std::to_string(queue.now()));
+        queue.scheduleAt(queue.now() + 2, trace.note("chained"));
+        queue.scheduleAt(queue.now() + 20, trace.note("too late"));
+    });
+    EXPECT_TRUE(trace.ran.empty());
+    queue.advanceBy(6);
+    EXPECT_EQ(trace.ran, (std::vector<std::string>{"a1@1", "a2@1", "a3@1", "a4@1", "a5@1", "a6@1",
+                                                   "chain@1", "b@2", "chained@3", "c@5"}));
+    EXPECT_EQ(queue.now(), 6u);
+    EXPECT_EQ(queue.clear(), 1u);
+    queue.advanceBy(100);
+    EXPECT_EQ(trace.ran.size(), 10u);
 }
 
-TEST(MainQueueTest, RunUntilIdleRunsWhatIsDueNowIncludingNewlyDueButNotTheFuture) {
+TEST(MainQueueTest, RunUntilIdleRunsWhatIsDueIncludingThePastButNotTheFuture) {
     MainQueue queue;
     Trace trace{queue, {}};
-    queue.scheduleAt(0, [&] {
-        trace.ran.emplace_back("first", queue.now());
-        queue.scheduleAt(queue.now(), trace.note("chained"));
+    queue.advanceBy(10);
+    queue.scheduleAt(10, [&] {
+        trace.ran.push_back("first@" + std::to_string(queue.now()));
+        queue.scheduleAt(queue.now(), trace.note("now"));
         queue.scheduleAt(queue.now() + 1, trace.note("later"));
     });
+    queue.scheduleAt(2, trace.note("past"));  // due at once, behind what was due already
     queue.runUntilIdle();
-    EXPECT_EQ(trace.labels(), (std::vector<std::string>{"first", "chained"}));
-    EXPECT_EQ(queue.now(), 0u);
+    EXPECT_EQ(trace.ran, (std::vector<std::string>{"first@10", "past@10", "now@10"}));
     EXPECT_EQ(queue.pending(), 1u);
-    queue.advanceBy(1);
-    EXPECT_EQ(trace.labels().back(), "later");
-}
 
-TEST(MainQueueTest, PastTimeIsDueAtOnceBehindWorkAlreadyDue) {
-    MainQueue queue;
-    Trace trace{queue, {}};
-    queue.advanceBy(10 * kSecond);
-    queue.scheduleAt(10 * kSecond, trace.note("due now"));
-    queue.scheduleAt(2 * kSecond, trace.note("past"));
-    queue.runUntilIdle();
-    EXPECT_EQ(trace.labels(), (std::vector<std::string>{"due now", "past"}));
-    EXPECT_EQ(trace.ran[1].second, 10 * kSecond);
-}
-
-TEST(MainQueueTest, AdvanceRunsWorkScheduledDuringTheAdvanceAtItsOwnTime) {
-    MainQueue queue;
-    Trace trace{queue, {}};
-    queue.scheduleAt(1 * kSecond, [&] {
-        trace.ran.emplace_back("a", queue.now());
-        queue.scheduleAt(queue.now() + 2 * kSecond, trace.note("b"));
-        queue.scheduleAt(queue.now() + 20 * kSecond, trace.note("too late"));
-    });
-    queue.advanceBy(4 * kSecond);
-    ASSERT_EQ(trace.labels(), (std::vector<std::string>{"a", "b"}));
-    EXPECT_EQ(trace.ran[1].second, 3 * kSecond);
-    EXPECT_EQ(queue.now(), 4 * kSecond);
-    EXPECT_EQ(queue.clear(), 1u);
-    EXPECT_EQ(queue.pending(), 0u);
-    queue.advanceBy(30 * kSecond);
-    EXPECT_EQ(trace.ran.size(), 2u);
-}
-
-TEST(MainQueueTest, AdvanceSaturatesInsteadOfWrapping) {
-    MainQueue queue;
-    bool ran = false;
+    // Time saturates instead of wrapping.
+    queue.scheduleAt(UINT64_MAX - 1, trace.note("end"));
     queue.advanceBy(UINT64_MAX - 5);
-    queue.scheduleAt(UINT64_MAX - 1, [&] { ran = true; });
     queue.advanceBy(100);
-    EXPECT_TRUE(ran);
     EXPECT_EQ(queue.now(), UINT64_MAX);
+    EXPECT_EQ(trace.ran.back(), "end@" + std::to_string(UINT64_MAX - 1));
 }
 
 // The platform side: dispatch_time and dispatch_after of a process.
 int stepRuns = 0;
 void countingStep() { ++stepRuns; }
 
-TEST(DispatchTest, TimeIsNowPlusDeltaSaturatingAndNeverBeforeZero) {
+TEST(DispatchTest, StepsRunLaterOnceEachAndOnlyOnTheMainQueue) {
     Device device;
     Process process(device);
     HostServices& h = process.services();
-    device.clock().advanceBy(5 * kSecond);
-    EXPECT_EQ(h.dispatch_time(kDispatchTimeNow, 0), 5 * kSecond);
-    EXPECT_EQ(h.dispatch_time(kDispatchTimeNow, 7000000000LL), 12 * kSecond);
-    EXPECT_EQ(h.dispatch_time(kDispatchTimeNow, -2 * kNanosPerSecond), 3 * kSecond);
-    EXPECT_EQ(h.dispatch_time(kDispatchTimeNow, -400 * kNanosPerSecond), 0u);
+    device.clock().advanceBy(5 * kNanosPerSecond);
     EXPECT_EQ(h.dispatch_time(kDispatchTimeNow, INT64_MIN), 0u);
     EXPECT_EQ(h.dispatch_time(UINT64_MAX - 3, INT64_MAX), UINT64_MAX);
-}
 
-TEST(DispatchTest, StepNeverRunsInsideTheSchedulingCallAndRunsOnceWhenDue) {
-    Device device;
-    Process process(device);
-    HostServices& h = process.services();
     stepRuns = 0;
-    h.dispatch_after(h.dispatch_time(kDispatchTimeNow, 0), h.dispatch_get_main_queue(),
-                     &countingStep);
-    EXPECT_EQ(stepRuns, 0);
-    h.dispatch_after(h.dispatch_time(kDispatchTimeNow, 2 * kNanosPerSecond),
-                     h.dispatch_get_main_queue(), &countingStep);
+    const DispatchQueue main = h.dispatch_get_main_queue();
+    h.dispatch_after(h.dispatch_time(kDispatchTimeNow, 0), main, &countingStep);
+    h.dispatch_after(h.dispatch_time(kDispatchTimeNow, -kNanosPerSecond), main, &countingStep);
+    h.dispatch_after(h.dispatch_time(kDispatchTimeNow, 2 * kNanosPerSecond), main, &countingStep);
+    EXPECT_EQ(stepRuns, 0);  // never inside the scheduling call
     device.clock().runUntilIdle();
-    EXPECT_EQ(stepRuns, 1);
-    device.clock().advanceBy(2 * kSecond);
+    EXPECT_EQ(stepRuns, 2);  // a past time is due at once
+    device.clock().advanceBy(2 * kNanosPerSecond - 1);
     EXPECT_EQ(stepRuns, 2);
-    device.clock().advanceBy(100 * kSecond);
-    EXPECT_EQ(stepRuns, 2);
+    device.clock().advanceBy(100 * kNanosPerSecond);
+    EXPECT_EQ(stepRuns, 3);
 
-    std::vector<std::string> due;
-    for (const Event& e : device.events()) {
-        if (e.kind == EventKind::StepScheduled) due.push_back(e.detail);
-    }
-    EXPECT_EQ(due, (std::vector<std::string>{"0", "2000000000"}));
-}
-
-TEST(DispatchTest, PastTimeRunsAtOnceAndAForeignQueueIsAFault) {
-    Device device;
-    Process process(device);
-    HostServices& h = process.services();
-    device.clock().advanceBy(10 * kSecond);
-    stepRuns = 0;
-    h.dispatch_after(h.dispatch_time(kDispatchTimeNow, -5 * kNanosPerSecond),
-                     h.dispatch_get_main_queue(), &countingStep);
-    device.clock().runUntilIdle();
-    EXPECT_EQ(stepRuns, 1);
     h.dispatch_after(0, reinterpret_cast<DispatchQueue>(&stepRuns), &countingStep);
     EXPECT_EQ(device.clock().pending(), 0u);
     EXPECT_EQ(process.faults(), 1);
+}
+
+// Darwin notifications: each delivery is a main-queue item.
+std::vector<std::string> deliveries;  // "observer name", for each callback run
+Process* current = nullptr;
+
+void received(NotificationCenter, void* observer, Object name, const void*, Object) {
+    deliveries.push_back(static_cast<const char*>(observer) +
+                         (" " + current->valueOf(name).stringValue()));
+}
+void observe(HostServices& h, const char* observer, const char* name) {
+    h.CFNotificationCenterAddObserver(h.CFNotificationCenterGetDarwinNotifyCenter(), observer,
+                                      &received, name, nullptr, kSuspensionBehaviorCoalesce);
+}
+void post(HostServices& h, const char* name) {
+    h.CFNotificationCenterPostNotification(h.CFNotificationCenterGetDarwinNotifyCenter(), name,
+                                           nullptr, nullptr, true);
+}
+
+TEST(NotificationCenterTest, EachPostReachesEachObserverOfItsExactNameOnceAfterThePost) {
+    deliveries.clear();
+    Device device;
+    Process process(device);
+    current = &process;
+    HostServices& h = process.services();
+    observe(h, "first", "a.b.changed");
+    observe(h, "second", "a.b.changed");
+    observe(h, "second", "a.b.other");
+    post(h, "a.b.changed");
+    post(h, "a.b.changed");  // not merged with the first
+    for (const char* other : {"a.b.Changed", "a.b.changed.more", "a.b"}) post(h, other);
+    EXPECT_TRUE(deliveries.empty());
+    device.clock().runUntilIdle();
+    EXPECT_EQ(deliveries, (std::vector<std::string>{"first a.b.changed", "second a.b.changed",
+                                                    "first a.b.changed", "second a.b.changed"}));
+}
+
+TEST(NotificationCenterTest, NothingIsDeliveredToAProcessThatIsNotRunningOrGone) {
+    deliveries.clear();
+    Device device;
+    {
+        Process process(device);
+        current = &process;
+        observe(process.services(), "first", "n");
+        device.panePost("n");  // the process never started: the pane cannot reach it
+        EXPECT_EQ(device.clock().pending(), 0u);
+        post(process.services(), "n");
+    }
+    EXPECT_EQ(device.clock().pending(), 1u);
+    device.clock().runUntilIdle();
+    EXPECT_TRUE(deliveries.empty());
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -9,200 +10,100 @@
 namespace thrumline::sim {
 namespace {
 
-std::vector<std::string> ran;
-void baseImp(Object, Selector, Object) { ran.push_back("base"); }
-void ownImp(Object, Selector, Object) { ran.push_back("own"); }
-void replacementImp(Object, Selector, Object) { ran.push_back("replacement"); }
+void baseImp(Object, Selector, Object) {}
+void ownImp(Object, Selector, Object) {}
 void sentinelImp(Object, Selector, Object) {}
-
-struct Faults {
-    std::vector<std::string> seen;
-    ObjectRuntime::FaultSink sink() {
-        return [this](const std::string& m, const std::string& d) { seen.push_back(m + ": " + d); };
-    }
-};
-
-TEST(ObjectRuntimeTest, HookReplacesOwnMethodAndHandsBackTheOldOne) {
-    ObjectRuntime rt;
-    SimClass* cls = rt.defineClass("Widget");
-    rt.addMethod(cls, "poke:", &ownImp);
-    MethodImp slot = nullptr;
-    EXPECT_EQ(rt.hook(toHandle(cls), toHandle(rt.selector("poke:")), &replacementImp, &slot),
-              ObjectRuntime::HookResult::Installed);
-    EXPECT_EQ(slot, &ownImp);
-    EXPECT_EQ(rt.lookup(cls, rt.selector("poke:")), &replacementImp);
+// A replacement as the library writes one: it calls the slot with what it got.
+int replacementRuns = 0;
+MethodImp savedSlot = nullptr;
+void passThrough(Object self, Selector cmd, Object arg) {
+    ++replacementRuns;
+    savedSlot(self, cmd, arg);
 }
 
-TEST(ObjectRuntimeTest, HookOfAnInheritedMethodAddsItToTheSubclassOnly) {
+TEST(ObjectRuntimeTest, HookTakesOwnOrInheritedMethodsAndOtherwiseLeavesTheSlot) {
     ObjectRuntime rt;
     SimClass* base = rt.defineClass("Base");
     SimClass* derived = rt.defineClass("Derived", base);
     rt.addMethod(base, "poke:", &baseImp);
+    rt.addMethod(base, "own:", &ownImp);
+    const SimSelector* poke = rt.selector("poke:");
     MethodImp slot = nullptr;
-    ASSERT_EQ(rt.hook(toHandle(derived), toHandle(rt.selector("poke:")), &replacementImp, &slot),
+    // Inherited: the replacement goes on the subclass only.
+    ASSERT_EQ(rt.hook(toHandle(derived), toHandle(poke), &passThrough, &slot),
               ObjectRuntime::HookResult::Installed);
     EXPECT_EQ(slot, &baseImp);
-    EXPECT_EQ(rt.lookup(derived, rt.selector("poke:")), &replacementImp);
-    EXPECT_EQ(rt.lookup(base, rt.selector("poke:")), &baseImp);
-}
+    EXPECT_EQ(rt.lookup(derived, poke), &passThrough);
+    EXPECT_EQ(rt.lookup(base, poke), &baseImp);
+    rt.hook(toHandle(base), toHandle(rt.selector("own:")), &passThrough, &slot);
+    EXPECT_EQ(slot, &ownImp);
 
-TEST(ObjectRuntimeTest, HookWithoutClassMethodOrReplacementLeavesTheSlotAlone) {
-    ObjectRuntime rt;
-    SimClass* cls = rt.defineClass("Widget");
-    rt.addMethod(cls, "poke:", &ownImp);
-    MethodImp slot = &sentinelImp;
+    slot = &sentinelImp;
     using R = ObjectRuntime::HookResult;
-    EXPECT_EQ(rt.hook(nullptr, toHandle(rt.selector("poke:")), &replacementImp, &slot), R::NoClass);
-    EXPECT_EQ(rt.hook(toHandle(cls), toHandle(rt.selector("prod:")), &replacementImp, &slot),
+    EXPECT_EQ(rt.hook(nullptr, toHandle(poke), &passThrough, &slot), R::NoClass);
+    EXPECT_EQ(rt.hook(toHandle(base), toHandle(rt.selector("prod:")), &passThrough, &slot),
               R::NoMethod);
-    EXPECT_EQ(rt.hook(toHandle(cls), toHandle(rt.selector("poke:")), nullptr, &slot),
-              R::NoReplacement);
+    EXPECT_EQ(rt.hook(toHandle(base), toHandle(poke), nullptr, &slot), R::NoReplacement);
     EXPECT_EQ(slot, &sentinelImp);
-    EXPECT_EQ(rt.lookup(cls, rt.selector("poke:")), &ownImp);
+    EXPECT_EQ(rt.lookup(base, poke), &baseImp);
 }
 
-TEST(ObjectRuntimeTest, LastReleaseLeavesAZombieThatReportsMessages) {
-    Faults faults;
-    ObjectRuntime rt(faults.sink());
+TEST(ObjectRuntimeTest, ReferencesCountAndTheDeadStayAsZombiesThatReportMessages) {
+    std::vector<std::string> faults;
+    ObjectRuntime rt(
+        [&](const std::string& m, const std::string& d) { faults.push_back(m + ": " + d); });
     SimObject* dict = rt.newDictionary();
     SimObject* value = rt.fromPlist(PlistValue::integer(3));
-    rt.setObjectForKey(dict, value, "k");
+    SimObject* replaced = rt.fromPlist(PlistValue::boolean(false));
+    rt.setObjectForKey(dict, replaced, "k");
+    rt.setObjectForKey(dict, value, "k");  // releases what it replaces
+    rt.release(toHandle(replaced));
+    EXPECT_FALSE(rt.isAlive(toHandle(replaced)));
     EXPECT_EQ(rt.retainCount(toHandle(value)), 2);
     rt.release(toHandle(value));
-    EXPECT_EQ(rt.liveObjects(), 2u);
-
     rt.release(toHandle(dict));  // frees the dictionary and with it the value
     EXPECT_EQ(rt.liveObjects(), 0u);
     EXPECT_FALSE(rt.isAlive(toHandle(value)));
-    EXPECT_EQ(rt.retainCount(toHandle(dict)), 0);
-    EXPECT_TRUE(faults.seen.empty());
+    EXPECT_TRUE(faults.empty());
 
     EXPECT_EQ(rt.receiver(toHandle(value), "intValue"), nullptr);
     rt.release(toHandle(dict));
-    ASSERT_EQ(faults.seen.size(), 2u);
-    EXPECT_EQ(faults.seen[0], "intValue: message to deallocated <NSNumber #2 deallocated>");
-    EXPECT_EQ(faults.seen[1].rfind("release: message to deallocated", 0), 0u);
-
     int stranger = 0;
     EXPECT_EQ(rt.receiver(&stranger, "boolValue"), nullptr);
     EXPECT_EQ(rt.receiver(nullptr, "boolValue"), nullptr);
-    EXPECT_EQ(faults.seen.size(), 3u);
+    ASSERT_EQ(faults.size(), 3u);
+    EXPECT_EQ(faults[0], "intValue: message to deallocated <NSNumber #2 deallocated>");
+    EXPECT_EQ(faults[1].rfind("release: message to deallocated", 0), 0u);
 }
 
-TEST(ObjectRuntimeTest, ReplacingADictionaryValueReleasesTheOldOne) {
-    ObjectRuntime rt;
-    SimObject* dict = rt.newDictionary();
-    SimObject* first = rt.fromPlist(PlistValue::boolean(false));
-    SimObject* second = rt.fromPlist(PlistValue::boolean(true));
-    rt.setObjectForKey(dict, first, "isNotRespringing");
-    rt.setObjectForKey(dict, rt.fromPlist(PlistValue::string("other")), "z");
-    rt.release(toHandle(first));
-    rt.setObjectForKey(dict, second, "isNotRespringing");
-    rt.release(toHandle(second));
-    EXPECT_FALSE(rt.isAlive(toHandle(first)));
-    EXPECT_EQ(rt.retainCount(toHandle(second)), 1);
-    EXPECT_EQ(rt.toPlist(dict).entries().front().first, "isNotRespringing");
-    EXPECT_EQ(rt.toPlist(dict),
-              PlistValue::dictionary({{"isNotRespringing", PlistValue::boolean(true)},
-                                      {"z", PlistValue::string("other")}}));
-}
-
-// The host's classes in a process that has not loaded any library.
-TEST(HostObjectsTest, ClassesOfTheHomeScreenAndAbsentOnes) {
-    Device device;
-    ProcessOptions options;
-    options.absentClasses = {"CHManager"};
-    Process process(device, options);
-    HostServices& h = process.services();
-    EXPECT_NE(h.objc_getClass("SBTelephonyManager"), nullptr);
-    EXPECT_NE(h.objc_getClass("SpringBoard"), nullptr);
-    EXPECT_EQ(h.objc_getClass("CHManager"), nullptr);
-    EXPECT_EQ(h.objc_getClass("NoSuchClass"), nullptr);
-    EXPECT_EQ(process.callHistoryManager(), nullptr);
-
-    MethodImp slot = &sentinelImp;
-    h.MSHookMessageEx(h.objc_getClass("CHManager"), h.sel_registerName("databaseChanged:"),
-                      &replacementImp, &slot);
-    h.MSHookMessageEx(h.objc_getClass("SpringBoard"), h.sel_registerName("setActiveCall:"),
-                      &replacementImp, &slot);
-    EXPECT_EQ(slot, &sentinelImp);
-    process.databaseChanged(nullptr);  // nobody to send it to
-    ASSERT_EQ(device.events().size(), 2u);
-    EXPECT_EQ(device.events()[0].kind, EventKind::HookSkipped);
-    EXPECT_EQ(device.events()[0].name, "(null) databaseChanged:");
-    EXPECT_EQ(device.events()[1].kind, EventKind::HookSkipped);
-    EXPECT_EQ(device.events()[1].name, "SpringBoard setActiveCall:");
-    EXPECT_FALSE(process.isHooked("SpringBoard", "applicationDidFinishLaunching:"));
-}
-
-// A replacement as the library writes one: it calls the slot with what it got.
-MethodImp savedSlot = nullptr;
-void passThrough(Object self, Selector cmd, Object arg) {
-    ran.push_back("replacement");
-    savedSlot(self, cmd, arg);
-}
-
-TEST(HostObjectsTest, HostMethodRecordsReceiverAndArgumentAlsoThroughAHook) {
+TEST(HostObjectsTest, HostMethodsRecordWhatTheyGotAndMayDropOrRaise) {
     Device device;
     Process process(device);
     HostServices& h = process.services();
     h.MSHookMessageEx(h.objc_getClass("SBTelephonyManager"), h.sel_registerName("setActiveCall:"),
                       &passThrough, &savedSlot);
-    EXPECT_TRUE(process.isHooked("SBTelephonyManager", "setActiveCall:"));
-    Object call = process.newCall(true);
-    ran.clear();
-    process.setActiveCall(call);
-    EXPECT_EQ(ran, std::vector<std::string>{"replacement"});
-    const Event& last = device.events().back();
-    EXPECT_EQ(last.kind, EventKind::HostMethodRan);
-    EXPECT_EQ(last.name, "SBTelephonyManager setActiveCall:");
-    EXPECT_EQ(last.receiver, process.telephonyManager());
-    EXPECT_EQ(last.argument, call);
-    EXPECT_EQ(device.events()[0].kind, EventKind::HookInstalled);
-    EXPECT_EQ(device.events()[0].name, "SBTelephonyManager setActiveCall:");
-    process.releaseObject(call);
-}
-
-TEST(HostObjectsTest, HostBehaviourReleasesTheArgumentOrFailsAfterRecording) {
-    Device device;
-    Process process(device);
-    HostServices& h = process.services();
-    process.setHostBehaviour("setActiveCall:", {/*releaseArgument=*/true, false});
     Object call = process.newCall(false);
     process.setActiveCall(call);
-    EXPECT_FALSE(process.isAlive(call));
+    EXPECT_EQ(replacementRuns, 1);
+    const Event& ran = device.events().back();
+    EXPECT_EQ(ran.name, "SBTelephonyManager setActiveCall:");
+    EXPECT_EQ(ran.receiver, process.telephonyManager());
+    EXPECT_EQ(ran.argument, call);
+    process.setConnected(call, true);
+    EXPECT_TRUE(h.isConnected(call));
+    EXPECT_FALSE(h.isConnected(nullptr));
+    EXPECT_EQ(process.faults(), 0);
+
+    process.setHostBehaviour("setActiveCall:", {/*releaseArgument=*/true, false});
+    process.setActiveCall(call);
     EXPECT_FALSE(h.isConnected(call));  // a message to the dead call
     EXPECT_EQ(process.faults(), 1);
-    EXPECT_EQ(device.events().back().kind, EventKind::Fault);
-    EXPECT_EQ(device.events().back().name, "isConnected");
-
     process.setHostBehaviour("applicationDidFinishLaunching:", {false, /*throwFailure=*/true});
-    EXPECT_THROW(process.applicationDidFinishLaunching(process.application()), HostFailure);
-    EXPECT_EQ(device.events().back().kind, EventKind::HostMethodRan);
+    EXPECT_THROW(process.applicationDidFinishLaunching(nullptr), HostFailure);
     EXPECT_EQ(device.events().back().name, "SpringBoard applicationDidFinishLaunching:");
 }
 
-TEST(HostObjectsTest, CallsCountQueriesAndNilAnswersFalse) {
-    Device device;
-    Process process(device);
-    HostServices& h = process.services();
-    const std::size_t before = process.liveObjects();
-    Object call = process.newCall(false);
-    EXPECT_EQ(process.liveObjects(), before + 1);
-    EXPECT_FALSE(h.isConnected(call));
-    process.setConnected(call, true);
-    EXPECT_TRUE(h.isConnected(call));
-    EXPECT_EQ(process.isConnectedQueries(call), 2);
-    EXPECT_FALSE(h.isConnected(nullptr));
-    h.retain(call);
-    EXPECT_EQ(process.retainCount(call), 2);
-    h.release(call);
-    process.releaseObject(call);
-    EXPECT_EQ(process.liveObjects(), before);
-    EXPECT_EQ(process.faults(), 0);
-}
-
-TEST(SettingsFileTest, ReadGivesANewDictionaryOnlyForADictionaryRoot) {
+TEST(SettingsFileTest, ReadGivesADictionaryOnlyForADictionaryAndWritesKeepUnknownKeys) {
     Device device;
     Process process(device);
     HostServices& h = process.services();
@@ -211,82 +112,86 @@ TEST(SettingsFileTest, ReadGivesANewDictionaryOnlyForADictionaryRoot) {
     EXPECT_FALSE(h.initWithContentsOfFile(kDeviceSettingsPath));
     device.paneWriteSettingsBytes("not a property list");
     EXPECT_FALSE(h.initWithContentsOfFile(kDeviceSettingsPath));
+    EXPECT_FALSE(h.writeToFile_atomically(nullptr, kDeviceSettingsPath, true));
 
-    const PlistValue settings = PlistValue::dictionary(
-        {{"isEnabled", PlistValue::boolean(true)},
-         {"unknown", PlistValue::array({PlistValue::data("x"), PlistValue::date(86400)})}});
-    device.paneWriteSettings(settings);
+    const PlistValue extra = PlistValue::array({PlistValue::data("x"), PlistValue::date(86400)});
+    device.paneWriteSettings(PlistValue::dictionary({{"extra", extra}}));
+    device.paneSetKeys(PlistValue::dictionary({{"on", PlistValue::boolean(true)}}));
     const std::size_t before = process.liveObjects();
     {
         StrongRef prefs = h.initWithContentsOfFile(kDeviceSettingsPath);
         ASSERT_TRUE(prefs);
-        EXPECT_EQ(process.retainCount(prefs.get()), 1);
-        EXPECT_TRUE(h.boolValue(h.objectForKeyedSubscript(prefs.get(), "isEnabled")));
-        EXPECT_EQ(h.objectForKeyedSubscript(prefs.get(), "missing"), nullptr);
-        EXPECT_EQ(process.valueOf(prefs.get()), settings);
+        EXPECT_TRUE(h.boolValue(h.objectForKeyedSubscript(prefs.get(), "on")));
+        StrongRef no = h.numberWithBool(false);
+        h.setObject_forKey(prefs.get(), no.get(), "on");
+        EXPECT_TRUE(h.writeToFile_atomically(prefs.get(), kDeviceSettingsPath, true));
+        EXPECT_FALSE(h.writeToFile_atomically(prefs.get(), "/no/such/folder/x.plist", true));
     }
     EXPECT_EQ(process.liveObjects(), before);
-
-    std::vector<bool> found;
-    for (const Event& e : device.events()) {
-        if (e.kind == EventKind::SettingsRead) found.push_back(e.flag);
-    }
-    EXPECT_EQ(found, (std::vector<bool>{false, false, false, true}));
+    EXPECT_EQ(device.readSettingsFile(),
+              PlistValue::dictionary({{"on", PlistValue::boolean(false)}, {"extra", extra}}));
     EXPECT_EQ(process.faults(), 0);
 }
 
-TEST(SettingsFileTest, WriteKeepsUnknownKeysAndNilWritesNothing) {
+PlistValue s(const char* text) { return PlistValue::string(text); }
+PlistValue r(double v) { return PlistValue::real(v); }
+PlistValue i(std::int64_t v) { return PlistValue::integer(v); }
+
+// boolValue and intValue as NSString and NSNumber answer them, asked the way
+// the settings store asks: through the platform, after respondsToSelector.
+TEST(ValueConversionTest, BoolValueAndIntValueOfEveryKindOfValue) {
+    const struct {
+        PlistValue value;
+        bool answers;
+        bool boolean;
+        std::int32_t integer;
+    } cases[] = {{s("YES"), true, true, 0},
+                 {s("T"), true, true, 0},
+                 {s(""), true, false, 0},
+                 {s(" +0001"), true, true, 1},
+                 {s("\t\n 42abc"), true, true, 42},
+                 {s("-0y"), true, true, 0},
+                 {s("-7"), true, true, -7},
+                 {s("+-1"), true, false, 0},
+                 {s("1.9"), true, true, 1},
+                 {s("2147483648"), true, true, INT32_MAX},
+                 {s("-2147483649"), true, true, INT32_MIN},
+                 {s("99999999999999999999999"), true, true, INT32_MAX},
+                 {PlistValue::boolean(true), true, true, 1},
+                 {i(-50), true, true, -50},
+                 {i(4294967296LL), true, true, INT32_MAX},
+                 {i(INT64_MIN), true, true, INT32_MIN},
+                 {PlistValue::unsignedInteger(UINT64_MAX), true, true, INT32_MAX},
+                 {r(250.9), true, true, 250},
+                 {r(-2.5), true, true, -2},
+                 {r(-0.0), true, false, 0},
+                 {r(-1e20), true, true, INT32_MIN},
+                 {r(NAN), true, true, 0},
+                 {r(INFINITY), true, true, INT32_MAX},
+                 {PlistValue::data("7"), false, false, 0},
+                 {PlistValue::dictionary({{"k", i(7)}}), false, false, 0}};
     Device device;
     Process process(device);
     HostServices& h = process.services();
-    EXPECT_FALSE(h.writeToFile_atomically(nullptr, kDeviceSettingsPath, true));
-    EXPECT_TRUE(device.readSettingsFile().isNone());
-
-    device.paneWriteSettings(
-        PlistValue::dictionary({{"extra", PlistValue::unsignedInteger(UINT64_MAX)},
-                                {"isNotRespringing", PlistValue::boolean(true)}}));
-    StrongRef prefs = h.initWithContentsOfFile(kDeviceSettingsPath);
-    StrongRef no = h.numberWithBool(false);
-    h.setObject_forKey(prefs.get(), no.get(), "isNotRespringing");
-    EXPECT_TRUE(h.writeToFile_atomically(prefs.get(), kDeviceSettingsPath, true));
-    const PlistValue expected =
-        PlistValue::dictionary({{"extra", PlistValue::unsignedInteger(UINT64_MAX)},
-                                {"isNotRespringing", PlistValue::boolean(false)}});
-    EXPECT_EQ(device.readSettingsFile(), expected);
-    const Event& written = device.events().back();
-    EXPECT_EQ(written.kind, EventKind::SettingsWritten);
-    EXPECT_TRUE(written.flag);
-    EXPECT_EQ(written.value, expected);
-    EXPECT_FALSE(h.writeToFile_atomically(prefs.get(), "/no/such/folder/x.plist", true));
-    EXPECT_FALSE(device.events().back().flag);
-}
-
-TEST(AudioTest, VibrationIsRecordedAsACopyOfThePattern) {
-    Device device;
-    Process process(device);
-    HostServices& h = process.services();
-    StrongRef pattern = h.newMutableDictionary();
-    StrongRef steps = h.newMutableArray();
-    StrongRef on = h.numberWithBool(true);
-    StrongRef length = h.numberWithInt(300);
-    h.addObject(steps.get(), on.get());
-    h.addObject(steps.get(), length.get());
-    h.setObject_forKey(pattern.get(), steps.get(), "VibePattern");
-    h.setObject_forKey(pattern.get(), on.get(), "Intensity");
-    h.AudioServicesPlaySystemSoundWithVibration(4095, nullptr, pattern.get());
-    h.setObject_forKey(pattern.get(), length.get(), "Intensity");
-    h.AudioServicesPlaySystemSound(1352);
-
-    const auto& events = device.events();
-    ASSERT_EQ(events.size(), 2u);
-    EXPECT_EQ(events[0].kind, EventKind::Vibrate);
-    EXPECT_EQ(events[0].sound, 4095u);
-    EXPECT_EQ(events[0].value, PlistValue::dictionary(
-                                   {{"VibePattern", PlistValue::array({PlistValue::boolean(true),
-                                                                       PlistValue::integer(300)})},
-                                    {"Intensity", PlistValue::boolean(true)}}));
-    EXPECT_EQ(events[1].kind, EventKind::Sound);
-    EXPECT_EQ(events[1].sound, 1352u);
+    const Selector boolValue = h.sel_registerName("boolValue");
+    const Selector intValue = h.sel_registerName("intValue");
+    int faults = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value.describe());
+        Object object = process.newValue(c.value);
+        EXPECT_EQ(h.respondsToSelector(object, boolValue), c.answers);
+        EXPECT_EQ(h.respondsToSelector(object, intValue), c.answers);
+        EXPECT_EQ(h.boolValue(object), c.boolean);
+        EXPECT_EQ(h.intValue(object), c.integer);
+        // Sent to anything else, the conversions are unrecognized selectors.
+        faults += c.answers ? 0 : 2;
+        EXPECT_EQ(process.faults(), faults);
+        process.releaseObject(object);
+    }
+    EXPECT_FALSE(h.respondsToSelector(nullptr, boolValue));
+    EXPECT_FALSE(h.boolValue(nullptr));
+    EXPECT_EQ(h.intValue(nullptr), 0);
+    EXPECT_EQ(process.faults(), faults);
 }
 
 }  // namespace
