@@ -33,11 +33,16 @@ build_targets=()
 for target in "${targets[@]}"; do build_targets+=(--target "${target}_fuzzer"); done
 cmake --build "$build" -j"$jobs" "${build_targets[@]}"
 
-# The simulated phone's folders and the library copies go to a memory file
-# system when there is one: each input writes the settings file three times.
+# The simulated phone's folders and the library copies go to a folder of
+# this run, on a memory file system when there is one (each input writes the
+# settings file three times); a target that crashes cannot clean up itself.
+scratch_base="${TMPDIR:-/tmp}"
 if [ -z "${TMPDIR:-}" ] && [ -d /dev/shm ] && [ -w /dev/shm ]; then
-  export TMPDIR=/dev/shm
+  scratch_base=/dev/shm
 fi
+scratch="$(mktemp -d "$scratch_base/thrumline-fuzz.XXXXXX")"
+trap 'rm -rf "$scratch"' EXIT
+export TMPDIR="$scratch"
 
 failed=()
 for target in "${targets[@]}"; do
