@@ -13,6 +13,7 @@
 
 #include <benchmark/benchmark.h>
 #include <plist/plist.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -299,6 +300,9 @@ BENCHMARK(BM_Host_DeliverNotification)->Unit(benchmark::kMicrosecond);
 // of the repetitions when there are several.
 class Collector : public benchmark::ConsoleReporter {
 public:
+    // Colours only for a terminal: the full run is often kept in a file.
+    Collector() : ConsoleReporter(::isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
+
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
             const bool aggregate = run.run_type == Run::RT_Aggregate;
