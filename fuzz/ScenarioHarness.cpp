@@ -55,6 +55,19 @@ std::string checkScenarioText(const std::string& text) {
         if (command.text.empty() || command.text.find('\n') != std::string::npos) {
             return "command text \"" + command.text + "\" on line " + std::to_string(command.line);
         }
+        // A value as the tool writes it must read back as the same value.
+        for (const auto& assignment : command.assignments) {
+            const std::string text = "set " + assignment.first + "=" + assignment.second.toText();
+            const scenario::ParseResult value = scenario::parseScenario(text, "value.scn");
+            const auto* read = std::get_if<Scenario>(&value);
+            if (read == nullptr || read->commands.size() != 1 ||
+                read->commands[0].assignments.size() != 1 ||
+                !(read->commands[0].assignments[0].second == assignment.second)) {
+                return "the value of " + assignment.first + " on line " +
+                       std::to_string(command.line) + " is written as " +
+                       assignment.second.toText() + ", which reads back differently";
+            }
+        }
         // The timeline shows the command by this text; it must mean the same.
         const scenario::ParseResult again = scenario::parseScenario(command.text, "again.scn");
         const auto* reparsed = std::get_if<Scenario>(&again);

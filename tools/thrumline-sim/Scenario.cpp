@@ -2,6 +2,7 @@
 
 #include "hooks/Hooks.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -104,7 +105,10 @@ std::string formatReal(double v) {
     char buffer[64];
     auto result = std::to_chars(buffer, buffer + sizeof buffer, v);
     std::string text(buffer, result.ptr);
-    if (std::isfinite(v) && text.find_first_of(".e") == std::string::npos) text += ".0";
+    // The point goes before an exponent: "1.0e+300" reads back as a real.
+    if (std::isfinite(v) && text.find('.') == std::string::npos) {
+        text.insert(std::min(text.find('e'), text.size()), ".0");
+    }
     return text;
 }
 
