@@ -7,6 +7,7 @@
 #include "tests/hardening/ChildProcess.h"
 
 #include "host/sim/PlistValue.h"
+#include "host/HostServices.h"
 #include "host/sim/SimHost.h"
 
 #include <gtest/gtest.h>
@@ -198,6 +199,30 @@ TEST_F(Soak, ReloadsPreviewsAndCallsLeaveNothingBehind) {
         // megabytes over this run.
         EXPECT_LT(rssEnd - rssWarm, 4 * kMiB);
     }
+}
+
+// Letting the zombies go must not hide a fault: a message to a freed object
+// is still reported.
+TEST(Tidying, AMessageToADiscardedObjectIsStillAFault) {
+    sim::Device device;
+    sim::Process process(device);
+    process.start();
+    HostServices& h = process.services();
+    const Object first = process.newValue(PlistValue::integer(1));
+    const std::size_t live = process.liveObjects();
+    process.releaseObject(first);
+    EXPECT_EQ(process.discardZombies(), 1u);
+    EXPECT_EQ(process.discardZombies(), 0u);
+    EXPECT_EQ(process.liveObjects(), live - 1);
+    const int faults = process.faults();
+    h.retain(first);
+    EXPECT_EQ(process.faults(), faults + 1);
+    EXPECT_FALSE(process.isAlive(first));
+    const Object second = process.newValue(PlistValue::integer(2));
+    EXPECT_EQ(process.valueOf(second), PlistValue::integer(2));
+    device.clearEvents();
+    EXPECT_TRUE(device.events().empty());
+    process.releaseObject(second);
 }
 
 }  // namespace
