@@ -208,11 +208,15 @@ PlistValue ObjectRuntime::toPlist(const SimObject* object) const {
 }
 
 const SimObject* ObjectRuntime::known(const void* handle) const {
-    if (handle == nullptr || objectHandles_.count(handle) == 0) return nullptr;
+    if (handle == nullptr) return nullptr;
+    if (handle != lastKnown_) {
+        if (objectHandles_.count(handle) == 0) return nullptr;
+        lastKnown_ = handle;
+    }
     return static_cast<const SimObject*>(handle);
 }
 
-SimObject* ObjectRuntime::receiver(const void* handle, const std::string& message) {
+SimObject* ObjectRuntime::receiver(const void* handle, const char* message) {
     if (handle == nullptr) return nullptr;
     const SimObject* object = known(handle);
     if (object == nullptr) {
@@ -255,6 +259,7 @@ std::size_t ObjectRuntime::discardZombies() {
                                   [this](const std::unique_ptr<SimObject>& object) {
                                       if (object->alive) return false;
                                       objectHandles_.erase(object.get());
+                                      if (lastKnown_ == object.get()) lastKnown_ = nullptr;
                                       return true;
                                   }),
                    objects_.end());

@@ -109,7 +109,7 @@ public:
 
     // The live object behind a handle the library passed with `message`.
     // Null for null silently; null and a fault for a dead or unknown handle.
-    SimObject* receiver(const void* handle, const std::string& message);
+    SimObject* receiver(const void* handle, const char* message);
 
     void retain(Object object);
     // Dropping the last reference deallocates: the object becomes a zombie
@@ -142,6 +142,9 @@ private:
     FaultSink fault_;
     std::vector<std::unique_ptr<SimObject>> objects_;
     std::unordered_set<const void*> objectHandles_;
+    // The handle known() last found: a replacement's retain, the messages it
+    // sends and its release mostly name one object in a row.
+    mutable const void* lastKnown_ = nullptr;
     std::vector<std::unique_ptr<SimClass>> classes_;
     std::unordered_map<std::string, std::unique_ptr<SimSelector>> selectors_;
     std::unordered_set<const void*> selectorHandles_;

@@ -331,7 +331,7 @@ private:
     }
 
     SimObject* expect(Object handle, const std::string& message, ObjectKind kind) {
-        SimObject* object = rt().receiver(handle, message);
+        SimObject* object = rt().receiver(handle, message.c_str());
         if (object != nullptr && object->kind != kind) {
             unrecognized(message, handle);
             return nullptr;
@@ -340,7 +340,7 @@ private:
     }
 
     SimObject* convertible(Object handle, const std::string& message) {
-        SimObject* object = rt().receiver(handle, message);
+        SimObject* object = rt().receiver(handle, message.c_str());
         if (object == nullptr) return nullptr;
         if (object->kind != ObjectKind::Value || !answersValueConversions(object->value)) {
             unrecognized(message, handle);
@@ -483,7 +483,7 @@ void Process::Impl::deliver(const std::string& name) {
 
 void Process::Impl::hostMethodRan(Object selfHandle, Selector cmd, Object arg) {
     const std::string selector = selectorName(*runtime, cmd);
-    SimObject* receiver = runtime->receiver(selfHandle, selector);
+    SimObject* receiver = runtime->receiver(selfHandle, selector.c_str());
     Event event = makeEvent(
         EventKind::HostMethodRan,
         std::string(receiver != nullptr ? ObjectRuntime::className(receiver) : "(null)") + " " +
