@@ -6,13 +6,13 @@
 # (apt-get install -y chromium).
 #
 # Usage: tools/thrumline-sim/check-svg-in-browser.sh [BUILD_DIR] [OUT_DIR]
-#   BUILD_DIR  a build with thrumline-sim built (default: build-tool)
+#   BUILD_DIR  a build with thrumline-sim built (default: build/tests, the test build)
 #   OUT_DIR    where the SVGs and PNGs are kept to look at (default: a new
 #              temporary folder, printed at the end)
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 top="$(cd "$here/../.." && pwd)"
-build="${1:-$top/build-tool}"
+build="${1:-$top/build/tests}"
 out="${2:-$(mktemp -d /tmp/thrumline-svg-XXXXXX)}"
 tool="$build/tools/thrumline-sim/thrumline-sim"
 browser="$(command -v chromium || command -v chromium-browser || true)"
