@@ -2,24 +2,22 @@
 
 #include "tools/thrumline-sim/Scenario.h"
 
-#include <cstddef>
+#include <algorithm>
 #include <variant>
 
 namespace thrumline::hardening {
 
 using scenario::Command;
-using scenario::ParseError;
+using scenario::ParseResult;
+using scenario::parseScenario;
 using scenario::Scenario;
 
 namespace {
 
-// Lines as the tool numbers them: split at each newline; a final newline
-// starts no line of its own.
-int lineCount(const std::string& text) {
-    int lines = 0;
-    for (char c : text) lines += c == '\n';
-    if (!text.empty() && text.back() != '\n') ++lines;
-    return lines;
+// The one command of a parsed text; null for an error or any other count.
+const Command* onlyCommand(const ParseResult& result) {
+    const auto* parsed = std::get_if<Scenario>(&result);
+    return parsed != nullptr && parsed->commands.size() == 1 ? &parsed->commands[0] : nullptr;
 }
 
 bool sameCommand(const Command& a, const Command& b) {
@@ -31,50 +29,42 @@ bool sameCommand(const Command& a, const Command& b) {
 }  // namespace
 
 std::string checkScenarioText(const std::string& text) {
-    const scenario::ParseResult result = scenario::parseScenario(text, "fuzz.scn");
-    const int lines = lineCount(text);
-    if (const auto* error = std::get_if<ParseError>(&result)) {
-        if (error->line < 1 || error->line > lines) {
-            return "error on line " + std::to_string(error->line) + " of a text of " +
-                   std::to_string(lines) + " lines";
+    // Lines as the tool numbers them: a final newline starts no line of its own.
+    const int lines = static_cast<int>(std::count(text.begin(), text.end(), '\n') +
+                                       (!text.empty() && text.back() != '\n' ? 1 : 0));
+    const std::string ofText = " of a text of " + std::to_string(lines) + " lines";
+    const ParseResult result = parseScenario(text, "fuzz.scn");
+    if (const auto* error = std::get_if<scenario::ParseError>(&result)) {
+        const std::string& message = error->message;
+        if (error->line >= 1 && error->line <= lines && !message.empty() &&
+            message.find('\n') == std::string::npos) {
+            return {};
         }
-        if (error->message.empty()) return "an error without a message";
-        if (error->message.find('\n') != std::string::npos) {
-            return "an error message of more than one line: " + error->message;
-        }
-        return {};
+        return "error on line " + std::to_string(error->line) + ofText + ": \"" + message + "\"";
     }
-    const Scenario& parsed = std::get<Scenario>(result);
     int previous = 0;
-    for (const Command& command : parsed.commands) {
-        if (command.line <= previous || command.line > lines) {
-            return "command on line " + std::to_string(command.line) + " after line " +
-                   std::to_string(previous) + " of " + std::to_string(lines);
+    for (const Command& command : std::get<Scenario>(result).commands) {
+        const std::string line = "line " + std::to_string(command.line);
+        if (command.line <= previous || command.line > lines || command.text.empty() ||
+            command.text.find('\n') != std::string::npos) {
+            return "command \"" + command.text + "\" on " + line + " after line " +
+                   std::to_string(previous) + ofText;
         }
         previous = command.line;
-        if (command.text.empty() || command.text.find('\n') != std::string::npos) {
-            return "command text \"" + command.text + "\" on line " + std::to_string(command.line);
-        }
         // A value as the tool writes it must read back as the same value.
-        for (const auto& assignment : command.assignments) {
-            const std::string text = "set " + assignment.first + "=" + assignment.second.toText();
-            const scenario::ParseResult value = scenario::parseScenario(text, "value.scn");
-            const auto* read = std::get_if<Scenario>(&value);
-            if (read == nullptr || read->commands.size() != 1 ||
-                read->commands[0].assignments.size() != 1 ||
-                !(read->commands[0].assignments[0].second == assignment.second)) {
-                return "the value of " + assignment.first + " on line " +
-                       std::to_string(command.line) + " is written as " +
-                       assignment.second.toText() + ", which reads back differently";
+        for (const auto& [key, value] : command.assignments) {
+            const ParseResult read = parseScenario("set " + key + "=" + value.toText(), "");
+            const Command* set = onlyCommand(read);
+            if (set == nullptr || set->assignments.size() != 1 ||
+                !(set->assignments[0].second == value)) {
+                return "the value of " + key + " on " + line + " is written as " + value.toText() +
+                       ", which reads back differently";
             }
         }
         // The timeline shows the command by this text; it must mean the same.
-        const scenario::ParseResult again = scenario::parseScenario(command.text, "again.scn");
-        const auto* reparsed = std::get_if<Scenario>(&again);
-        if (reparsed == nullptr || reparsed->commands.size() != 1 ||
-            !sameCommand(reparsed->commands[0], command)) {
-            return "line " + std::to_string(command.line) + " reads back differently from its text \"" +
-                   command.text + "\"";
+        const ParseResult again = parseScenario(command.text, "");
+        if (onlyCommand(again) == nullptr || !sameCommand(*onlyCommand(again), command)) {
+            return line + " reads back differently from its text \"" + command.text + "\"";
         }
     }
     return {};

@@ -4,7 +4,6 @@
 // corpus, so a crash input found once stays a test.
 #pragma once
 
-#include "host/sim/PlistValue.h"
 #include "host/sim/SimHost.h"
 
 #include <cstdint>
@@ -13,33 +12,25 @@
 
 namespace thrumline::hardening {
 
-// The nine values a load must produce, computed here on our own from the
-// parsed file (not by asking the library).
+// The nine values a load must produce.
 struct SettingsValues {
-    bool isEnabled = false;
-    bool isNotRespringing = false;
-    bool isVibrationsNumber = false;
-    bool oldMethod = false;
-    std::int32_t firstVibrationNumber = 0;
-    std::int32_t lastVibrationNumber = 0;
-    std::int32_t VibrationDuration = 200;
-    std::int32_t vibration1 = 300;
-    std::int32_t vibration2 = 300;
+    bool isEnabled, isNotRespringing, isVibrationsNumber, oldMethod;
+    std::int32_t firstVibrationNumber, lastVibrationNumber;
+    std::int32_t VibrationDuration, vibration1, vibration2;
 };
 
-// The values a load of this file content gives: missing keys, files that are
-// not a dictionary and values that cannot be converted take the missing-key
-// values; the rest converts as Foundation's boolValue and intValue do.
+// The values a load of this file content gives, computed here on our own
+// (not by asking the library): missing keys, files that are not a dictionary
+// and values that cannot be converted take the missing-key values; the rest
+// converts as Foundation's boolValue and intValue do.
 SettingsValues expectedSettings(const sim::PlistValue& file);
 
 // One simulated phone with one home-screen process (iOS 11 hooks), kept for
 // many inputs: loading the library takes far longer than one input.
 class SettingsFileHarness {
 public:
-    SettingsFileHarness();
-    ~SettingsFileHarness();
-    SettingsFileHarness(const SettingsFileHarness&) = delete;
-    SettingsFileHarness& operator=(const SettingsFileHarness&) = delete;
+    SettingsFileHarness() { start(); }
+    ~SettingsFileHarness() { stop(); }
 
     // Writes `bytes` as the settings file and posts the change notification;
     // then plays the four previews and a connected and an ended call, lets
@@ -50,9 +41,9 @@ public:
 
 private:
     void start();
+    void stop();
     std::string runChecks(const std::string& bytes);
     std::string check(const SettingsValues& values, const char* when, bool drainChains);
-    std::string checkHousekeeping(const sim::PlistValue& loaded);
 
     std::unique_ptr<sim::Device> device_;
     std::unique_ptr<sim::Process> process_;

@@ -2,18 +2,14 @@
 // in commands or in one FILE:LINE error, never in a crash (ScenarioHarness).
 #include "fuzz/ScenarioHarness.h"
 
-#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <string>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string problem =
-        thrumline::hardening::checkScenarioText(std::string(reinterpret_cast<const char*>(data), size));
-    if (!problem.empty()) {
-        std::fprintf(stderr, "scenario input broke a rule: %s\n", problem.c_str());
-        std::abort();
-    }
-    return 0;
+    const std::string text(reinterpret_cast<const char*>(data), size);
+    const std::string problem = thrumline::hardening::checkScenarioText(text);
+    if (problem.empty()) return 0;
+    std::fprintf(stderr, "scenario input broke a rule: %s\n", problem.c_str());
+    std::abort();
 }

@@ -3,84 +3,69 @@
 // ordinary builds and under the sanitizers.
 #include "fuzz/ScenarioHarness.h"
 #include "fuzz/SettingsFileHarness.h"
-#include "host/sim/PlistValue.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
+#include <map>
+#include <sstream>
 #include <string>
-#include <vector>
 
 namespace thrumline::hardening {
 namespace {
 
 namespace fs = std::filesystem;
+using sim::PlistValue;
 
-std::vector<fs::path> inputsOf(const std::string& target) {
-    std::vector<fs::path> files;
+// The inputs of a target, by file name.
+std::map<std::string, std::string> inputsOf(const std::string& target) {
+    std::map<std::string, std::string> inputs;
     for (const char* kind : {"corpus", "regressions"}) {
         const fs::path dir = fs::path(THRUMLINE_FUZZ_DIR) / kind / target;
-        if (!fs::is_directory(dir)) continue;
         for (const auto& entry : fs::directory_iterator(dir)) {
-            if (entry.is_regular_file() && entry.path().filename() != ".gitkeep") {
-                files.push_back(entry.path());
-            }
+            if (entry.path().filename() == ".gitkeep") continue;
+            sim::readFileBytes(entry.path().string(), &inputs[entry.path().string()]);
         }
     }
-    std::sort(files.begin(), files.end());
-    return files;
-}
-
-std::string bytesOf(const fs::path& path) {
-    std::string bytes;
-    sim::readFileBytes(path.string(), &bytes);
-    return bytes;
+    return inputs;
 }
 
 TEST(FuzzReplay, EverySettingsFileInputLoadsByTheRules) {
     const auto inputs = inputsOf("settings_file");
     ASSERT_GE(inputs.size(), 40u) << "the seed corpus is missing";
     SettingsFileHarness harness;
-    for (const fs::path& input : inputs) {
-        EXPECT_EQ(harness.run(bytesOf(input)), "") << input;
-    }
+    for (const auto& [name, bytes] : inputs) EXPECT_EQ(harness.run(bytes), "") << name;
 }
 
 TEST(FuzzReplay, EveryScenarioInputParsesOrNamesItsLine) {
     const auto inputs = inputsOf("scenario");
     ASSERT_GE(inputs.size(), 10u) << "the seed corpus is missing";
-    for (const fs::path& input : inputs) {
-        EXPECT_EQ(checkScenarioText(bytesOf(input)), "") << input;
-    }
+    for (const auto& [name, text] : inputs) EXPECT_EQ(checkScenarioText(text), "") << name;
 }
 
-// The oracle itself, on values where the rules are easy to get wrong.
-TEST(FuzzReplay, TheSettingsOracleFollowsTheConversionRules) {
-    using sim::PlistValue;
+// The expected values themselves, where the rules are easy to get wrong:
+// the four booleans, then the five integers.
+TEST(FuzzReplay, TheExpectedSettingsFollowTheConversionRules) {
     const PlistValue file = PlistValue::dictionary({
         {"isEnabled", PlistValue::string("  -00Yes")},
         {"isNotRespringing", PlistValue::real(0.0)},
         {"isVibrationsNumber", PlistValue::integer(-7)},
-        {"oldMethod", PlistValue::data("1")},
+        {"oldMethod", PlistValue::data("1")},  // data answers no boolValue: missing
         {"firstVibrationNumber", PlistValue::string(" +99999999999x")},
         {"lastVibrationNumber", PlistValue::real(-250.9)},
         {"VibrationDuration", PlistValue::unsignedInteger(18446744073709551615ULL)},
-        {"vibration1", PlistValue::array()},
+        {"vibration1", PlistValue::array()},  // missing
     });
-    const SettingsValues v = expectedSettings(file);
-    EXPECT_TRUE(v.isEnabled);
-    EXPECT_FALSE(v.isNotRespringing);
-    EXPECT_TRUE(v.isVibrationsNumber);
-    EXPECT_FALSE(v.oldMethod);  // data answers no boolValue: missing
-    EXPECT_EQ(v.firstVibrationNumber, 2147483647);
-    EXPECT_EQ(v.lastVibrationNumber, -250);
-    EXPECT_EQ(v.VibrationDuration, 2147483647);
-    EXPECT_EQ(v.vibration1, 300);  // an array: missing
-    EXPECT_EQ(v.vibration2, 300);
-    const SettingsValues none = expectedSettings(PlistValue::array({file}));
-    EXPECT_FALSE(none.isEnabled);
-    EXPECT_EQ(none.VibrationDuration, 200);
+    auto text = [](const SettingsValues& v) {
+        std::ostringstream out;
+        out << v.isEnabled << v.isNotRespringing << v.isVibrationsNumber << v.oldMethod << ' '
+            << v.firstVibrationNumber << ' ' << v.lastVibrationNumber << ' ' << v.VibrationDuration
+            << ' ' << v.vibration1 << ' ' << v.vibration2;
+        return out.str();
+    };
+    EXPECT_EQ(text(expectedSettings(file)), "1010 2147483647 -250 2147483647 300 300");
+    // Not a dictionary: every key is missing.
+    EXPECT_EQ(text(expectedSettings(PlistValue::array({file}))), "0000 0 0 200 300 300");
 }
 
 }  // namespace
