@@ -10,26 +10,18 @@ namespace {
 // request when it is not sound 4095 with exactly "Intensity" (the integer 1)
 // and "VibePattern" (alternating booleans and integers).
 std::string describeVibration(const Event& event) {
-    const PlistValue& request = event.value;
-    const std::string bad = "?" + request.describe();
-    const PlistValue* intensity = request.find("Intensity");
-    const PlistValue* steps = request.find("VibePattern");
-    if (event.sound != 4095 || request.entries().size() != 2 || intensity == nullptr ||
-        *intensity != I(1) || steps == nullptr || steps->type() != PlistValue::Type::Array) {
-        return bad;
-    }
+    const PlistValue* intensity = event.value.find("Intensity");
+    const PlistValue* steps = event.value.find("VibePattern");
+    bool ok = event.sound == 4095 && event.value.entries().size() == 2 && intensity != nullptr &&
+              *intensity == I(1) && steps != nullptr && steps->type() == PlistValue::Type::Array &&
+              steps->items().size() % 2 == 0;
     std::string text;
-    for (std::size_t i = 0; i < steps->items().size(); ++i) {
+    for (std::size_t i = 0; ok && i < steps->items().size(); ++i) {
         const PlistValue& item = steps->items()[i];
-        if (i % 2 == 0 && item.type() == PlistValue::Type::Boolean) {
-            text += std::string(i ? " " : "") + (item.boolValue() ? "1" : "0");
-        } else if (i % 2 == 1 && item.type() == PlistValue::Type::Integer) {
-            text += " " + std::to_string(item.intValue());
-        } else {
-            return bad;
-        }
+        ok = item.type() == (i % 2 ? PlistValue::Type::Integer : PlistValue::Type::Boolean);
+        text += (i ? " " : "") + std::to_string(i % 2 ? item.intValue() : item.boolValue());
     }
-    return steps->items().size() % 2 == 0 ? "[" + text + "]" : bad;
+    return ok ? "[" + text + "]" : "?" + event.value.describe();
 }
 
 }  // namespace
@@ -71,26 +63,6 @@ void SimTest::start(double version, std::vector<std::string> absentClasses) {
     process->start();
 }
 
-void SimTest::startWith(const PlistValue& settings, double version) {
-    device.paneWriteSettings(settings);
-    start(version);
-}
-
-void SimTest::endProcess() {
-    process->end();
-    process.reset();
-}
-
-void SimTest::post(const std::string& name) {
-    device.panePost(name);
-    process->queue().runUntilIdle();
-}
-
-void SimTest::reload(const PlistValue& settings) {
-    device.paneWriteSettings(settings);
-    post(kPrefsChanged);
-}
-
 std::vector<Event> SimTest::eventsSince(const Mark& from, EventKind kind) const {
     std::vector<Event> found;
     const auto& events = device.events();
@@ -100,18 +72,6 @@ std::vector<Event> SimTest::eventsSince(const Mark& from, EventKind kind) const 
     return found;
 }
 
-std::size_t SimTest::countSince(const Mark& from, EventKind kind) const {
-    return eventsSince(from, kind).size();
-}
-
-std::size_t SimTest::indexOf(EventKind kind, const Mark& from) const {
-    const auto& events = device.events();
-    for (std::size_t i = from.index; i < events.size(); ++i) {
-        if (events[i].kind == kind) return i;
-    }
-    return std::string::npos;
-}
-
 std::string SimTest::played(const Mark& from) const {
     std::string text;
     const auto& events = device.events();
@@ -119,11 +79,9 @@ std::string SimTest::played(const Mark& from) const {
         const Event& e = events[i];
         if (e.kind != EventKind::Vibrate && e.kind != EventKind::Sound) continue;
         if (!text.empty()) text += " ";
-        if (e.kind == EventKind::Vibrate) {
-            text += describeVibration(e);
-        } else {
-            text += (e.sound == 1352 ? "C@" : "?sound@") + std::to_string((e.t_ns - from.t) / kMs);
-        }
+        text += e.kind == EventKind::Vibrate ? describeVibration(e)
+                                             : (e.sound == 1352 ? "C@" : "?sound@") +
+                                                   std::to_string((e.t_ns - from.t) / kMs);
     }
     return text;
 }
@@ -135,6 +93,7 @@ std::string SimTest::preview(const char* notification) {
     EXPECT_EQ(played(from), "") << "played inside the post";
     process->queue().runUntilIdle();
     EXPECT_EQ(process->liveObjects(), objects);
+    EXPECT_EQ(countSince(from, EventKind::StepScheduled), 0u) << "a preview schedules nothing";
     return played(from);
 }
 

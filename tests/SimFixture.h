@@ -61,24 +61,37 @@ protected:
     // Starts a home-screen process: the library loads and its first settings
     // load runs.
     void start(double version = kVersion_iOS11, std::vector<std::string> absentClasses = {});
-    void startWith(const PlistValue& settings, double version = kVersion_iOS11);
-    void endProcess();
+    void startWith(const PlistValue& settings, double version = kVersion_iOS11) {
+        device.paneWriteSettings(settings);
+        start(version);
+    }
+    void endProcess() {
+        process->end();
+        process.reset();
+    }
     // The pane posts `name` and the main queue delivers it.
-    void post(const std::string& name);
+    void post(const std::string& name) {
+        device.panePost(name);
+        process->queue().runUntilIdle();
+    }
     // The pane writes `settings` and posts the change notification.
-    void reload(const PlistValue& settings);
+    void reload(const PlistValue& settings) {
+        device.paneWriteSettings(settings);
+        post(kPrefsChanged);
+    }
     void advance(std::uint64_t nanos) { process->queue().advanceBy(nanos); }
 
     Mark mark() { return {device.events().size(), device.clock().now()}; }
     std::vector<Event> eventsSince(const Mark& from, EventKind kind) const;
-    std::size_t countSince(const Mark& from, EventKind kind) const;
-    std::size_t indexOf(EventKind kind, const Mark& from) const;
+    std::size_t countSince(const Mark& from, EventKind kind) const {
+        return eventsSince(from, kind).size();
+    }
     // The vibration patterns played since `from`, each as "[on ms on ms ...]"
     // with 1 and 0 for the on flags, and each classic pulse (sound 1352) as
     // "C@<ms after from>". A request of the wrong form shows as "?<request>".
     std::string played(const Mark& from) const;
     // Posts a preview and returns what it played. Checks that nothing plays
-    // inside the post and that the preview keeps no object alive.
+    // inside the post, nothing is scheduled and no object is kept alive.
     std::string preview(const char* notification);
 
     void TearDown() override;
