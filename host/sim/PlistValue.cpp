@@ -97,6 +97,12 @@ const PlistValue* PlistValue::find(const std::string& key) const {
     return nullptr;
 }
 
+const PlistValue& PlistValue::at(const std::string& key) const {
+    static const PlistValue none;
+    const PlistValue* value = find(key);
+    return value != nullptr ? *value : none;
+}
+
 void PlistValue::set(const std::string& key, PlistValue value) {
     for (auto& entry : entries_) {
         if (entry.first == key) {

@@ -43,6 +43,8 @@ public:
 
     // Dictionary access: null when missing.
     const PlistValue* find(const std::string& key) const;
+    // The same as a value: None when missing, so lookups chain.
+    const PlistValue& at(const std::string& key) const;
     // Sets or adds (at the end) a key of a dictionary.
     void set(const std::string& key, PlistValue value);
     bool erase(const std::string& key);

@@ -12,13 +12,13 @@
 #include <string>
 #include <vector>
 
-#include "PlistReader.h"
 #include "hooks/Hooks.h"
+#include "host/sim/PlistValue.h"
 #include "settings/Settings.h"
 
 using thrumline::SettingType;
-using thrumline::plistcheck::Kind;
-using thrumline::plistcheck::Value;
+using Value = thrumline::sim::PlistValue;
+using Kind = Value::Type;
 
 // Settings.cpp, which holds the table, also holds the loader; this test never
 // loads settings, so no platform is ever bound.
@@ -26,18 +26,23 @@ extern "C" thrumline::HostServices* thrumlineBindHost() { return nullptr; }
 
 namespace {
 
+bool isNumber(const Value& v) { return v.type() == Kind::Integer || v.type() == Kind::Real; }
+double number(const Value& v) {
+    return v.type() == Kind::Integer ? static_cast<double>(v.intValue()) : v.realValue();
+}
+
 TEST(Pane, EveryCellIsAKeyOfTheTableShowingTheValueTheLibraryAssumes) {
-    const auto document = thrumline::plistcheck::readFile(THRUMLINE_PANE_PLIST);
-    ASSERT_EQ(document.root["entry"]["cell"].text, "PSLinkCell") << THRUMLINE_PANE_PLIST;
-    EXPECT_EQ(document.root["title"].kind, Kind::String);
+    const Value document = thrumline::sim::readPlistFile(THRUMLINE_PANE_PLIST);
+    ASSERT_EQ(document.at("entry").at("cell").stringValue(), "PSLinkCell") << THRUMLINE_PANE_PLIST;
+    EXPECT_EQ(document.at("title").type(), Kind::String);
     std::map<std::string, std::vector<const Value*>> cells;
-    for (const Value& item : document.root["items"].items) {
+    for (const Value& item : document.at("items").items()) {
         // A pane without code can only post on a change: any other
         // notification would leave the library's values behind the file.
-        if (item.has("PostNotification")) {
-            EXPECT_EQ(item["PostNotification"].text, thrumline::kPrefsChangedNotification);
+        if (item.find("PostNotification") != nullptr) {
+            EXPECT_EQ(item.at("PostNotification").stringValue(), thrumline::kPrefsChangedNotification);
         }
-        if (item.has("key")) cells[item["key"].text].push_back(&item);
+        if (item.find("key") != nullptr) cells[item.at("key").stringValue()].push_back(&item);
     }
     // Every key of the table once, and no other. The respring flag is the
     // library's own state: a switch for it would silence calls for good.
@@ -49,31 +54,30 @@ TEST(Pane, EveryCellIsAKeyOfTheTableShowingTheValueTheLibraryAssumes) {
         if (cells[key].empty()) continue;
         const Value& cell = *cells[key][0];
         // PreferenceLoader keeps a cell's value in <defaults>.plist there.
-        EXPECT_EQ("/var/mobile/Library/Preferences/" + cell["defaults"].text + ".plist",
+        EXPECT_EQ("/var/mobile/Library/Preferences/" + cell.at("defaults").stringValue() + ".plist",
                   thrumline::kSettingsPath);
-        EXPECT_EQ(cell["PostNotification"].text, thrumline::kPrefsChangedNotification);
+        EXPECT_EQ(cell.at("PostNotification").stringValue(), thrumline::kPrefsChangedNotification);
         // What the pane shows for a missing key is what the library then does.
-        const Value& shown = cell["default"];
+        const Value& shown = cell.at("default");
         const bool boolean = row.type == SettingType::Boolean;
-        EXPECT_TRUE(boolean ? shown.kind == Kind::Boolean : shown.isNumber())
-            << thrumline::plistcheck::kindName(shown.kind);
-        EXPECT_EQ(boolean ? shown.boolean : shown.number(), row.missingValue);
+        EXPECT_TRUE(boolean ? shown.type() == Kind::Boolean : isNumber(shown)) << shown.describe();
+        EXPECT_EQ(boolean ? shown.boolValue() : number(shown), row.missingValue);
         if (boolean) {
-            EXPECT_EQ(cell["cell"].text, "PSSwitchCell");
+            EXPECT_EQ(cell.at("cell").stringValue(), "PSSwitchCell");
         } else if (key == "firstVibrationNumber" || key == "lastVibrationNumber") {
             // One choice per figure the library plays, 0 to 3, each titled.
-            EXPECT_EQ(cell["cell"].text, "PSSegmentCell");
+            EXPECT_EQ(cell.at("cell").stringValue(), "PSSegmentCell");
             std::string values;
-            for (const Value& v : cell["validValues"].items)
-                values += std::to_string(v.integer) + " ";
+            for (const Value& v : cell.at("validValues").items())
+                values += std::to_string(v.intValue()) + " ";
             EXPECT_EQ(values, "0 1 2 3 ");
-            EXPECT_EQ(cell["validTitles"].items.size(), 4u);
+            EXPECT_EQ(cell.at("validTitles").items().size(), 4u);
         } else {
-            EXPECT_EQ(cell["cell"].text, "PSSliderCell");
-            EXPECT_GE(cell["min"].number(), 0);
-            EXPECT_LE(cell["min"].number(), shown.number());
-            EXPECT_LE(shown.number(), cell["max"].number());
-            EXPECT_TRUE(cell["showValue"].boolean);
+            EXPECT_EQ(cell.at("cell").stringValue(), "PSSliderCell");
+            EXPECT_GE(number(cell.at("min")), 0);
+            EXPECT_LE(number(cell.at("min")), number(shown));
+            EXPECT_LE(number(shown), number(cell.at("max")));
+            EXPECT_TRUE(cell.at("showValue").boolValue());
         }
     }
 }
@@ -87,18 +91,20 @@ TEST(PackageDefaults, PostinstWritesEveryKeyOfTheTable) {
     const std::string command =
         "THRUMLINE_ROOT='" + root + "' sh '" + THRUMLINE_POSTINST + "' configure ''";
     ASSERT_EQ(std::system(command.c_str()), 0);
-    const auto document = thrumline::plistcheck::readFile(root + thrumline::kSettingsPath);
+    std::string bytes;
+    ASSERT_TRUE(thrumline::sim::readFileBytes(root + thrumline::kSettingsPath, &bytes));
     std::filesystem::remove_all(root);
-    EXPECT_TRUE(document.xml);
-    EXPECT_EQ(document.root.entries.size(), static_cast<std::size_t>(thrumline::kSettingKeyCount));
+    EXPECT_EQ(bytes.rfind("<?xml", 0), 0u);
+    const Value document = thrumline::sim::parsePlist(bytes);
+    EXPECT_EQ(document.entries().size(), static_cast<std::size_t>(thrumline::kSettingKeyCount));
     for (const thrumline::SettingKey& row : thrumline::kSettingKeys) {
         SCOPED_TRACE(row.key);
-        const Value& value = document.root[row.key];
+        const Value& value = document.at(row.key);
         const bool boolean = row.type == SettingType::Boolean;
         const bool on = row.key == std::string("isEnabled") ||
                         row.key == std::string(thrumline::kIsNotRespringingKey);
-        EXPECT_EQ(value.kind, boolean ? Kind::Boolean : Kind::Integer);
-        EXPECT_EQ(boolean ? value.boolean : value.integer, on ? 1 : row.missingValue);
+        EXPECT_EQ(value.type(), boolean ? Kind::Boolean : Kind::Integer);
+        EXPECT_EQ(boolean ? value.boolValue() : value.intValue(), on ? 1 : row.missingValue);
     }
 }
 

@@ -5,9 +5,9 @@
 // files. Every case runs in a process
 // of its own (a fork taken before the library is loaded), because hooks,
 // like on the phone, last as long as the process.
-#include "PlistReader.h"
 #include "ProofPlatform.h"
 #include "hooks/Hooks.h"
+#include "host/sim/PlistValue.h"
 #include "settings/Settings.h"
 
 #include <CoreFoundation/CoreFoundation.h>
@@ -25,7 +25,8 @@
 #include <sstream>
 
 namespace proof = thrumline::proof;
-namespace plist = thrumline::plistcheck;
+using thrumline::sim::PlistValue;
+using thrumline::sim::readPlistFile;
 
 static std::vector<std::string> gHostLog;  // what the host's own implementations saw, in order
 static bool gCallConnected = false;        // the telephony service's view of the call
@@ -59,13 +60,13 @@ const Hook kLaunch = {"SpringBoard", "applicationDidFinishLaunching:"};
 // handed over, or raise.
 enum { kNothing, kDropsTheArgument, kRaises } gHostThen = kNothing;
 std::string gSettingsFile;
-plist::Value gSettingsAtLaunch;  // as SpringBoard's launch work found the file
+PlistValue gSettingsAtLaunch;  // as SpringBoard's launch work found the file
 
 // The host's own implementation of each hooked method.
 void hostWork(id receiver, SEL cmd, id argument) {
     gHostLog.push_back(std::string(class_getName([receiver class])) + " " + sel_getName(cmd));
     if (gHostLog.back() == kLaunch.first + " " + kLaunch.second) {
-        gSettingsAtLaunch = plist::readFile(gSettingsFile).root;
+        gSettingsAtLaunch = readPlistFile(gSettingsFile);
     }
     if (gHostThen == kDropsTheArgument) [argument release];
     if (gHostThen == kRaises) [NSException raise:@"HostFailure" format:@"raised by the host"];
@@ -184,18 +185,6 @@ void onPhone(double version, const char* settings, const Scenario& scenario) {
         << "the scenario failed (see above) or died (wait status " << status << ")";
 }
 
-// A value as text, dictionaries by sorted key: equal text, equal value and type.
-std::string text(const plist::Value& value) {
-    std::ostringstream out;
-    out << "(" << plist::kindName(value.kind) << " " << value.boolean << " " << value.integer << " "
-        << value.real << " " << value.text;
-    for (const plist::Value& item : value.items) out << " " << text(item);
-    std::map<std::string, std::string> entries;
-    for (const auto& entry : value.entries) entries[entry.first] = text(entry.second);
-    for (const auto& entry : entries) out << " " << entry.first << "=" << entry.second;
-    return out.str() + ")";
-}
-
 TEST(ProofStartUp, HookGroupFollowsTheVersionAndPreviewsPlayInEveryGroup) {
     const std::pair<double, std::string> cases[] = {
         {1347.99, ""},
@@ -301,11 +290,10 @@ TEST(ProofRespringGuard, QuietForSevenSecondsThroughTheSettingsFileKeepingEveryV
         "vibration2 <dict><key>a</key><integer>-5</integer></dict>, "
         "paneNote <string>kept &amp; &lt;sure&gt;</string>";
     onPhone(kIOS11, settings, [] {
-        const plist::Document before = plist::readFile(gSettingsFile);
+        const PlistValue before = readPlistFile(gSettingsFile);
         hostSends(kLaunch, nil);
         // Written and announced before the host's launch work ran.
-        EXPECT_EQ(gSettingsAtLaunch["isNotRespringing"].kind, plist::Kind::Boolean);
-        EXPECT_FALSE(gSettingsAtLaunch["isNotRespringing"].boolean);
+        EXPECT_EQ(gSettingsAtLaunch.at("isNotRespringing"), PlistValue::boolean(false));
         ASSERT_EQ(proof::posts().size(), 1u);
         EXPECT_EQ(proof::posts()[0].name, thrumline::kPrefsChangedNotification);
         proof::runUntilIdle();
@@ -320,7 +308,7 @@ TEST(ProofRespringGuard, QuietForSevenSecondsThroughTheSettingsFileKeepingEveryV
         EXPECT_EQ(played(), std::vector<std::string>{"on 300, off 200, on 300"});
 
         proof::advanceBy(7 * kSecond - 1);
-        EXPECT_FALSE(plist::readFile(gSettingsFile).root["isNotRespringing"].boolean);
+        EXPECT_EQ(readPlistFile(gSettingsFile).at("isNotRespringing"), PlistValue::boolean(false));
         proof::advanceBy(1);
         ASSERT_EQ(proof::posts().size(), 3u);  // with the pane's preview post
         EXPECT_EQ(proof::posts()[2].name, thrumline::kPrefsChangedNotification);
@@ -332,9 +320,11 @@ TEST(ProofRespringGuard, QuietForSevenSecondsThroughTheSettingsFileKeepingEveryV
 
         // GNUstep wrote XML, atomically, that libplist reads back with every
         // key, type and value as they were.
-        const plist::Document after = plist::readFile(gSettingsFile);
-        EXPECT_TRUE(after.xml);
-        EXPECT_EQ(text(after.root), text(before.root));
+        std::string written;
+        ASSERT_TRUE(thrumline::sim::readFileBytes(gSettingsFile, &written));
+        EXPECT_EQ(written.rfind("<?xml", 0), 0u);
+        const PlistValue after = thrumline::sim::parsePlist(written);
+        EXPECT_TRUE(after == before) << after.describe() << "\nbefore: " << before.describe();
         const auto folder = std::filesystem::path(gSettingsFile).parent_path();
         EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);
     });
