@@ -17,15 +17,15 @@ PrefsValues prefsValues = {
 StrongRef prefs;
 
 const SettingKey kSettingKeys[kSettingKeyCount] = {
-    {"isEnabled", SettingType::Boolean, &PrefsValues::isEnabled, nullptr, 0, 1},
-    {"isNotRespringing", SettingType::Boolean, &PrefsValues::isNotRespringing, nullptr, 0, 1},
-    {"isVibrationsNumber", SettingType::Boolean, &PrefsValues::isVibrationsNumber, nullptr, 0, 1},
-    {"oldMethod", SettingType::Boolean, &PrefsValues::oldMethod, nullptr, 0, 1},
-    {"firstVibrationNumber", SettingType::Integer, nullptr, &PrefsValues::firstVibrationNumber, 0, 0},
-    {"lastVibrationNumber", SettingType::Integer, nullptr, &PrefsValues::lastVibrationNumber, 0, 0},
-    {"VibrationDuration", SettingType::Integer, nullptr, &PrefsValues::VibrationDuration, 200, 200},
-    {"vibration1", SettingType::Integer, nullptr, &PrefsValues::vibration1, 300, 300},
-    {"vibration2", SettingType::Integer, nullptr, &PrefsValues::vibration2, 300, 300},
+    {"isEnabled", SettingType::Boolean, &PrefsValues::isEnabled, nullptr, 0},
+    {"isNotRespringing", SettingType::Boolean, &PrefsValues::isNotRespringing, nullptr, 0},
+    {"isVibrationsNumber", SettingType::Boolean, &PrefsValues::isVibrationsNumber, nullptr, 0},
+    {"oldMethod", SettingType::Boolean, &PrefsValues::oldMethod, nullptr, 0},
+    {"firstVibrationNumber", SettingType::Integer, nullptr, &PrefsValues::firstVibrationNumber, 0},
+    {"lastVibrationNumber", SettingType::Integer, nullptr, &PrefsValues::lastVibrationNumber, 0},
+    {"VibrationDuration", SettingType::Integer, nullptr, &PrefsValues::VibrationDuration, 200},
+    {"vibration1", SettingType::Integer, nullptr, &PrefsValues::vibration1, 300},
+    {"vibration2", SettingType::Integer, nullptr, &PrefsValues::vibration2, 300},
 };
 
 void PreferencesChangedCallback(NotificationCenter, void*, Object, const void*, Object) {

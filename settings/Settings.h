@@ -35,15 +35,14 @@ extern StrongRef prefs;
 
 enum class SettingType { Boolean, Integer };
 
-// One row of the settings table: a key, how it is read, the value it takes
-// when it is missing from the file, and its value before the first load.
+// One row of the settings table: a key, how it is read, and the value it
+// takes when it is missing from the file.
 struct SettingKey {
     const char* key;
     SettingType type;
     bool PrefsValues::*booleanField;       // Boolean keys
     std::int32_t PrefsValues::*integerField;  // Integer keys
     std::int32_t missingValue;
-    std::int32_t initialValue;
 };
 
 // The nine keys, in the order a load reads them.
