@@ -2,9 +2,9 @@
 // with their replacements and slots, and the notification names.
 #pragma once
 
-#include "host/HostServices.h"
-
 #include <cstdint>
+
+#include "host/HostServices.h"
 
 namespace thrumline {
 
@@ -44,7 +44,7 @@ void hook_iOS10_CHManager_databaseChanged(Object self, Selector cmd, Object arg)
 void hook_iOS10_SBTelephonyManager_setActiveCall(Object self, Selector cmd, Object call);
 void hook_iOS11_SBTelephonyManager_setActiveCall(Object self, Selector cmd, Object call);
 void hook_iOS11_SpringBoard_applicationDidFinishLaunching(Object self, Selector cmd,
-                                                         Object application);
+                                                          Object application);
 
 // Calls a saved host implementation. A slot stays empty only when its hook
 // was never installed, so skipping it changes nothing the host relies on.

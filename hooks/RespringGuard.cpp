@@ -28,7 +28,7 @@ void storeNotRespringing(bool value) {
 }  // namespace
 
 void hook_iOS11_SpringBoard_applicationDidFinishLaunching(Object self, Selector cmd,
-                                                         Object application) {
+                                                          Object application) {
     const StrongRef held = StrongRef::retain(host(), application);
     if (!prefsValues.isEnabled) {
         callOriginal(orig_iOS11_SpringBoard_applicationDidFinishLaunching, self, cmd, application);

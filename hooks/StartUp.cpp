@@ -28,8 +28,8 @@ const HookRow kHooks_iOS10[] = {
 const HookRow kHooks_iOS11[] = {
     {"SBTelephonyManager", "setActiveCall:", &hook_iOS11_SBTelephonyManager_setActiveCall,
      &orig_iOS11_SBTelephonyManager_setActiveCall},
-    {"SpringBoard", "applicationDidFinishLaunching:",
-     &hook_iOS11_SpringBoard_applicationDidFinishLaunching,
+    {"SpringBoard",
+     "applicationDidFinishLaunching:", &hook_iOS11_SpringBoard_applicationDidFinishLaunching,
      &orig_iOS11_SpringBoard_applicationDidFinishLaunching},
 };
 

@@ -48,13 +48,14 @@ extern "C" void refreshPrefs() {
         // dictionary) counts as missing, so no settings file can make the
         // host raise an unrecognized selector.
         if (row.type == SettingType::Boolean) {
-            prefsValues.*row.booleanField = value != nullptr && h.respondsToSelector(value, boolValueSel)
-                                                ? h.boolValue(value)
-                                                : row.missingValue != 0;
+            prefsValues.*row.booleanField =
+                value != nullptr && h.respondsToSelector(value, boolValueSel)
+                    ? h.boolValue(value)
+                    : row.missingValue != 0;
         } else {
-            prefsValues.*row.integerField = value != nullptr && h.respondsToSelector(value, intValueSel)
-                                                ? h.intValue(value)
-                                                : row.missingValue;
+            prefsValues.*row.integerField =
+                value != nullptr && h.respondsToSelector(value, intValueSel) ? h.intValue(value)
+                                                                             : row.missingValue;
         }
     }
 }

@@ -2,9 +2,9 @@
 // values every other part of the library reads at the moment of use.
 #pragma once
 
-#include "host/HostServices.h"
-
 #include <cstdint>
+
+#include "host/HostServices.h"
 
 namespace thrumline {
 
@@ -40,7 +40,7 @@ enum class SettingType { Boolean, Integer };
 struct SettingKey {
     const char* key;
     SettingType type;
-    bool PrefsValues::*booleanField;       // Boolean keys
+    bool PrefsValues::*booleanField;          // Boolean keys
     std::int32_t PrefsValues::*integerField;  // Integer keys
     std::int32_t missingValue;
 };

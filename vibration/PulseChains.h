@@ -2,9 +2,9 @@
 // the main queue.
 #pragma once
 
-#include "vibration/VibrationPatterns.h"
-
 #include <cstdint>
+
+#include "vibration/VibrationPatterns.h"
 
 namespace thrumline {
 

@@ -8,8 +8,8 @@ namespace {
 
 // Figure 3: one fixed rhythm for both slots, independent of the settings.
 constexpr PatternStep kRhythmFigure[] = {
-    {true, 50}, {false, 100}, {true, 50},  {false, 300}, {true, 50},
-    {false, 300}, {true, 50}, {false, 100}, {true, 50},
+    {true, 50},   {false, 100}, {true, 50},   {false, 300}, {true, 50},
+    {false, 300}, {true, 50},   {false, 100}, {true, 50},
 };
 constexpr std::size_t kLongestFigure = sizeof(kRhythmFigure) / sizeof(kRhythmFigure[0]);
 

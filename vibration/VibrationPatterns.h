@@ -3,10 +3,10 @@
 // the four previews the settings pane asks for.
 #pragma once
 
-#include "host/HostServices.h"
-
 #include <cstddef>
 #include <cstdint>
+
+#include "host/HostServices.h"
 
 namespace thrumline {
 
