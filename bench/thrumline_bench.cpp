@@ -7,21 +7,17 @@
 // the library's path is measured on its own so that it can be taken out.
 #include "bench/AllocationCounter.h"
 #include "bench/CallPaths.h"
+#include "bench/MedianReporter.h"
 
 #include "host/sim/PlistValue.h"
 #include "host/sim/SimHost.h"
 
 #include <benchmark/benchmark.h>
 #include <plist/plist.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
-#include <map>
-#include <set>
-#include <memory>
 #include <string>
-#include <vector>
 
 namespace thrumline::hardening {
 namespace {
@@ -296,115 +292,76 @@ BENCHMARK(BM_Host_DeliverNotification)->Unit(benchmark::kMicrosecond);
 
 // --- The ratios ----------------------------------------------------------
 
-// Keeps each benchmark's time (nanoseconds) and allocation count: the median
-// of the repetitions when there are several.
-class Collector : public benchmark::ConsoleReporter {
-public:
-    // Colours only for a terminal: the full run is often kept in a file.
-    Collector() : ConsoleReporter(::isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
-
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            const bool aggregate = run.run_type == Run::RT_Aggregate;
-            if (aggregate && run.aggregate_name != "median") continue;
-            const std::string name = run.run_name.function_name;
-            if (!aggregate && medians_.count(name) != 0) continue;
-            if (aggregate) medians_.insert(name);
-            nanos_[name] = run.GetAdjustedRealTime() * 1e9 /
-                           benchmark::GetTimeUnitMultiplier(run.time_unit);
-            const auto allocs = run.counters.find("allocs");
-            if (allocs != run.counters.end()) allocs_[name] = allocs->second.value;
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-
-    void printSummary() const {
-        auto has = [&](std::initializer_list<const char*> names) {
-            for (const char* n : names) {
-                if (nanos_.count(n) == 0) return false;
-            }
-            return true;
-        };
-        auto t = [&](const char* name) { return nanos_.at(name); };
-        std::printf("\nSummary\n");
-        if (has({"BM_Call_Unhooked", "BM_Call_HookedGateClosed", "BM_Host_RetainRelease"})) {
-            const double added = t("BM_Call_HookedGateClosed") - t("BM_Call_Unhooked");
-            const double host = t("BM_Host_RetainRelease");
-            std::printf("setActiveCall: gate closed: %.1f ns added per call (%.1f -> %.1f ns);\n"
-                        "  of which the host's retain+release of the call %.1f ns, the library's own "
-                        "%.1f ns (goal < 5 ns)\n",
-                        added, t("BM_Call_Unhooked"), t("BM_Call_HookedGateClosed"), host,
-                        added - host);
-            if (allocs_.count("BM_Call_HookedGateClosed") != 0) {
-                std::printf("  heap allocations per call: %.3f hooked, %.3f unhooked (goal 0)\n",
-                            allocs_.at("BM_Call_HookedGateClosed"),
-                            allocs_.count("BM_Call_Unhooked") ? allocs_.at("BM_Call_Unhooked") : 0.0);
-            }
-        }
-        if (has({"BM_Call_Unhooked", "BM_Call_HookedGateOpenPattern", "BM_Host_BuildAndPlayPattern",
-                 "BM_Host_RetainRelease"})) {
-            const double added = t("BM_Call_HookedGateOpenPattern") - t("BM_Call_Unhooked");
-            const double host = t("BM_Host_BuildAndPlayPattern") + t("BM_Host_RetainRelease");
-            std::printf("setActiveCall: gate open, pattern output: %.0f ns per call (%.0fx the "
-                        "unhooked call), %.1f allocations;\n  of the %.0f ns added the host's "
-                        "objects, the request and the retain+release take %.0f ns, the library's "
-                        "own %.0f ns\n",
-                        t("BM_Call_HookedGateOpenPattern"),
-                        t("BM_Call_HookedGateOpenPattern") / t("BM_Call_Unhooked"),
-                        allocs_.count("BM_Call_HookedGateOpenPattern")
-                            ? allocs_.at("BM_Call_HookedGateOpenPattern")
-                            : 0.0,
-                        added, host, added - host);
-        }
-        if (has({"BM_SimCall_Unhooked", "BM_SimCall_HookedGateClosed"})) {
-            std::printf("setActiveCall through the whole simulated host: %.0f ns unhooked, %.0f ns "
-                        "hooked (gate closed), ratio %.2f\n",
-                        t("BM_SimCall_Unhooked"), t("BM_SimCall_HookedGateClosed"),
-                        t("BM_SimCall_HookedGateClosed") / t("BM_SimCall_Unhooked"));
-        }
-        for (const char* form : {"Xml", "Binary"}) {
-            const std::string parse = std::string("BM_ReadAndParse_") + form;
-            const std::string load = std::string("BM_Load_") + form;
-            const std::string host = std::string("BM_Host_ReadDictionary_") + form;
-            if (nanos_.count(parse) == 0 || nanos_.count(load) == 0 || nanos_.count(host) == 0) continue;
-            const double rest = nanos_.at(load) - nanos_.at(host);
-            const double reads = nanos_.count("BM_Host_NineKeyReads") ? t("BM_Host_NineKeyReads") : 0;
-            std::printf("settings load, %s: %.2f us; read + bare parse %.2f us; ratio %.2f "
-                        "(goal <= 1.5)\n  the host's initWithContentsOfFile %.2f us (%.2fx the "
-                        "bare parse); the rest %.2f us (ratio %.2f with the bare parse in place "
-                        "of the host's),\n  of which the host's 27 messages for the nine keys "
-                        "%.2f us, the library's own %.2f us\n",
-                        form, nanos_.at(load) / 1e3, nanos_.at(parse) / 1e3,
-                        nanos_.at(load) / nanos_.at(parse), nanos_.at(host) / 1e3,
-                        nanos_.at(host) / nanos_.at(parse), rest / 1e3,
-                        (nanos_.at(parse) + rest) / nanos_.at(parse), reads / 1e3,
-                        (rest - reads) / 1e3);
-        }
-        if (has({"BM_Preview", "BM_Host_DeliverNotification", "BM_Host_BuildAndPlayPattern"})) {
-            std::printf("preview, post to recorded request: %.2f us; the host's delivery %.2f us, "
-                        "its objects and the request %.2f us, the library's own %.2f us\n",
-                        t("BM_Preview") / 1e3, t("BM_Host_DeliverNotification") / 1e3,
-                        t("BM_Host_BuildAndPlayPattern") / 1e3,
-                        (t("BM_Preview") - t("BM_Host_DeliverNotification") -
-                         t("BM_Host_BuildAndPlayPattern")) / 1e3);
+void printSummary(const MedianReporter& r) {
+    auto has = [&](std::initializer_list<std::string> names) { return r.has(names); };
+    auto t = [&](const std::string& name) { return r.nanos(name); };
+    std::printf("\nSummary\n");
+    if (has({"BM_Call_Unhooked", "BM_Call_HookedGateClosed", "BM_Host_RetainRelease"})) {
+        const double added = t("BM_Call_HookedGateClosed") - t("BM_Call_Unhooked");
+        const double host = t("BM_Host_RetainRelease");
+        std::printf(
+            "setActiveCall: gate closed: %.1f ns added per call (%.1f -> %.1f ns);\n"
+            "  of which the host's retain+release of the call %.1f ns, the library's own "
+            "%.1f ns (goal < 5 ns)\n",
+            added, t("BM_Call_Unhooked"), t("BM_Call_HookedGateClosed"), host, added - host);
+        if (r.hasCounter("BM_Call_HookedGateClosed", "allocs")) {
+            std::printf("  heap allocations per call: %.3f hooked, %.3f unhooked (goal 0)\n",
+                        r.counter("BM_Call_HookedGateClosed", "allocs"),
+                        r.counter("BM_Call_Unhooked", "allocs"));
         }
     }
-
-private:
-    std::map<std::string, double> nanos_;
-    std::map<std::string, double> allocs_;
-    std::set<std::string> medians_;
-};
+    if (has({"BM_Call_Unhooked", "BM_Call_HookedGateOpenPattern", "BM_Host_BuildAndPlayPattern",
+             "BM_Host_RetainRelease"})) {
+        const double added = t("BM_Call_HookedGateOpenPattern") - t("BM_Call_Unhooked");
+        const double host = t("BM_Host_BuildAndPlayPattern") + t("BM_Host_RetainRelease");
+        std::printf(
+            "setActiveCall: gate open, pattern output: %.0f ns per call (%.0fx the "
+            "unhooked call), %.1f allocations;\n  of the %.0f ns added the host's "
+            "objects, the request and the retain+release take %.0f ns, the library's "
+            "own %.0f ns\n",
+            t("BM_Call_HookedGateOpenPattern"),
+            t("BM_Call_HookedGateOpenPattern") / t("BM_Call_Unhooked"),
+            r.counter("BM_Call_HookedGateOpenPattern", "allocs"), added, host, added - host);
+    }
+    if (has({"BM_SimCall_Unhooked", "BM_SimCall_HookedGateClosed"})) {
+        std::printf(
+            "setActiveCall through the whole simulated host: %.0f ns unhooked, %.0f ns "
+            "hooked (gate closed), ratio %.2f\n",
+            t("BM_SimCall_Unhooked"), t("BM_SimCall_HookedGateClosed"),
+            t("BM_SimCall_HookedGateClosed") / t("BM_SimCall_Unhooked"));
+    }
+    for (const char* form : {"Xml", "Binary"}) {
+        const std::string parse = std::string("BM_ReadAndParse_") + form;
+        const std::string load = std::string("BM_Load_") + form;
+        const std::string host = std::string("BM_Host_ReadDictionary_") + form;
+        if (!has({parse, load, host})) continue;
+        const double rest = t(load) - t(host);
+        const double reads = has({"BM_Host_NineKeyReads"}) ? t("BM_Host_NineKeyReads") : 0;
+        std::printf(
+            "settings load, %s: %.2f us; read + bare parse %.2f us; ratio %.2f "
+            "(goal <= 1.5)\n  the host's initWithContentsOfFile %.2f us (%.2fx the "
+            "bare parse); the rest %.2f us (ratio %.2f with the bare parse in place "
+            "of the host's),\n  of which the host's 27 messages for the nine keys "
+            "%.2f us, the library's own %.2f us\n",
+            form, t(load) / 1e3, t(parse) / 1e3, t(load) / t(parse), t(host) / 1e3,
+            t(host) / t(parse), rest / 1e3, (t(parse) + rest) / t(parse), reads / 1e3,
+            (rest - reads) / 1e3);
+    }
+    if (has({"BM_Preview", "BM_Host_DeliverNotification", "BM_Host_BuildAndPlayPattern"})) {
+        std::printf(
+            "preview, post to recorded request: %.2f us; the host's delivery %.2f us, "
+            "its objects and the request %.2f us, the library's own %.2f us\n",
+            t("BM_Preview") / 1e3, t("BM_Host_DeliverNotification") / 1e3,
+            t("BM_Host_BuildAndPlayPattern") / 1e3,
+            (t("BM_Preview") - t("BM_Host_DeliverNotification") -
+             t("BM_Host_BuildAndPlayPattern")) /
+                1e3);
+    }
+}
 
 }  // namespace
 }  // namespace thrumline::hardening
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    thrumline::hardening::Collector collector;
-    benchmark::RunSpecifiedBenchmarks(&collector);
-    collector.printSummary();
-    benchmark::Shutdown();
-    return 0;
+    return thrumline::hardening::runBenchmarks(argc, argv, &thrumline::hardening::printSummary);
 }
