@@ -36,7 +36,10 @@ if(_thrumline_prefix)
   find_program(THRUMLINE_IOS_AR NAMES ${_thrumline_prefix}ar)
   find_program(THRUMLINE_IOS_RANLIB NAMES ${_thrumline_prefix}ranlib)
   find_program(THRUMLINE_IOS_INSTALL_NAME_TOOL NAMES ${_thrumline_prefix}install_name_tool)
-  _thrumline_need(THRUMLINE_IOS_LINKER "your cctools-port" "${_thrumline_prefix}ld")
+  if(NOT THRUMLINE_IOS_LINKER)
+    set(THRUMLINE_IOS_MISSING
+        "IOS_TOOLCHAIN_PREFIX is set, but ${_thrumline_prefix}ld (Apple's ld64) is not on PATH")
+  endif()
 else()
   set(THRUMLINE_IOS_APPLE_LINKER OFF)
   # Only in LLVM's own folder on Debian; clang finds it by -fuse-ld=lld.

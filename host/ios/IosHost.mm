@@ -91,8 +91,8 @@ private:
 
 class IosHost final : public HostServices {
 public:
-    // The root is kept as an NSString: the phone build has no C++ library
-    // beyond the language runtime.
+    // An NSString, not a std::string: the phone build has the C++ library's
+    // headers but not the C library's, which <string> needs.
     explicit IosHost(const char* fileRoot)
         : fileRoot_([[NSString alloc] initWithUTF8String:fileRoot == nullptr ? "" : fileRoot]) {}
     ~IosHost() override { [fileRoot_ release]; }
