@@ -2,6 +2,9 @@
 #pragma once
 
 #include <sys/cdefs.h>
+#ifndef __cplusplus
+#include <stdbool.h>
+#endif
 
 typedef struct objc_class* Class;
 typedef struct objc_object {
