@@ -36,8 +36,8 @@ RPATHS = {"rootful": [], "rootless": ["/var/jb/Library/Frameworks", "/var/jb/usr
 
 # Every symbol the library may import, at any deployment target the preset
 # offers, and the library that exports it on iOS. Foundation's classes bind
-# to Foundation, not to CoreFoundation where newer systems implement some:
-# only Foundation has them on every version from 7.0.
+# to Foundation, which has them on every version from 7.0, itself or
+# through the CoreFoundation it re-exports where newer systems moved some.
 EXPORTED_BY = {
     "dyld_stub_binder": "libSystem",
     "__Unwind_Resume": "libSystem",
