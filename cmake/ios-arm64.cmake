@@ -1,48 +1,64 @@
-# Toolchain for Thrumline.dylib: iPhone, arm64, iOS 7.0 and later.
+# Toolchain for Thrumline.dylib: iPhone, iOS 7.0 and later.
 #
-# macOS with Xcode: nothing to set; the iphoneos SDK comes from xcrun.
-# A Linux iOS toolchain (clang, ld64 from cctools-port, an iPhoneOS SDK):
-#   IOS_SDK                the SDK folder (…/iPhoneOS.sdk), required
-#   IOS_TOOLCHAIN_PREFIX   prefix of the cctools (e.g. arm64-apple-darwin-), optional
-# Either way the Substrate library to link comes from $THEOS/vendor/lib or
-# -DTHRUMLINE_SUBSTRATE_LIBRARY=… (see host/ios/CMakeLists.txt).
+# Linux: Debian's clang-14, lld-14, llvm-14 and libc++-14-dev with the
+#   stand-in SDK in host/ios/sdk/; nothing to set. LLVM's linker writes
+#   arm64 only (A11 and earlier phones).
+# macOS with Xcode: Xcode's iphoneos SDK, linker and codesign; the library is
+#   fat, arm64 and arm64e (every phone).
+# IOS_SDK (environment): another SDK folder, used instead of the stand-in or
+#   Xcode's. IOS_TOOLCHAIN_PREFIX (environment): the prefix of Apple's ld64
+#   from cctools-port on Linux (e.g. arm64-apple-darwin-), for arm64e there.
 set(CMAKE_SYSTEM_NAME iOS)
-set(CMAKE_OSX_ARCHITECTURES arm64 CACHE STRING "Thrumline.dylib is arm64 only")
 set(CMAKE_OSX_DEPLOYMENT_TARGET 7.0 CACHE STRING "Oldest iOS the library loads on")
+
+include("${CMAKE_CURRENT_LIST_DIR}/ios-tools.cmake")
+if(THRUMLINE_IOS_MISSING)
+  return()  # the top-level CMakeLists.txt says what to install
+endif()
+
+# arm64e (A12 and later) needs Apple's linker: LLVM's writes an arm64 header
+# and refuses authenticated pointers.
+if(THRUMLINE_IOS_APPLE_LINKER)
+  set(CMAKE_OSX_ARCHITECTURES "arm64;arm64e" CACHE STRING "Architectures of Thrumline.dylib")
+else()
+  set(CMAKE_OSX_ARCHITECTURES arm64 CACHE STRING "Architectures of Thrumline.dylib")
+endif()
 
 if(DEFINED ENV{IOS_SDK})
   set(CMAKE_OSX_SYSROOT "$ENV{IOS_SDK}" CACHE PATH "iPhoneOS SDK")
 elseif(CMAKE_HOST_APPLE)
   set(CMAKE_OSX_SYSROOT iphoneos CACHE STRING "iPhoneOS SDK")
 else()
-  message(FATAL_ERROR "Set IOS_SDK to an iPhoneOS SDK folder to build for iPhone on this system")
+  set(CMAKE_OSX_SYSROOT "${THRUMLINE_IOS_STAND_IN_SDK}" CACHE PATH "iPhoneOS SDK")
 endif()
 
 if(NOT CMAKE_HOST_APPLE)
-  # clang picks the phone by its target triple; Apple's linker comes from cctools.
-  set(_thrumline_triple arm64-apple-ios${CMAKE_OSX_DEPLOYMENT_TARGET})
-  foreach(lang C CXX OBJCXX)
-    set(CMAKE_${lang}_COMPILER_TARGET ${_thrumline_triple})
+  # clang picks the phone by its target triple.
+  foreach(lang C CXX OBJC OBJCXX)
+    set(CMAKE_${lang}_COMPILER_TARGET arm64-apple-ios${CMAKE_OSX_DEPLOYMENT_TARGET})
   endforeach()
-  find_program(_thrumline_clang NAMES clang REQUIRED)
-  find_program(_thrumline_clangxx NAMES clang++ REQUIRED)
-  set(CMAKE_C_COMPILER "${_thrumline_clang}")
-  set(CMAKE_CXX_COMPILER "${_thrumline_clangxx}")
-  set(CMAKE_OBJCXX_COMPILER "${_thrumline_clangxx}")
-  set(_thrumline_prefix "$ENV{IOS_TOOLCHAIN_PREFIX}")
-  find_program(CMAKE_AR NAMES ${_thrumline_prefix}ar ar REQUIRED)
-  find_program(CMAKE_RANLIB NAMES ${_thrumline_prefix}ranlib ranlib REQUIRED)
-  find_program(CMAKE_INSTALL_NAME_TOOL NAMES ${_thrumline_prefix}install_name_tool install_name_tool REQUIRED)
-  # Apple's ld64 (cctools-port) or LLVM's Mach-O linker; never the system's ld.
-  if(_thrumline_prefix)
-    find_program(_thrumline_ld64 NAMES ${_thrumline_prefix}ld ld64 ld64.lld REQUIRED)
+  set(CMAKE_C_COMPILER "${THRUMLINE_IOS_CLANG}")
+  set(CMAKE_OBJC_COMPILER "${THRUMLINE_IOS_CLANG}")
+  set(CMAKE_CXX_COMPILER "${THRUMLINE_IOS_CLANGXX}")
+  set(CMAKE_OBJCXX_COMPILER "${THRUMLINE_IOS_CLANGXX}")
+  set(CMAKE_AR "${THRUMLINE_IOS_AR}" CACHE FILEPATH "")
+  set(CMAKE_RANLIB "${THRUMLINE_IOS_RANLIB}" CACHE FILEPATH "")
+  set(CMAKE_INSTALL_NAME_TOOL "${THRUMLINE_IOS_INSTALL_NAME_TOOL}" CACHE FILEPATH "")
+  set(CMAKE_CXX_FLAGS_INIT "-stdlib=libc++")
+  set(CMAKE_OBJCXX_FLAGS_INIT "-stdlib=libc++")
+  if(THRUMLINE_IOS_APPLE_LINKER)
+    set(_thrumline_ld "--ld-path=${THRUMLINE_IOS_LINKER}")
   else()
-    find_program(_thrumline_ld64 NAMES ld64 ld64.lld REQUIRED)
+    # By name, not by path: given a path, clang passes ld64's own options,
+    # which lld refuses. -B says where ld64.lld lives.
+    get_filename_component(_thrumline_ld_dir "${THRUMLINE_IOS_LINKER}" DIRECTORY)
+    set(_thrumline_ld "-fuse-ld=lld -B${_thrumline_ld_dir}/")
   endif()
   foreach(kind SHARED MODULE EXE)
-    set(CMAKE_${kind}_LINKER_FLAGS_INIT "-fuse-ld=${_thrumline_ld64}")
+    set(CMAKE_${kind}_LINKER_FLAGS_INIT "-stdlib=libc++ ${_thrumline_ld}")
   endforeach()
-  # Libraries and headers from the SDK only.
+  # The compiler checks stop at an archive: nothing to run or link here.
+  set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)
   set(CMAKE_FIND_ROOT_PATH "${CMAKE_OSX_SYSROOT}")
   set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
   set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
@@ -50,4 +66,3 @@ if(NOT CMAKE_HOST_APPLE)
 endif()
 # Tools (ldid, codesign, dpkg-deb) run on the build machine.
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-

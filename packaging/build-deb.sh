@@ -1,69 +1,102 @@
 #!/usr/bin/env bash
 # Lays out Thrumline's Debian package for jailbroken iPhones and builds it
-# with dpkg-deb. Prints the path of the .deb it wrote.
+# with dpkg-deb. Prints the path of each .deb it wrote.
 #
-# Usage: build-deb.sh --dylib PATH [--out DIR]
-#   --dylib  the built Thrumline.dylib (arm64, signed)
-#   --out    where to put the .deb (default: the current folder)
+# Usage: build-deb.sh [--rootful DYLIB] [--rootless DYLIB] [--out DIR]
+#        build-deb.sh --dylib DYLIB [--scheme rootful|rootless] [--out DIR]
+#   --rootful   Thrumline.dylib built for rootful jailbreaks (files under /)
+#   --rootless  Thrumline.dylib built for rootless ones (files under /var/jb)
+#   --dylib, --scheme  the same, one package (the scheme defaults to rootful)
+#   --out       where to put the packages (default: the current folder)
 #
-# The package holds:
-#   /Library/MobileSubstrate/DynamicLibraries/Thrumline.dylib   the library
-#   /Library/MobileSubstrate/DynamicLibraries/Thrumline.plist   loads it into SpringBoard only
-#   /Library/PreferenceLoader/Preferences/...                  the settings pane (layout/)
-# and DEBIAN/control and DEBIAN/postinst from this folder.
+# Each package holds, under its scheme's root (/ or /var/jb):
+#   Library/MobileSubstrate/DynamicLibraries/Thrumline.dylib   the library
+#   Library/MobileSubstrate/DynamicLibraries/Thrumline.plist   loads it into SpringBoard only
+#   Library/PreferenceLoader/Preferences/...                  the settings pane (layout/)
+# and DEBIAN/control and DEBIAN/postinst from this folder. The settings file
+# stays in /var/mobile/Library/Preferences for both.
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 top="$(dirname "$here")"
 
 usage() {
-  echo "usage: $0 --dylib PATH [--out DIR]" >&2
+  echo "usage: $0 [--rootful DYLIB] [--rootless DYLIB] [--out DIR]" >&2
+  echo "       $0 --dylib DYLIB [--scheme rootful|rootless] [--out DIR]" >&2
   exit 2
 }
 
+rootful=""
+rootless=""
 dylib=""
+scheme=rootful
 out="."
 while [ $# -gt 0 ]; do
+  [ $# -ge 2 ] || usage
   case "$1" in
-    --dylib) [ $# -ge 2 ] || usage; dylib="$2"; shift 2 ;;
-    --out) [ $# -ge 2 ] || usage; out="$2"; shift 2 ;;
+    --rootful) rootful="$2" ;;
+    --rootless) rootless="$2" ;;
+    --dylib) dylib="$2" ;;
+    --scheme) scheme="$2" ;;
+    --out) out="$2" ;;
     *) usage ;;
   esac
+  shift 2
 done
-[ -n "$dylib" ] || usage
-if [ ! -f "$dylib" ]; then
-  echo "$0: no such file: $dylib" >&2
-  exit 1
+if [ -n "$dylib" ]; then
+  case "$scheme" in
+    rootful) [ -z "$rootful" ] || usage; rootful="$dylib" ;;
+    rootless) [ -z "$rootless" ] || usage; rootless="$dylib" ;;
+    *) echo "$0: unknown scheme: $scheme (rootful or rootless)" >&2; exit 2 ;;
+  esac
 fi
+[ -n "$rootful$rootless" ] || usage
+for file in $rootful $rootless; do
+  if [ ! -f "$file" ]; then
+    echo "$0: no such file: $file" >&2
+    exit 1
+  fi
+done
 command -v dpkg-deb >/dev/null || { echo "$0: dpkg-deb not found (Debian: apt-get install dpkg; macOS: brew install dpkg)" >&2; exit 1; }
 
 field() { sed -n "s/^$1: *//p" "$here/control" | head -n 1; }
 package="$(field Package)"
 version="$(field Version)"
-architecture="$(field Architecture)"
+mkdir -p "$out"
+out="$(cd "$out" && pwd)"
 
 stage="$(mktemp -d "${TMPDIR:-/tmp}/thrumline-deb.XXXXXX")"
 trap 'rm -rf "$stage"' EXIT
 
-# Folders 0755 and files 0644 whatever the umask; only the library and the
-# maintainer script are executable.
-mkdir -p "$stage/DEBIAN" "$stage/Library/MobileSubstrate/DynamicLibraries"
-cp "$here/control" "$stage/DEBIAN/control"
-cp "$here/postinst" "$stage/DEBIAN/postinst"
-cp "$dylib" "$stage/Library/MobileSubstrate/DynamicLibraries/Thrumline.dylib"
-cp "$here/Thrumline.plist" "$stage/Library/MobileSubstrate/DynamicLibraries/Thrumline.plist"
-if [ -d "$top/layout" ]; then
-  (cd "$top/layout" && find . -type f ! -name '.*' -print0 | while IFS= read -r -d '' f; do
-    mkdir -p "$stage/$(dirname "$f")"
-    cp "$f" "$stage/$f"
-  done)
-fi
-find "$stage" -type d -exec chmod 0755 {} +
-find "$stage" -type f -exec chmod 0644 {} +
-chmod 0755 "$stage/DEBIAN/postinst" "$stage/Library/MobileSubstrate/DynamicLibraries/Thrumline.dylib"
+# build_package SCHEME DYLIB ARCHITECTURE ROOT FIRMWARE SHELL
+build_package() {
+  local scheme="$1" dylib="$2" architecture="$3" root="$4" firmware="$5" shell="$6"
+  local dir="$stage/$scheme" tweaks="$stage/$scheme$4/Library/MobileSubstrate/DynamicLibraries"
+  mkdir -p "$dir/DEBIAN" "$tweaks"
+  sed -e "s/^Architecture: .*/Architecture: $architecture/" \
+      -e "s/^Depends: .*/&, firmware (>= $firmware)/" "$here/control" > "$dir/DEBIAN/control"
+  # The phone's shell: rootless jailbreaks have none at /bin/sh.
+  sed -e "1s|^#!.*|#!$shell|" "$here/postinst" > "$dir/DEBIAN/postinst"
+  cp "$dylib" "$tweaks/Thrumline.dylib"
+  cp "$here/Thrumline.plist" "$tweaks/Thrumline.plist"
+  if [ -d "$top/layout" ]; then
+    (cd "$top/layout" && find . -type f ! -name '.*' -print0 | while IFS= read -r -d '' f; do
+      mkdir -p "$dir$root/$(dirname "$f")"
+      cp "$f" "$dir$root/$f"
+    done)
+  fi
+  # Folders 0755 and files 0644 whatever the umask; only the library and
+  # the maintainer script are executable.
+  find "$dir" -type d -exec chmod 0755 {} +
+  find "$dir" -type f -exec chmod 0644 {} +
+  chmod 0755 "$dir/DEBIAN/postinst" "$tweaks/Thrumline.dylib"
 
-mkdir -p "$out"
-deb="$(cd "$out" && pwd)/${package}_${version}_${architecture}.deb"
-# gzip: the dpkg of older jailbreaks reads neither xz nor zstd.
-dpkg-deb --root-owner-group -Zgzip --build "$stage" "$deb" >/dev/null
-echo "$deb"
+  local deb="$out/${package}_${version}_${architecture}.deb"
+  # gzip: the dpkg of older jailbreaks reads neither xz nor zstd.
+  dpkg-deb --root-owner-group -Zgzip --build "$dir" "$deb" >/dev/null
+  echo "$deb"
+}
+
+# Calls vibrate from iOS 10 on; rootless jailbreaks start at iOS 15.
+[ -z "$rootful" ] || build_package rootful "$rootful" iphoneos-arm "" 10.0 /bin/sh
+[ -z "$rootless" ] || build_package rootless "$rootless" iphoneos-arm64 /var/jb 15.0 /var/jb/bin/sh

@@ -19,8 +19,6 @@
 #include <dispatch/dispatch.h>
 #include <objc/runtime.h>
 
-#include <string>
-
 // Platform calls that no SDK header declares, by their public signatures.
 extern "C" {
 // Cydia Substrate: puts `replacement` in place of the method and stores the
@@ -66,23 +64,40 @@ dispatch_queue_t mainQueue() { return dispatch_get_main_queue(); }
 // dispatch_after_f's work function: the context is the step itself.
 void runStep(void* context) { reinterpret_cast<DispatchStep>(context)(); }
 
-// An NSString made from a C string, owned for one call.
+// An NSString made from a C string, owned for one call; with a prefix, the
+// prefix followed by the string.
 class OwnedString {
 public:
-    explicit OwnedString(const char* text)
-        : string_(text == nullptr ? nil : [[NSString alloc] initWithUTF8String:text]) {}
+    explicit OwnedString(const char* text, NSString* prefix = nil)
+        : string_(joined(prefix, text)) {}
     ~OwnedString() { [string_ release]; }
     OwnedString(const OwnedString&) = delete;
     OwnedString& operator=(const OwnedString&) = delete;
     NSString* get() const { return string_; }
 
 private:
+    static NSString* joined(NSString* prefix, const char* text) {
+        if (text == nullptr) return nil;
+        NSString* tail = [[NSString alloc] initWithUTF8String:text];
+        if (prefix == nil || tail == nil) return tail;
+        NSMutableString* whole = [prefix mutableCopy];
+        [whole appendString:tail];
+        [tail release];
+        return whole;
+    }
+
     NSString* string_;
 };
 
 class IosHost final : public HostServices {
 public:
-    explicit IosHost(const char* fileRoot) : fileRoot_(fileRoot == nullptr ? "" : fileRoot) {}
+    // An NSString, not a std::string: the phone build has the C++ library's
+    // headers but not the C library's, which <string> needs.
+    explicit IosHost(const char* fileRoot)
+        : fileRoot_([[NSString alloc] initWithUTF8String:fileRoot == nullptr ? "" : fileRoot]) {}
+    ~IosHost() override { [fileRoot_ release]; }
+    IosHost(const IosHost&) = delete;
+    IosHost& operator=(const IosHost&) = delete;
 
     void retain(thrumline::Object object) override { [objectOf(object) retain]; }
     void release(thrumline::Object object) override { [objectOf(object) release]; }
@@ -174,7 +189,7 @@ public:
 
     StrongRef initWithContentsOfFile(const char* path) override {
         if (path == nullptr) return StrongRef();
-        const OwnedString file(devicePath(path).c_str());
+        const OwnedString file(path, fileRoot_);
         // nil for a missing or unreadable file, a file that is not a
         // property list, and one whose root is not a dictionary.
         NSMutableDictionary* dictionary =
@@ -251,7 +266,7 @@ public:
                                                                 options:0
                                                                   error:nullptr];
         if (xml == nil) return false;
-        const OwnedString file(devicePath(path).c_str());
+        const OwnedString file(path, fileRoot_);
         return [xml writeToFile:file.get() atomically:atomically ? YES : NO] != NO;
     }
 
@@ -267,9 +282,7 @@ private:
                ([object isKindOfClass:[NSNumber class]] || [object isKindOfClass:[NSString class]]);
     }
 
-    std::string devicePath(const char* path) const { return fileRoot_ + path; }
-
-    const std::string fileRoot_;
+    NSString* const fileRoot_;
 };
 
 }  // namespace

@@ -1,13 +1,21 @@
 #!/usr/bin/env bash
-# Builds the package with a stand-in file in place of Thrumline.dylib and
-# checks it the way dpkg on the phone will see it: control fields, files,
-# owners and modes, the filter, the compression, and the maintainer script.
-# Usage: package-test.sh EXPECTED_VERSION
+# Checks the packages the way dpkg on the phone will see them: control
+# fields, files, owners and modes, the filter, the compression, and the
+# maintainer script run by a POSIX shell (dash), for both schemes.
+#
+# Usage: package-test.sh VERSION
+#          builds both packages from stand-in files, after checking that the
+#          script refuses what it cannot package
+#        package-test.sh VERSION --built DEB_DIR ROOTFUL_DYLIB ROOTLESS_DYLIB
+#          checks the packages the phone build made from those libraries
 set -uo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 packaging="$(dirname "$here")"
-expected_version="${1:?usage: $0 EXPECTED_VERSION}"
+usage() { echo "usage: $0 VERSION [--built DEB_DIR ROOTFUL_DYLIB ROOTLESS_DYLIB]" >&2; exit 2; }
+[ $# -eq 1 ] || { [ $# -eq 5 ] && [ "$2" = --built ]; } || usage
+expected_version="$1"
+command -v dash >/dev/null || { echo "$0: dash not found (apt-get install dash)" >&2; exit 2; }
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/thrumline-package-test.XXXXXX")"
 trap 'rm -rf "$work"' EXIT
@@ -27,34 +35,62 @@ check() {  # check DESCRIPTION COMMAND...
 }
 equals() { [ "$1" = "$2" ] || { echo "  expected [$2], got [$1]"; return 1; }; }
 
-# --- The script refuses what it cannot package ---
-check "no --dylib is refused" bash -c "! bash '$packaging/build-deb.sh' --out '$work' 2>/dev/null"
-check "a missing dylib is refused" \
-  bash -c "! bash '$packaging/build-deb.sh' --dylib '$work/none' --out '$work' 2>/dev/null"
+if [ $# -eq 5 ]; then
+  debs="$3"
+  rootful_dylib="$4"
+  rootless_dylib="$5"
+else
+  # --- The script refuses what it cannot package ---
+  build="$packaging/build-deb.sh"
+  printf 'stand-in for the rootful Thrumline.dylib\n' > "$work/rootful.dylib"
+  for refused in "--out $work" "--rootful $work/none --out $work" "--dylib $work/rootful.dylib --scheme sideways" \
+                 "--dylib $work/rootful.dylib --rootful $work/rootful.dylib" "--rootful"; do
+    # shellcheck disable=SC2086  # the options are split on purpose
+    check "build-deb.sh $refused is refused" bash -c "! bash '$build' $refused 2>/dev/null"
+  done
+  # --- Build with stand-in libraries ---
+  printf 'stand-in for the rootless Thrumline.dylib\n' > "$work/rootless.dylib"
+  debs="$work/out"
+  (umask 077 && bash "$build" --rootful "$work/rootful.dylib" --rootless "$work/rootless.dylib" --out "$debs") \
+    > "$work/built"
+  check "the script prints the two packages it built" equals "$(wc -l < "$work/built")" "2"
+  # One package alone, named by its scheme, is the same package.
+  bash "$build" --dylib "$work/rootless.dylib" --scheme rootless --out "$work/alone" >/dev/null
+  check "--dylib --scheme rootless builds the rootless package alone" \
+    equals "$(ls "$work/alone")" "com.brindle.thrumline_${expected_version}_iphoneos-arm64.deb"
+  rootful_dylib="$work/rootful.dylib"
+  rootless_dylib="$work/rootless.dylib"
+fi
 
-# --- Build with a stand-in library ---
-printf 'stand-in for the arm64 Thrumline.dylib\n' > "$work/Thrumline.dylib"
-deb="$(umask 077 && bash "$packaging/build-deb.sh" --dylib "$work/Thrumline.dylib" --out "$work/out")"
-check "the script builds a package" test -f "$deb"
-check "the package is named package_version_architecture.deb" \
-  equals "$(basename "$deb")" "com.brindle.thrumline_${expected_version}_iphoneos-arm.deb"
+# check_package SCHEME ARCHITECTURE ROOT FIRMWARE SHELL DYLIB
+check_package() {
+  local scheme="$1" architecture="$2" root="$3" firmware="$4" shell="$5" dylib="$6"
+  local deb="$debs/com.brindle.thrumline_${expected_version}_${architecture}.deb"
+  local tweaks=".$root/Library/MobileSubstrate/DynamicLibraries"
+  echo "--- $scheme: $(basename "$deb")"
+  check "$scheme: the package is named package_version_architecture.deb" test -f "$deb"
+  [ -f "$deb" ] || return
 
-# --- Control fields ---
-f() { dpkg-deb --field "$deb" "$1"; }
-check "Package" equals "$(f Package)" "com.brindle.thrumline"
-check "Name" equals "$(f Name)" "Thrumline"
-check "Version matches the project version" equals "$(f Version)" "$expected_version"
-check "Architecture" equals "$(f Architecture)" "iphoneos-arm"
-check "Section" equals "$(f Section)" "Tweaks"
-check "Depends on mobilesubstrate" bash -c "dpkg-deb --field '$deb' Depends | tr ',' '\n' | sed 's/ *(.*//; s/^ *//' | grep -qx mobilesubstrate"
-for field in Description Maintainer Author; do
-  check "$field is set" test -n "$(f "$field")"
-done
+  f() { dpkg-deb --field "$deb" "$1"; }
+  check "$scheme: Package" equals "$(f Package)" "com.brindle.thrumline"
+  check "$scheme: Name" equals "$(f Name)" "Thrumline"
+  check "$scheme: Version matches the project version" equals "$(f Version)" "$expected_version"
+  check "$scheme: Architecture" equals "$(f Architecture)" "$architecture"
+  check "$scheme: Section" equals "$(f Section)" "Tweaks"
+  check "$scheme: Depends on Substrate, PreferenceLoader and iOS $firmware" \
+    equals "$(f Depends)" "mobilesubstrate, preferenceloader, firmware (>= $firmware)"
+  for field in Description Maintainer Author; do
+    check "$scheme: $field is set" test -n "$(f "$field")"
+  done
 
-# --- Files, owners and modes ---
-listing="$(dpkg-deb --contents "$deb" | awk '{print $1, $2, $6}' | sort -k3)"
-expected_listing="$(sort -k3 <<'EOF'
-drwxr-xr-x root/root ./
+  # Every folder on the way to the scheme's root, then the files.
+  local listing expected="" path="."
+  listing="$(dpkg-deb --contents "$deb" | awk '{print $1, $2, $6}' | sort -k3)"
+  for part in "" ${root//\// }; do
+    [ -n "$part" ] && path="$path/$part"
+    expected+="drwxr-xr-x root/root $path/"$'\n'
+  done
+  expected+="$(sed "s|\./|.$root/|" <<'EOF_LISTING'
 drwxr-xr-x root/root ./Library/
 drwxr-xr-x root/root ./Library/MobileSubstrate/
 drwxr-xr-x root/root ./Library/MobileSubstrate/DynamicLibraries/
@@ -63,47 +99,57 @@ drwxr-xr-x root/root ./Library/MobileSubstrate/DynamicLibraries/
 drwxr-xr-x root/root ./Library/PreferenceLoader/
 drwxr-xr-x root/root ./Library/PreferenceLoader/Preferences/
 -rw-r--r-- root/root ./Library/PreferenceLoader/Preferences/Thrumline.plist
-EOF
+EOF_LISTING
 )"
-check "exactly the library, its filter and the settings pane, owned by root" \
-  equals "$listing" "$expected_listing"
+  check "$scheme: exactly the library, its filter and the settings pane under ${root:-/}, owned by root" \
+    equals "$listing" "$(sort -k3 <<< "$expected")"
 
-dpkg-deb --extract "$deb" "$work/root"
-dpkg-deb --control "$deb" "$work/control"
-check "the library is the file given" \
-  cmp -s "$work/Thrumline.dylib" "$work/root/Library/MobileSubstrate/DynamicLibraries/Thrumline.dylib"
-check "the settings pane is layout/'s" \
-  cmp -s "$packaging/../layout/Library/PreferenceLoader/Preferences/Thrumline.plist" \
-         "$work/root/Library/PreferenceLoader/Preferences/Thrumline.plist"
+  local unpacked="$work/$scheme"
+  mkdir -p "$unpacked"
+  dpkg-deb --extract "$deb" "$unpacked/root"
+  dpkg-deb --control "$deb" "$unpacked/control"
+  check "$scheme: the library is the one built for the scheme" \
+    cmp -s "$dylib" "$unpacked/root/$tweaks/Thrumline.dylib"
+  check "$scheme: the settings pane is layout/'s" \
+    cmp -s "$packaging/../layout/Library/PreferenceLoader/Preferences/Thrumline.plist" \
+           "$unpacked/root/.$root/Library/PreferenceLoader/Preferences/Thrumline.plist"
+  # The filter: loaded into SpringBoard and nothing else.
+  check "$scheme: the filter names SpringBoard's bundle only" \
+    equals "$(tr -d ' \t\n' < "$unpacked/root/$tweaks/Thrumline.plist")" \
+           '{Filter={Bundles=("com.apple.springboard");};}'
+  # gzip members: older jailbreaks' dpkg reads neither xz nor zstd.
+  check "$scheme: control and data are gzip archives" \
+    equals "$(ar t "$deb" | tr '\n' ' ')" "debian-binary control.tar.gz data.tar.gz "
 
-# The filter: loaded into SpringBoard and nothing else.
-filter="$(tr -d ' \t\n' < "$work/root/Library/MobileSubstrate/DynamicLibraries/Thrumline.plist")"
-check "the filter names SpringBoard's bundle only" \
-  equals "$filter" '{Filter={Bundles=("com.apple.springboard");};}'
+  # --- The maintainer script, as the phone's shell runs it ---
+  local postinst="$unpacked/control/postinst"
+  check "$scheme: postinst is executable" test -x "$postinst"
+  check "$scheme: postinst runs the phone's $shell" equals "$(head -n 1 "$postinst")" "#!$shell"
+  check "$scheme: postinst is packaging/'s past its first line" \
+    cmp -s <(tail -n +2 "$postinst") <(tail -n +2 "$packaging/postinst")
+  local device="$unpacked/device"
+  local settings="$device/var/mobile/Library/Preferences/com.brindle.thrumline.plist"
+  THRUMLINE_ROOT="$device" dash "$postinst" configure ""
+  check "$scheme: postinst configure creates /var/mobile's settings file" test -f "$settings"
+  check "$scheme: the settings file is readable by everyone" \
+    equals "$(stat -c %a "$settings" 2>/dev/null)" "644"
+  if [ "$(id -u)" -eq 0 ]; then
+    check "$scheme: the settings file belongs to mobile (501)" \
+      equals "$(stat -c %u:%g "$settings" 2>/dev/null)" "501:501"
+  fi
+  check "$scheme: it keeps the respring flag on" \
+    bash -c "tr -d ' \t\n' < '$settings' | grep -q '<key>isNotRespringing</key><true/>'"
+  printf 'kept' > "$settings"
+  THRUMLINE_ROOT="$device" dash "$postinst" configure "1.0.0"
+  check "$scheme: an existing settings file is left alone" equals "$(cat "$settings")" "kept"
+  rm -f "$settings"
+  THRUMLINE_ROOT="$device" dash "$postinst" abort-upgrade "1.0.0"
+  check "$scheme: postinst does nothing but configure" test ! -e "$settings"
+}
 
-# gzip members: older jailbreaks' dpkg reads neither xz nor zstd.
-check "control and data are gzip archives" \
-  equals "$(ar t "$deb" | tr '\n' ' ')" "debian-binary control.tar.gz data.tar.gz "
-
-# --- The maintainer script, as dpkg runs it ---
-check "postinst is executable" test -x "$work/control/postinst"
-check "postinst is the one in packaging/" cmp -s "$work/control/postinst" "$packaging/postinst"
-settings="$work/device/var/mobile/Library/Preferences/com.brindle.thrumline.plist"
-THRUMLINE_ROOT="$work/device" sh "$work/control/postinst" configure ""
-check "postinst configure creates the settings file" test -f "$settings"
-check "the settings file is readable by everyone" \
-  equals "$(stat -c %a "$settings" 2>/dev/null)" "644"
-if [ "$(id -u)" -eq 0 ]; then
-  check "the settings file belongs to mobile (501)" equals "$(stat -c %u:%g "$settings")" "501:501"
-fi
-check "it keeps the respring flag on" \
-  bash -c "tr -d ' \t\n' < '$settings' | grep -q '<key>isNotRespringing</key><true/>'"
-printf 'kept' > "$settings"
-THRUMLINE_ROOT="$work/device" sh "$work/control/postinst" configure "1.0.0"
-check "an existing settings file is left alone" equals "$(cat "$settings")" "kept"
-rm -f "$settings"
-THRUMLINE_ROOT="$work/device" sh "$work/control/postinst" abort-upgrade "1.0.0"
-check "postinst does nothing but configure" test ! -e "$settings"
+# Calls vibrate from iOS 10 on; rootless jailbreaks start at iOS 15.
+check_package rootful iphoneos-arm "" 10.0 /bin/sh "$rootful_dylib"
+check_package rootless iphoneos-arm64 /var/jb 15.0 /var/jb/bin/sh "$rootless_dylib"
 
 echo "$((checks - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ]

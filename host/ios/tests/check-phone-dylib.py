@@ -1,0 +1,223 @@
+#!/usr/bin/env python3
+"""Inspects a built Thrumline.dylib the way the phone's loader will meet it:
+an arm64 Mach-O dylib for the deployment target, exporting refreshPrefs only,
+every import bound to the library that exports it on iOS, its load-time
+initialisers, a valid ad-hoc signature, the scheme's install name, Substrate
+path and rpaths, no libstdc++, and under 64 KiB.
+
+Usage: check-phone-dylib.py --scheme rootful|rootless --dylib FILE --sdk DIR
+         --min-os VERSION --objdump TOOL --nm TOOL --otool TOOL
+Exit 0 when every check holds, 1 otherwise, 2 on bad usage."""
+import argparse
+import os
+import re
+import subprocess
+import sys
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+# Where each library lives on iOS, by the short name the tools print.
+LIBRARIES = {
+    "libSystem": "/usr/lib/libSystem.B.dylib",
+    "libobjc": "/usr/lib/libobjc.A.dylib",
+    "libc++": "/usr/lib/libc++.1.dylib",
+    "libc++abi": "/usr/lib/libc++abi.dylib",
+    "Foundation": "/System/Library/Frameworks/Foundation.framework/Foundation",
+    "CoreFoundation": "/System/Library/Frameworks/CoreFoundation.framework/CoreFoundation",
+    "AudioToolbox": "/System/Library/Frameworks/AudioToolbox.framework/AudioToolbox",
+    "CoreTelephony": "/System/Library/Frameworks/CoreTelephony.framework/CoreTelephony",
+}
+SUBSTRATE = {
+    "rootful": "/Library/Frameworks/CydiaSubstrate.framework/CydiaSubstrate",
+    "rootless": "@rpath/CydiaSubstrate.framework/CydiaSubstrate",
+}
+ROOT = {"rootful": "", "rootless": "/var/jb"}
+RPATHS = {"rootful": [], "rootless": ["/var/jb/Library/Frameworks", "/var/jb/usr/lib"]}
+
+# Every symbol the library may import, at any deployment target the preset
+# offers, and the library that exports it on iOS. Foundation's classes bind
+# to Foundation, which has them on every version from 7.0, itself or
+# through the CoreFoundation it re-exports where newer systems moved some.
+EXPORTED_BY = {
+    "dyld_stub_binder": "libSystem",
+    "__Unwind_Resume": "libSystem",
+    "___cxa_atexit": "libSystem",
+    "___stack_chk_fail": "libSystem",
+    "___stack_chk_guard": "libSystem",
+    "__dispatch_main_q": "libSystem",
+    "_dispatch_after_f": "libSystem",
+    "_dispatch_time": "libSystem",
+    "_objc_msgSend": "libobjc",
+    "_objc_getClass": "libobjc",
+    "_sel_registerName": "libobjc",
+    "_objc_autoreleasePoolPush": "libobjc",
+    "_objc_autoreleasePoolPop": "libobjc",
+    "_objc_alloc": "libobjc",        # iOS 10 and later targets
+    "_objc_retain": "libobjc",       # iOS 10 and later targets
+    "_objc_release": "libobjc",      # iOS 10 and later targets
+    "_objc_alloc_init": "libobjc",   # iOS 13 and later targets
+    "__Znwm": "libc++",
+    "__ZdlPv": "libc++",
+    "__ZSt9terminatev": "libc++abi",
+    "__ZTVN10__cxxabiv117__class_type_infoE": "libc++abi",
+    "__ZTVN10__cxxabiv120__si_class_type_infoE": "libc++abi",
+    "___cxa_begin_catch": "libc++abi",
+    "___cxa_guard_abort": "libc++abi",
+    "___cxa_guard_acquire": "libc++abi",
+    "___cxa_guard_release": "libc++abi",
+    "___gxx_personality_v0": "libc++abi",
+    "_OBJC_CLASS_$_NSMutableArray": "Foundation",
+    "_OBJC_CLASS_$_NSMutableDictionary": "Foundation",
+    "_OBJC_CLASS_$_NSNumber": "Foundation",
+    "_OBJC_CLASS_$_NSPropertyListSerialization": "Foundation",
+    "_OBJC_CLASS_$_NSString": "Foundation",
+    "_kCFCoreFoundationVersionNumber": "CoreFoundation",
+    "_CFNotificationCenterGetDarwinNotifyCenter": "CoreFoundation",
+    "_CFNotificationCenterAddObserver": "CoreFoundation",
+    "_CFNotificationCenterPostNotification": "CoreFoundation",
+    "_AudioServicesPlaySystemSound": "AudioToolbox",
+    "_AudioServicesPlaySystemSoundWithVibration": "AudioToolbox",
+    "_MSHookMessageEx": "CydiaSubstrate",
+}
+MAX_SIZE = 64 * 1024
+
+
+class Checks:
+    def __init__(self):
+        self.failures = 0
+        self.count = 0
+
+    def check(self, what, ok, detail=""):
+        self.count += 1
+        if ok:
+            print(f"ok: {what}")
+        else:
+            self.failures += 1
+            print(f"FAILED: {what}" + (f"\n  {detail}" if detail else ""))
+
+
+def run(*command):
+    result = subprocess.run(command, capture_output=True, text=True)
+    if result.returncode != 0:
+        raise SystemExit(f"{' '.join(command)} failed:\n{result.stderr}")
+    return result.stdout
+
+
+def tbd_exports(path):
+    """The symbols a .tbd stub exports, objc classes as _OBJC_CLASS_$_ names."""
+    with open(path) as f:
+        text = f.read()
+    names = set()
+    for kind, items in re.findall(r"(symbols|objc-classes):\s*\[([^\]]*)\]", text):
+        for item in items.replace("\n", " ").split(","):
+            item = item.strip().strip("'")
+            if item:
+                names.add(("_OBJC_CLASS_$_" if kind == "objc-classes" else "") + item)
+    reexports = re.findall(r"'([^']+)'", "".join(re.findall(r"libraries:\s*\[([^\]]*)\]", text)))
+    return names, reexports
+
+
+def stub_path(sdk, install_name):
+    """The stand-in SDK's stub for a library, by its install name."""
+    path = os.path.join(sdk, install_name.replace("@rpath/", "/Library/Frameworks/").lstrip("/"))
+    return (path[:-len(".dylib")] if path.endswith(".dylib") else path) + ".tbd"
+
+
+def load_commands(otool, dylib):
+    """(command, {field: value}) for each load command."""
+    commands = []
+    for block in re.split(r"\nLoad command \d+\n", run(otool, "-l", dylib))[1:]:
+        fields = {}
+        for line in block.splitlines():
+            parts = line.split(None, 1)
+            if len(parts) == 2:
+                fields.setdefault(parts[0], parts[1])
+        commands.append((fields.get("cmd"), fields))
+    return commands
+
+
+def bindings(objdump, dylib):
+    """{symbol: library short name} from the bind, lazy and weak tables."""
+    bound = {}
+    for table in ("--bind", "--lazy-bind", "--weak-bind"):
+        for line in run(objdump, "--macho", table, dylib).splitlines():
+            parts = line.split()
+            if len(parts) >= 5 and parts[0].startswith("__") and parts[-1].startswith(("_", "dyld")):
+                bound[parts[-1]] = parts[-2]
+    return bound
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    for option in ("--scheme", "--dylib", "--sdk", "--min-os", "--objdump", "--nm", "--otool"):
+        parser.add_argument(option, required=True)
+    args = parser.parse_args()
+    if args.scheme not in ROOT:
+        parser.error("--scheme is rootful or rootless")
+    if not os.path.isfile(args.dylib):
+        parser.error(f"no such file: {args.dylib}")
+    c = Checks()
+    libraries = dict(LIBRARIES, CydiaSubstrate=SUBSTRATE[args.scheme])
+
+    # The table agrees with the stubs: each symbol is exported by the stub
+    # of its library, so the stubs say what iOS says.
+    for symbol, library in sorted(EXPORTED_BY.items()):
+        names, _ = tbd_exports(stub_path(args.sdk, libraries[library]))
+        c.check(f"the stand-in {library} exports {symbol}", symbol in names)
+    _, foundation_reexports = tbd_exports(stub_path(args.sdk, LIBRARIES["Foundation"]))
+    c.check("Foundation re-exports libobjc and CoreFoundation",
+            sorted(foundation_reexports) == sorted([LIBRARIES["libobjc"], LIBRARIES["CoreFoundation"]]),
+            f"re-exports {foundation_reexports}")
+
+    header = run(args.otool, "-hv", args.dylib).splitlines()[-1].split()
+    c.check("a 64-bit Mach-O", header[0] == "MH_MAGIC_64", " ".join(header))
+    c.check("arm64", header[1:3] == ["ARM64", "ALL"], " ".join(header))
+    c.check("a dylib", header[4] == "DYLIB", " ".join(header))
+
+    commands = load_commands(args.otool, args.dylib)
+    versions = [f.get("version") for cmd, f in commands if cmd == "LC_VERSION_MIN_IPHONEOS"]
+    versions += [f.get("minos") for cmd, f in commands
+                 if cmd == "LC_BUILD_VERSION" and f.get("platform", "").lower() in ("2", "ios")]
+    c.check(f"minimum iOS {args.min_os}", versions == [args.min_os], f"found {versions}")
+
+    root = ROOT[args.scheme]
+    ids = [f.get("name", "").split(" (offset")[0] for cmd, f in commands if cmd == "LC_ID_DYLIB"]
+    c.check("install name under the scheme's root",
+            ids == [f"{root}/Library/MobileSubstrate/DynamicLibraries/Thrumline.dylib"], f"found {ids}")
+    loaded = [f.get("name", "").split(" (offset")[0] for cmd, f in commands if cmd == "LC_LOAD_DYLIB"]
+    c.check("loads exactly the system libraries and the scheme's Substrate",
+            sorted(loaded) == sorted(libraries.values()), f"found {loaded}")
+    c.check("no libstdc++", not any("stdc++" in name for name in loaded))
+    rpaths = [f.get("path", "").split(" (offset")[0] for cmd, f in commands if cmd == "LC_RPATH"]
+    c.check("the scheme's rpaths", rpaths == RPATHS[args.scheme], f"found {rpaths}")
+
+    exported = run(args.nm, "-g", "--defined-only", args.dylib).split()
+    c.check("exports exactly _refreshPrefs", exported[2::3] == ["_refreshPrefs"], f"found {exported[2::3]}")
+
+    undefined = set(run(args.nm, "-u", args.dylib).split())
+    bound = bindings(args.objdump, args.dylib)
+    c.check("every import is bound", undefined == set(bound),
+            f"unbound {sorted(undefined - set(bound))}, bound only {sorted(set(bound) - undefined)}")
+    for symbol in sorted(undefined):
+        expected = EXPORTED_BY.get(symbol)
+        c.check(f"{symbol} bound to {expected}", bound.get(symbol) == expected,
+                f"bound to {bound.get(symbol)}" if expected else "not an import the library may have")
+
+    # installHooks and startObservers, run by the loader in this order.
+    sections = run(args.objdump, "--macho", "--section-headers", args.dylib)
+    init = re.search(r"__mod_init_func\s+([0-9a-f]+)", sections)
+    c.check("two load-time initialisers", init is not None and int(init.group(1), 16) == 16,
+            f"__mod_init_func: {init.group(1) if init else 'missing'}")
+
+    verify = subprocess.run([sys.executable, os.path.join(HERE, "verify-code-signature.py"), args.dylib],
+                            capture_output=True, text=True)
+    c.check("an ad-hoc signature whose page hashes verify", verify.returncode == 0, verify.stderr.strip())
+    size = os.path.getsize(args.dylib)
+    c.check(f"under 64 KiB ({size} bytes)", size < MAX_SIZE)
+
+    print(f"{c.count - c.failures} passed, {c.failures} failed")
+    return 1 if c.failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
