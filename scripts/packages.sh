@@ -2,4 +2,4 @@
 # shellcheck disable=SC2034
 BUILD_PACKAGES=(g++ cmake make pkg-config libplist-dev nlohmann-json3-dev)
 TEST_PACKAGES=("${BUILD_PACKAGES[@]}" googletest libgtest-dev libgmock-dev libbenchmark-dev
-               gobjc++ libgnustep-base-dev dpkg)
+               gobjc gobjc++ libgnustep-base-dev dpkg)

@@ -54,6 +54,7 @@ struct State {
     std::vector<std::pair<std::string, int>> deliveries;
     std::vector<SoundRequest> sounds;
     std::vector<HookRequest> hooks;
+    std::function<void(const std::string&)> postWitness;
 };
 
 State& state() {
@@ -128,6 +129,10 @@ void advanceBy(std::uint64_t nanos) {
 const std::vector<Registration>& registrations() { return state().registrations; }
 const std::vector<Post>& posts() { return state().posts; }
 
+void setPostWitness(std::function<void(const std::string& name)> witness) {
+    state().postWitness = std::move(witness);
+}
+
 int deliveries(const std::string& name) {
     for (const auto& entry : state().deliveries) {
         if (entry.first == name) return entry.second;
@@ -180,6 +185,7 @@ void CFNotificationCenterPostNotification(CFNotificationCenterRef center, CFStri
     const std::string text = thrumline::proof::utf8(name);
     state().posts.push_back(thrumline::proof::Post{text, state().now, deliverImmediately != 0,
                                                    object != nullptr, userInfo != nullptr});
+    if (state().postWitness) state().postWitness(text);
     for (const thrumline::proof::ObserverEntry& entry : state().observers) {
         if (entry.registration.name != text) continue;
         const CFNotificationCallback callback = entry.callback;
