@@ -7,6 +7,7 @@
 // as long as the process.
 #include "ProofPlatform.h"
 #include "hooks/Hooks.h"
+#include "host/ios/linux-proof/tests/ChildProcess.h"
 #include "host/sim/PlistValue.h"
 #include "pane/ThrumlineListController.h"
 #include "settings/Settings.h"
@@ -16,7 +17,6 @@
 #include <gtest/gtest.h>
 #include <objc/runtime.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -150,25 +150,7 @@ void runOnPhone(const std::optional<std::string>& bytes, const Scenario& scenari
 // SpringBoard running the library and Settings showing the pane.
 template <typename Scenario>
 void withPane(const std::optional<std::string>& bytes, const Scenario& scenario) {
-    std::fflush(nullptr);
-    const pid_t child = fork();
-    ASSERT_NE(child, -1);
-    if (child == 0) {
-        // Nothing may unwind into the test runner's copy in this process.
-        try {
-            runOnPhone(bytes, scenario);
-        } catch (const std::exception& failure) {
-            ADD_FAILURE() << failure.what();
-        } catch (...) {
-            ADD_FAILURE() << "raised";
-        }
-        std::fflush(nullptr);
-        _exit(::testing::Test::HasFailure() ? 1 : 0);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
-        << "the scenario failed (see above) or died (wait status " << status << ")";
+    proof::inChildProcess([&] { runOnPhone(bytes, scenario); });
 }
 
 bool isSettingCell(PSSpecifier* specifier) {
@@ -231,27 +213,6 @@ bool showsNotice(ThrumlineListController* pane) {
     return notice;
 }
 
-// "on 120, off 80, on 120"; "malformed" unless the dictionary is exactly
-// an integer Intensity of 1 and pairs of a boolean and an integer.
-std::string describePattern(NSDictionary* pattern) {
-    auto is = [](id value, const char* type) {
-        return [value isKindOfClass:[NSNumber class]] && std::strcmp([value objCType], type) == 0;
-    };
-    id intensity = [pattern objectForKey:@"Intensity"];
-    if ([pattern count] != 2 || !is(intensity, @encode(int)) || [intensity intValue] != 1) {
-        return "malformed";
-    }
-    std::string text;
-    NSArray* steps = [pattern objectForKey:@"VibePattern"];
-    for (NSUInteger i = 0; i < [steps count]; ++i) {
-        id step = [steps objectAtIndex:i];
-        if (!is(step, i % 2 == 0 ? @encode(BOOL) : @encode(int))) return "malformed step";
-        text += i % 2 == 0 ? (i == 0 ? "" : ", ") + std::string([step boolValue] ? "on" : "off")
-                           : " " + std::to_string([step intValue]);
-    }
-    return text;
-}
-
 // What the library plays from here on, once its main queue has run.
 std::string playedAfter(const std::function<void()>& action) {
     const std::size_t from = proof::sounds().size();
@@ -261,7 +222,7 @@ std::string playedAfter(const std::function<void()>& action) {
     for (std::size_t i = from; i < proof::sounds().size(); ++i) {
         const proof::SoundRequest& s = proof::sounds()[i];
         out += (out.empty() ? "" : " | ") +
-               (s.soundID == 4095 && s.withPattern ? describePattern(s.pattern) : "classic");
+               (s.soundID == 4095 && s.withPattern ? proof::describePattern(s.pattern) : "classic");
     }
     return out;
 }

@@ -72,6 +72,10 @@ struct SoundRequest {
     NSDictionary* pattern;  // retained until reset(); nil for a plain sound
 };
 const std::vector<SoundRequest>& sounds();
+// The vibration dictionary as AudioToolbox reads it: "on 120, off 80, on
+// 120"; anything but exactly the two keys, an integer Intensity of 1 and
+// pairs of a boolean and an integer is malformed.
+std::string describePattern(NSDictionary* pattern);
 
 // --- MSHookMessageEx ---
 struct HookRequest {

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <utility>
 
@@ -141,6 +142,26 @@ int deliveries(const std::string& name) {
 }
 
 const std::vector<SoundRequest>& sounds() { return state().sounds; }
+
+std::string describePattern(NSDictionary* pattern) {
+    auto is = [](id value, const char* type) {
+        return [value isKindOfClass:[NSNumber class]] && std::strcmp([value objCType], type) == 0;
+    };
+    id intensity = [pattern objectForKey:@"Intensity"];
+    if ([pattern count] != 2 || !is(intensity, @encode(int)) || [intensity intValue] != 1) {
+        return "malformed";
+    }
+    std::string text;
+    NSArray* steps = [pattern objectForKey:@"VibePattern"];
+    for (NSUInteger i = 0; i < [steps count]; ++i) {
+        id step = [steps objectAtIndex:i];
+        if (!is(step, i % 2 == 0 ? @encode(BOOL) : @encode(int))) return "malformed step";
+        text += i % 2 == 0 ? (i == 0 ? "" : ", ") + std::string([step boolValue] ? "on" : "off")
+                           : " " + std::to_string([step intValue]);
+    }
+    return text;
+}
+
 const std::vector<HookRequest>& hookRequests() { return state().hooks; }
 
 }  // namespace thrumline::proof
