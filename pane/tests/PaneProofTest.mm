@@ -112,6 +112,14 @@ void runOnPhone(const std::optional<std::string>& bytes, const Scenario& scenari
     namespace fs = std::filesystem;
     const std::string root =
         fs::temp_directory_path().string() + "/thrumline-pane-" + std::to_string(::getpid());
+    // Gone however the case ends, a raise included.
+    struct Scratch {
+        const std::string& folder;
+        ~Scratch() {
+            std::error_code ignored;
+            std::filesystem::remove_all(folder, ignored);
+        }
+    } scratch{root};
     proof::setCoreFoundationVersion(kIOS11);
     proof::setFileRoot(root);
     gSettingsFile = root + thrumline::kSettingsPath;
@@ -142,7 +150,6 @@ void runOnPhone(const std::optional<std::string>& bytes, const Scenario& scenari
         [controller release];
     }
     [pool drain];
-    std::filesystem::remove_all(proof::fileRoot());
 }
 
 // Runs `scenario` with Thrumline installed on an iOS 11 phone whose settings
