@@ -12,6 +12,7 @@
 #import <Foundation/Foundation.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -56,6 +57,9 @@ struct Post {
     bool withUserInfo;  // a non-null user-info dictionary was passed
 };
 const std::vector<Post>& posts();
+// Called inside every post, before the post returns: lets a test see what
+// the poster had done by the moment it posted. Cleared by reset().
+void setPostWitness(std::function<void(const std::string& name)> witness);
 // How many callbacks have run for posts of `name`.
 int deliveries(const std::string& name);
 
@@ -68,6 +72,10 @@ struct SoundRequest {
     NSDictionary* pattern;  // retained until reset(); nil for a plain sound
 };
 const std::vector<SoundRequest>& sounds();
+// The vibration dictionary as AudioToolbox reads it: "on 120, off 80, on
+// 120"; anything but exactly the two keys, an integer Intensity of 1 and
+// pairs of a boolean and an integer is malformed.
+std::string describePattern(NSDictionary* pattern);
 
 // --- MSHookMessageEx ---
 struct HookRequest {

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <utility>
 
@@ -54,6 +55,7 @@ struct State {
     std::vector<std::pair<std::string, int>> deliveries;
     std::vector<SoundRequest> sounds;
     std::vector<HookRequest> hooks;
+    std::function<void(const std::string&)> postWitness;
 };
 
 State& state() {
@@ -128,6 +130,10 @@ void advanceBy(std::uint64_t nanos) {
 const std::vector<Registration>& registrations() { return state().registrations; }
 const std::vector<Post>& posts() { return state().posts; }
 
+void setPostWitness(std::function<void(const std::string& name)> witness) {
+    state().postWitness = std::move(witness);
+}
+
 int deliveries(const std::string& name) {
     for (const auto& entry : state().deliveries) {
         if (entry.first == name) return entry.second;
@@ -136,6 +142,26 @@ int deliveries(const std::string& name) {
 }
 
 const std::vector<SoundRequest>& sounds() { return state().sounds; }
+
+std::string describePattern(NSDictionary* pattern) {
+    auto is = [](id value, const char* type) {
+        return [value isKindOfClass:[NSNumber class]] && std::strcmp([value objCType], type) == 0;
+    };
+    id intensity = [pattern objectForKey:@"Intensity"];
+    if ([pattern count] != 2 || !is(intensity, @encode(int)) || [intensity intValue] != 1) {
+        return "malformed";
+    }
+    std::string text;
+    NSArray* steps = [pattern objectForKey:@"VibePattern"];
+    for (NSUInteger i = 0; i < [steps count]; ++i) {
+        id step = [steps objectAtIndex:i];
+        if (!is(step, i % 2 == 0 ? @encode(BOOL) : @encode(int))) return "malformed step";
+        text += i % 2 == 0 ? (i == 0 ? "" : ", ") + std::string([step boolValue] ? "on" : "off")
+                           : " " + std::to_string([step intValue]);
+    }
+    return text;
+}
+
 const std::vector<HookRequest>& hookRequests() { return state().hooks; }
 
 }  // namespace thrumline::proof
@@ -180,6 +206,7 @@ void CFNotificationCenterPostNotification(CFNotificationCenterRef center, CFStri
     const std::string text = thrumline::proof::utf8(name);
     state().posts.push_back(thrumline::proof::Post{text, state().now, deliverImmediately != 0,
                                                    object != nullptr, userInfo != nullptr});
+    if (state().postWitness) state().postWitness(text);
     for (const thrumline::proof::ObserverEntry& entry : state().observers) {
         if (entry.registration.name != text) continue;
         const CFNotificationCallback callback = entry.callback;

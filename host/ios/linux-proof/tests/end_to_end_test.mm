@@ -5,6 +5,7 @@
 // files. Every case runs in a process
 // of its own (a fork taken before the library is loaded), because hooks,
 // like on the phone, last as long as the process.
+#include "ChildProcess.h"
 #include "ProofPlatform.h"
 #include "hooks/Hooks.h"
 #include "host/sim/PlistValue.h"
@@ -101,28 +102,6 @@ void writeSettings(const std::string& entries) {
     out << "</dict></plist>\n";
 }
 
-// The vibration dictionary as AudioToolbox reads it: "on 120, off 80, on
-// 120"; anything but exactly the two keys, an integer Intensity of 1 and
-// pairs of a boolean and an integer is malformed.
-std::string describePattern(NSDictionary* pattern) {
-    auto is = [](id value, const char* type) {
-        return [value isKindOfClass:[NSNumber class]] && std::strcmp([value objCType], type) == 0;
-    };
-    id intensity = [pattern objectForKey:@"Intensity"];
-    if ([pattern count] != 2 || !is(intensity, @encode(int)) || [intensity intValue] != 1) {
-        return "malformed";
-    }
-    std::string text;
-    NSArray* steps = [pattern objectForKey:@"VibePattern"];
-    for (NSUInteger i = 0; i < [steps count]; ++i) {
-        id step = [steps objectAtIndex:i];
-        if (!is(step, i % 2 == 0 ? @encode(BOOL) : @encode(int))) return "malformed step";
-        text += i % 2 == 0 ? (i == 0 ? "" : ", ") + std::string([step boolValue] ? "on" : "off")
-                           : " " + std::to_string([step intValue]);
-    }
-    return text;
-}
-
 // The patterns and classic pulses played since `from`, in order.
 std::vector<std::string> played(std::size_t from = 0) {
     std::vector<std::string> out;
@@ -130,7 +109,7 @@ std::vector<std::string> played(std::size_t from = 0) {
         const proof::SoundRequest& s = proof::sounds()[i];
         const bool pattern = s.soundID == 4095 && s.withPattern && s.unusedWasNil;
         const bool classic = s.soundID == 1352 && !s.withPattern;
-        out.push_back(pattern ? describePattern(s.pattern) : classic ? "classic" : "other");
+        out.push_back(pattern ? proof::describePattern(s.pattern) : classic ? "classic" : "other");
     }
     return out;
 }
@@ -148,10 +127,7 @@ void panePosts(const char* name) {
 // child reports its failures, and they make the test fail here.
 template <typename Scenario>
 void onPhone(double version, const char* settings, const Scenario& scenario) {
-    std::fflush(nullptr);
-    const pid_t child = fork();
-    ASSERT_NE(child, -1);
-    if (child == 0) {
+    proof::inChildProcess([&] {
         NSAutoreleasePool* pool = [[NSAutoreleasePool alloc] init];
         const std::string root = std::filesystem::temp_directory_path().string() +
                                  "/thrumline-proof-" + std::to_string(::getpid());
@@ -176,13 +152,7 @@ void onPhone(double version, const char* settings, const Scenario& scenario) {
         if (library != nullptr) scenario();
         [pool drain];
         std::filesystem::remove_all(root);
-        std::fflush(nullptr);
-        _exit(::testing::Test::HasFailure() ? 1 : 0);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
-        << "the scenario failed (see above) or died (wait status " << status << ")";
+    });
 }
 
 TEST(ProofStartUp, HookGroupFollowsTheVersionAndPreviewsPlayInEveryGroup) {

@@ -1,0 +1,37 @@
+// The part of Preferences.framework's PSListController that the settings
+// pane uses, by the framework's own names. The Linux proof build implements
+// it (linux-proof/Preferences.mm); on the phone the framework itself answers.
+#pragma once
+
+#import <Foundation/Foundation.h>
+#import <Preferences/PSSpecifier.h>
+
+#if defined(__APPLE__)
+#import <UIKit/UIKit.h>
+@interface PSViewController : UIViewController
+@end
+#else
+// The proof build has no UIKit; nothing of the view is used.
+@interface PSViewController : NSObject
+@end
+#endif
+
+@interface PSListController : PSViewController {
+    // The list the table shows; the controller fills it in -specifiers and
+    // the framework releases it.
+    NSMutableArray* _specifiers;
+}
+// The specifiers of <name>.plist in the controller's bundle ("items"), each
+// with `target` as its target, its getter readPreferenceValue: and its
+// setter setPreferenceValue:specifier:; a button's "action" names its
+// selector on the target.
+- (NSMutableArray*)loadSpecifiersFromPlistName:(NSString*)name target:(id)target;
+- (NSArray*)specifiers;
+// Drops the list and asks -specifiers again.
+- (void)reloadSpecifiers;
+// Asks the getter again for one cell.
+- (void)reloadSpecifier:(PSSpecifier*)specifier animated:(BOOL)animated;
+- (PSSpecifier*)specifierForID:(NSString*)identifier;
+- (id)readPreferenceValue:(PSSpecifier*)specifier;
+- (void)setPreferenceValue:(id)value specifier:(PSSpecifier*)specifier;
+@end

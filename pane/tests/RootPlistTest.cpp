@@ -1,0 +1,140 @@
+// The preference bundle's plists against the library's own settings table:
+// every cell stands for a key the library reads, of the type it reads,
+// showing the value the library assumes when the key is missing; each
+// preview button sits beside what it plays and posts a name the library
+// observes; the reset button writes what the package installs; and
+// PreferenceLoader's entry leads to the bundle's controller.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "hooks/Hooks.h"
+#include "host/sim/PlistValue.h"
+#include "settings/Settings.h"
+
+using thrumline::SettingType;
+using Value = thrumline::sim::PlistValue;
+using Kind = Value::Type;
+
+// Settings.cpp, which holds the table, also holds the loader; this test never
+// loads settings, so no platform is ever bound.
+extern "C" thrumline::HostServices* thrumlineBindHost() { return nullptr; }
+
+namespace {
+
+const std::string kPane = THRUMLINE_PANE_DIR;
+
+const std::vector<Value>& items() {
+    static const Value root = thrumline::sim::readPlistFile(kPane + "/Resources/Root.plist");
+    return root.at("items").items();
+}
+
+std::string text(const Value& item, const char* key) { return item.at(key).stringValue(); }
+
+bool isSettingCell(const std::string& cell) {
+    return cell == "PSSwitchCell" || cell == "PSSegmentCell" || cell == "PSSliderCell";
+}
+
+TEST(PaneCells, EveryKeyOfTheTableOnceShowingWhatTheLibraryAssumes) {
+    ASSERT_FALSE(items().empty());
+    std::map<std::string, std::vector<const Value*>> setters, shown;
+    for (const Value& item : items()) {
+        if (item.find("key") == nullptr) continue;
+        (isSettingCell(text(item, "cell")) ? setters : shown)[text(item, "key")].push_back(&item);
+    }
+    // The respring flag is the library's own state: a cell for it would
+    // silence calls for good.
+    EXPECT_EQ(setters.size(), thrumline::kSettingKeyCount - 1u);
+    for (const thrumline::SettingKey& row : thrumline::kSettingKeys) {
+        SCOPED_TRACE(row.key);
+        const std::string key = row.key;
+        const bool respring = key == thrumline::kIsNotRespringingKey;
+        ASSERT_EQ(setters[key].size(), respring ? 0u : 1u);
+        if (respring) continue;
+        const Value& cell = *setters[key][0];
+        const bool boolean = row.type == SettingType::Boolean;
+        const bool figure = key == "firstVibrationNumber" || key == "lastVibrationNumber";
+        EXPECT_EQ(text(cell, "cell"), boolean  ? "PSSwitchCell"
+                                      : figure ? "PSSegmentCell"
+                                               : "PSSliderCell");
+        // The controller writes a switch as a boolean, the others as integers.
+        const Value& shownDefault = cell.at("default");
+        EXPECT_EQ(shownDefault.type(), boolean ? Kind::Boolean : Kind::Integer);
+        EXPECT_EQ(boolean ? shownDefault.boolValue() : shownDefault.intValue(), row.missingValue);
+        if (figure) {
+            std::string values;
+            for (const Value& v : cell.at("validValues").items())
+                values += std::to_string(v.intValue()) + " ";
+            EXPECT_EQ(values, "0 1 2 3 ");
+            EXPECT_EQ(cell.at("validTitles").items().size(), 4u);
+        } else if (!boolean) {
+            // A slider shows its whole milliseconds in the row above it.
+            EXPECT_LE(cell.at("min").intValue(), shownDefault.intValue());
+            EXPECT_LE(shownDefault.intValue(), cell.at("max").intValue());
+            ASSERT_EQ(shown[key].size(), 1u);
+            EXPECT_EQ(text(*shown[key][0], "cell"), "PSTitleValueCell");
+            EXPECT_EQ(text(*shown[key][0], "id"), key + "Shown");
+            EXPECT_EQ(shown[key][0]->at("default"), shownDefault);
+        }
+    }
+    EXPECT_EQ(shown.size(), 3u);
+}
+
+TEST(PaneCells, EachPreviewButtonFollowsWhatItPlays) {
+    const std::pair<const char*, std::string> previews[] = {
+        {thrumline::kVib1PreviewNotification, "firstVibrationNumber"},
+        {thrumline::kVib2PreviewNotification, "lastVibrationNumber"},
+        {thrumline::kVib3PreviewNotification, "vibration1"},
+        {thrumline::kVib4PreviewNotification, "vibration2"}};
+    std::map<std::string, std::string> after;  // notification -> key of the cell before it
+    for (std::size_t i = 1; i < items().size(); ++i) {
+        if (items()[i].find("previewNotification") == nullptr) continue;
+        EXPECT_EQ(text(items()[i], "cell"), "PSButtonCell");
+        EXPECT_EQ(text(items()[i], "action"), "playPreview:");
+        after[text(items()[i], "previewNotification")] = text(items()[i - 1], "key");
+    }
+    EXPECT_EQ(after.size(), 4u);
+    for (const auto& [notification, key] : previews) EXPECT_EQ(after[notification], key);
+}
+
+// What the reset button writes is what the package's postinst writes, run as
+// dpkg runs it: every key with its type and value.
+TEST(PaneReset, WritesTheSettingsThePackageInstalls) {
+    const Value* reset = nullptr;
+    for (const Value& item : items()) {
+        if (item.find("id") != nullptr && text(item, "id") == "reset") reset = &item;
+    }
+    ASSERT_NE(reset, nullptr);
+    EXPECT_EQ(text(*reset, "action"), "resetSettings:");
+    const std::string root = std::filesystem::temp_directory_path().string() +
+                             "/thrumline-pane-postinst-" + std::to_string(::getpid());
+    const std::string command =
+        "THRUMLINE_ROOT='" + root + "' sh '" + THRUMLINE_POSTINST + "' configure ''";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    const Value installed = thrumline::sim::readPlistFile(root + thrumline::kSettingsPath);
+    std::filesystem::remove_all(root);
+    EXPECT_EQ(installed.entries().size(), static_cast<std::size_t>(thrumline::kSettingKeyCount));
+    EXPECT_EQ(reset->at("installedSettings"), installed)
+        << reset->at("installedSettings").describe();
+}
+
+TEST(PaneBundle, PreferenceLoaderEntryLeadsToTheController) {
+    const Value entry = thrumline::sim::readPlistFile(kPane + "/entry/Thrumline.plist").at("entry");
+    const Value info = thrumline::sim::readPlistFile(kPane + "/Resources/Info.plist");
+    EXPECT_EQ(text(entry, "cell"), "PSLinkCell");
+    EXPECT_EQ(entry.at("isController"), Value::boolean(true));
+    EXPECT_EQ(text(entry, "label"), "Thrumline");
+    // PreferenceLoader opens <bundle>.bundle and makes a <detail>.
+    EXPECT_EQ(text(entry, "bundle"), "Thrumline");
+    EXPECT_EQ(text(info, "CFBundleExecutable"), "Thrumline");
+    EXPECT_EQ(text(entry, "detail"), "ThrumlineListController");
+    EXPECT_EQ(text(info, "NSPrincipalClass"), "ThrumlineListController");
+    EXPECT_EQ(text(info, "CFBundleIdentifier").rfind("com.brindle.thrumline.", 0), 0u);
+}
+
+}  // namespace
