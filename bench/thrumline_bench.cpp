@@ -5,12 +5,6 @@
 // Every comparison keeps the simulated host's own costs on both sides (its
 // virtual dispatch, its object table, its event log), and the host's share of
 // the library's path is measured on its own so that it can be taken out.
-#include "bench/AllocationCounter.h"
-#include "bench/CallPaths.h"
-
-#include "host/sim/PlistValue.h"
-#include "host/sim/SimHost.h"
-
 #include <benchmark/benchmark.h>
 #include <plist/plist.h>
 #include <unistd.h>
@@ -18,10 +12,15 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
-#include <set>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
+
+#include "bench/AllocationCounter.h"
+#include "bench/CallPaths.h"
+#include "host/sim/PlistValue.h"
+#include "host/sim/SimHost.h"
 
 namespace thrumline::hardening {
 namespace {
@@ -269,7 +268,7 @@ void BM_Preview(benchmark::State& state) {
     std::int64_t n = 0;
     for (auto _ : state) {
         device.panePost(kVib1Preview);
-        device.clock().runUntilIdle();
+        device.mainQueue().runUntilIdle();
         if (++n % kTidyEvery == 0) tidy(paths);
     }
 }
@@ -288,7 +287,7 @@ void BM_Host_DeliverNotification(benchmark::State& state) {
     std::int64_t n = 0;
     for (auto _ : state) {
         device.panePost("bench.nothing");
-        device.clock().runUntilIdle();
+        device.mainQueue().runUntilIdle();
         if (++n % kTidyEvery == 0) tidy(paths);
     }
 }
@@ -310,8 +309,8 @@ public:
             const std::string name = run.run_name.function_name;
             if (!aggregate && medians_.count(name) != 0) continue;
             if (aggregate) medians_.insert(name);
-            nanos_[name] = run.GetAdjustedRealTime() * 1e9 /
-                           benchmark::GetTimeUnitMultiplier(run.time_unit);
+            nanos_[name] =
+                run.GetAdjustedRealTime() * 1e9 / benchmark::GetTimeUnitMultiplier(run.time_unit);
             const auto allocs = run.counters.find("allocs");
             if (allocs != run.counters.end()) allocs_[name] = allocs->second.value;
         }
@@ -330,63 +329,70 @@ public:
         if (has({"BM_Call_Unhooked", "BM_Call_HookedGateClosed", "BM_Host_RetainRelease"})) {
             const double added = t("BM_Call_HookedGateClosed") - t("BM_Call_Unhooked");
             const double host = t("BM_Host_RetainRelease");
-            std::printf("setActiveCall: gate closed: %.1f ns added per call (%.1f -> %.1f ns);\n"
-                        "  of which the host's retain+release of the call %.1f ns, the library's own "
-                        "%.1f ns (goal < 5 ns)\n",
-                        added, t("BM_Call_Unhooked"), t("BM_Call_HookedGateClosed"), host,
-                        added - host);
+            std::printf(
+                "setActiveCall: gate closed: %.1f ns added per call (%.1f -> %.1f ns);\n"
+                "  of which the host's retain+release of the call %.1f ns, the library's own "
+                "%.1f ns (goal < 5 ns)\n",
+                added, t("BM_Call_Unhooked"), t("BM_Call_HookedGateClosed"), host, added - host);
             if (allocs_.count("BM_Call_HookedGateClosed") != 0) {
-                std::printf("  heap allocations per call: %.3f hooked, %.3f unhooked (goal 0)\n",
-                            allocs_.at("BM_Call_HookedGateClosed"),
-                            allocs_.count("BM_Call_Unhooked") ? allocs_.at("BM_Call_Unhooked") : 0.0);
+                std::printf(
+                    "  heap allocations per call: %.3f hooked, %.3f unhooked (goal 0)\n",
+                    allocs_.at("BM_Call_HookedGateClosed"),
+                    allocs_.count("BM_Call_Unhooked") ? allocs_.at("BM_Call_Unhooked") : 0.0);
             }
         }
         if (has({"BM_Call_Unhooked", "BM_Call_HookedGateOpenPattern", "BM_Host_BuildAndPlayPattern",
                  "BM_Host_RetainRelease"})) {
             const double added = t("BM_Call_HookedGateOpenPattern") - t("BM_Call_Unhooked");
             const double host = t("BM_Host_BuildAndPlayPattern") + t("BM_Host_RetainRelease");
-            std::printf("setActiveCall: gate open, pattern output: %.0f ns per call (%.0fx the "
-                        "unhooked call), %.1f allocations;\n  of the %.0f ns added the host's "
-                        "objects, the request and the retain+release take %.0f ns, the library's "
-                        "own %.0f ns\n",
-                        t("BM_Call_HookedGateOpenPattern"),
-                        t("BM_Call_HookedGateOpenPattern") / t("BM_Call_Unhooked"),
-                        allocs_.count("BM_Call_HookedGateOpenPattern")
-                            ? allocs_.at("BM_Call_HookedGateOpenPattern")
-                            : 0.0,
-                        added, host, added - host);
+            std::printf(
+                "setActiveCall: gate open, pattern output: %.0f ns per call (%.0fx the "
+                "unhooked call), %.1f allocations;\n  of the %.0f ns added the host's "
+                "objects, the request and the retain+release take %.0f ns, the library's "
+                "own %.0f ns\n",
+                t("BM_Call_HookedGateOpenPattern"),
+                t("BM_Call_HookedGateOpenPattern") / t("BM_Call_Unhooked"),
+                allocs_.count("BM_Call_HookedGateOpenPattern")
+                    ? allocs_.at("BM_Call_HookedGateOpenPattern")
+                    : 0.0,
+                added, host, added - host);
         }
         if (has({"BM_SimCall_Unhooked", "BM_SimCall_HookedGateClosed"})) {
-            std::printf("setActiveCall through the whole simulated host: %.0f ns unhooked, %.0f ns "
-                        "hooked (gate closed), ratio %.2f\n",
-                        t("BM_SimCall_Unhooked"), t("BM_SimCall_HookedGateClosed"),
-                        t("BM_SimCall_HookedGateClosed") / t("BM_SimCall_Unhooked"));
+            std::printf(
+                "setActiveCall through the whole simulated host: %.0f ns unhooked, %.0f ns "
+                "hooked (gate closed), ratio %.2f\n",
+                t("BM_SimCall_Unhooked"), t("BM_SimCall_HookedGateClosed"),
+                t("BM_SimCall_HookedGateClosed") / t("BM_SimCall_Unhooked"));
         }
         for (const char* form : {"Xml", "Binary"}) {
             const std::string parse = std::string("BM_ReadAndParse_") + form;
             const std::string load = std::string("BM_Load_") + form;
             const std::string host = std::string("BM_Host_ReadDictionary_") + form;
-            if (nanos_.count(parse) == 0 || nanos_.count(load) == 0 || nanos_.count(host) == 0) continue;
+            if (nanos_.count(parse) == 0 || nanos_.count(load) == 0 || nanos_.count(host) == 0)
+                continue;
             const double rest = nanos_.at(load) - nanos_.at(host);
-            const double reads = nanos_.count("BM_Host_NineKeyReads") ? t("BM_Host_NineKeyReads") : 0;
-            std::printf("settings load, %s: %.2f us; read + bare parse %.2f us; ratio %.2f "
-                        "(goal <= 1.5)\n  the host's initWithContentsOfFile %.2f us (%.2fx the "
-                        "bare parse); the rest %.2f us (ratio %.2f with the bare parse in place "
-                        "of the host's),\n  of which the host's 27 messages for the nine keys "
-                        "%.2f us, the library's own %.2f us\n",
-                        form, nanos_.at(load) / 1e3, nanos_.at(parse) / 1e3,
-                        nanos_.at(load) / nanos_.at(parse), nanos_.at(host) / 1e3,
-                        nanos_.at(host) / nanos_.at(parse), rest / 1e3,
-                        (nanos_.at(parse) + rest) / nanos_.at(parse), reads / 1e3,
-                        (rest - reads) / 1e3);
+            const double reads =
+                nanos_.count("BM_Host_NineKeyReads") ? t("BM_Host_NineKeyReads") : 0;
+            std::printf(
+                "settings load, %s: %.2f us; read + bare parse %.2f us; ratio %.2f "
+                "(goal <= 1.5)\n  the host's initWithContentsOfFile %.2f us (%.2fx the "
+                "bare parse); the rest %.2f us (ratio %.2f with the bare parse in place "
+                "of the host's),\n  of which the host's 27 messages for the nine keys "
+                "%.2f us, the library's own %.2f us\n",
+                form, nanos_.at(load) / 1e3, nanos_.at(parse) / 1e3,
+                nanos_.at(load) / nanos_.at(parse), nanos_.at(host) / 1e3,
+                nanos_.at(host) / nanos_.at(parse), rest / 1e3,
+                (nanos_.at(parse) + rest) / nanos_.at(parse), reads / 1e3, (rest - reads) / 1e3);
         }
         if (has({"BM_Preview", "BM_Host_DeliverNotification", "BM_Host_BuildAndPlayPattern"})) {
-            std::printf("preview, post to recorded request: %.2f us; the host's delivery %.2f us, "
-                        "its objects and the request %.2f us, the library's own %.2f us\n",
-                        t("BM_Preview") / 1e3, t("BM_Host_DeliverNotification") / 1e3,
-                        t("BM_Host_BuildAndPlayPattern") / 1e3,
-                        (t("BM_Preview") - t("BM_Host_DeliverNotification") -
-                         t("BM_Host_BuildAndPlayPattern")) / 1e3);
+            std::printf(
+                "preview, post to recorded request: %.2f us; the host's delivery %.2f us, "
+                "its objects and the request %.2f us, the library's own %.2f us\n",
+                t("BM_Preview") / 1e3, t("BM_Host_DeliverNotification") / 1e3,
+                t("BM_Host_BuildAndPlayPattern") / 1e3,
+                (t("BM_Preview") - t("BM_Host_DeliverNotification") -
+                 t("BM_Host_BuildAndPlayPattern")) /
+                    1e3);
         }
     }
 

@@ -45,14 +45,17 @@ std::pair<bool, std::int32_t> fromString(const std::string& s) {
 // numbers and strings do).
 std::optional<std::pair<bool, std::int32_t>> convert(const PlistValue* v) {
     switch (v == nullptr ? Type::None : v->type()) {
-        case Type::Boolean: return {{v->boolValue(), v->boolValue() ? 1 : 0}};
+        case Type::Boolean:
+            return {{v->boolValue(), v->boolValue() ? 1 : 0}};
         case Type::Integer:
             return {{v->intValue() != 0, v->isUnsigned() ? INT32_MAX : clamp32(v->intValue())}};
         case Type::Real:  // NaN is true, and 0
             return {{!(v->realValue() == 0.0),
                      std::isnan(v->realValue()) ? 0 : clamp32(std::trunc(v->realValue()))}};
-        case Type::String: return fromString(v->stringValue());
-        default: return std::nullopt;
+        case Type::String:
+            return fromString(v->stringValue());
+        default:
+            return std::nullopt;
     }
 }
 
@@ -125,10 +128,15 @@ SettingsValues expectedSettings(const PlistValue& file) {
         const auto converted = convert(file.find(key));
         return converted ? converted->second : missing;
     };
-    return {boolean("isEnabled"), boolean("isNotRespringing"), boolean("isVibrationsNumber"),
-            boolean("oldMethod"), integer("firstVibrationNumber", 0),
-            integer("lastVibrationNumber", 0), integer("VibrationDuration", 200),
-            integer("vibration1", 300), integer("vibration2", 300)};
+    return {boolean("isEnabled"),
+            boolean("isNotRespringing"),
+            boolean("isVibrationsNumber"),
+            boolean("oldMethod"),
+            integer("firstVibrationNumber", 0),
+            integer("lastVibrationNumber", 0),
+            integer("VibrationDuration", 200),
+            integer("vibration1", 300),
+            integer("vibration2", 300)};
 }
 
 void SettingsFileHarness::start() {
@@ -145,7 +153,7 @@ void SettingsFileHarness::stop() {
 }
 
 std::string SettingsFileHarness::run(const std::string& bytes) {
-    if (device_->clock().now() > kClockLimit) {
+    if (device_->mainQueue().now() > kClockLimit) {
         // A fresh phone before the virtual clock runs out. The old process
         // stays loaded and reachable for good: libFuzzer cannot follow an
         // instrumented library that is unloaded, and this happens once in
@@ -167,7 +175,7 @@ std::string SettingsFileHarness::run(const std::string& bytes) {
 std::string SettingsFileHarness::check(const SettingsValues& v, const char* when,
                                        bool drainChains) {
     const std::size_t mark = device_->events().size();
-    sim::MainQueue& queue = process_->queue();
+    sim::MainQueue& queue = process_->device().mainQueue();
     for (const char* n : {"1", "2", "3", "4"}) {
         device_->panePost(std::string("com.brindle.thrumline.vib") + n + "Preview");
     }
@@ -189,11 +197,11 @@ std::string SettingsFileHarness::check(const SettingsValues& v, const char* when
         std::string calls = callOutput(v, connected);
         const bool chain = calls.size() > kOnePulse.size() && calls.rfind(kOnePulse, 0) == 0;
         if (drainChains && gap > 0 && gap <= kLongestWait) {
-            queue.advanceBy(2 * static_cast<std::uint64_t>(gap));
+            queue.runFor(2 * static_cast<std::uint64_t>(gap));
         } else if (drainChains && gap > kLongestWait && chain) {
             if (queue.pending() != 1) return std::string("a chain without its next step ") + when;
             calls = kOnePulse;
-            queue.clear();
+            process_->cancelPending();
         }
         expected += calls;
     }
@@ -208,7 +216,7 @@ std::string SettingsFileHarness::check(const SettingsValues& v, const char* when
 
 std::string SettingsFileHarness::runChecks(const std::string& bytes) {
     const std::vector<Event>& events = device_->events();
-    sim::MainQueue& queue = process_->queue();
+    sim::MainQueue& queue = process_->device().mainQueue();
     std::size_t mark = 0;
     auto since = [&](EventKind kind) {  // the events of a kind since `mark`
         std::vector<const Event*> found;
@@ -255,7 +263,7 @@ std::string SettingsFileHarness::runChecks(const std::string& bytes) {
         if (!problem.empty()) return problem;
         if (!notRespringing && queue.pending() != 1) return "the respring guard's end is not due";
         mark = events.size();
-        queue.advanceBy(kRespringQuiet);
+        queue.runFor(kRespringQuiet);
     }
 
     if (process_->faults() != 0) return "the library broke a platform rule:\n" + trace(events, 0);

@@ -91,7 +91,7 @@ std::string SimTest::preview(const char* notification) {
     const Mark from = mark();
     device.panePost(notification);
     EXPECT_EQ(played(from), "") << "played inside the post";
-    process->queue().runUntilIdle();
+    process->device().mainQueue().runUntilIdle();
     EXPECT_EQ(process->liveObjects(), objects);
     EXPECT_EQ(countSince(from, EventKind::StepScheduled), 0u) << "a preview schedules nothing";
     return played(from);

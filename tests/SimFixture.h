@@ -72,16 +72,16 @@ protected:
     // The pane posts `name` and the main queue delivers it.
     void post(const std::string& name) {
         device.panePost(name);
-        process->queue().runUntilIdle();
+        process->device().mainQueue().runUntilIdle();
     }
     // The pane writes `settings` and posts the change notification.
     void reload(const PlistValue& settings) {
         device.paneWriteSettings(settings);
         post(kPrefsChanged);
     }
-    void advance(std::uint64_t nanos) { process->queue().advanceBy(nanos); }
+    void advance(std::uint64_t nanos) { process->device().mainQueue().runFor(nanos); }
 
-    Mark mark() { return {device.events().size(), device.clock().now()}; }
+    Mark mark() { return {device.events().size(), device.mainQueue().now()}; }
     std::vector<Event> eventsSince(const Mark& from, EventKind kind) const;
     std::size_t countSince(const Mark& from, EventKind kind) const {
         return eventsSince(from, kind).size();

@@ -52,7 +52,7 @@ TEST_F(RespringGuard, QuietFromBeforeTheHostLaunchesUntilSevenSecondsAfter) {
 
     // The values in memory change only when the post is delivered.
     EXPECT_TRUE(callVibrates());
-    process->queue().runUntilIdle();
+    process->device().mainQueue().runUntilIdle();
     EXPECT_FALSE(callVibrates());
     EXPECT_EQ(preview(kVib1Preview), "[1 300]");
 

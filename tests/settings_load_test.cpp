@@ -188,7 +188,7 @@ TEST_F(Settings, OnlyTheChangeNotificationReloadsOnceAfterThePostReturns) {
     EXPECT_EQ(preview(kVib3Preview), "[1 300 0 200 1 300]");
     device.panePost(kPrefsChanged);
     EXPECT_EQ(countSince(from, EventKind::SettingsRead), 0u) << "read inside the post";
-    process->queue().runUntilIdle();
+    process->device().mainQueue().runUntilIdle();
     EXPECT_EQ(countSince(from, EventKind::SettingsRead), 1u);
     EXPECT_EQ(preview(kVib3Preview), "[1 42 0 200 1 42]");
 }

@@ -59,8 +59,6 @@ struct Process::Impl {
     // Stand-ins for the notification center and the main queue handles.
     char centerToken = 0;
     char queueToken = 0;
-    // Expires with the process; work it left on the queue checks it.
-    std::shared_ptr<Impl*> lifetime = std::make_shared<Impl*>(this);
 };
 
 }  // namespace thrumline::sim

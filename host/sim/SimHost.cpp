@@ -55,62 +55,6 @@ const char* eventKindName(EventKind kind) {
     return "?";
 }
 
-// ---------------------------------------------------------------- main queue
-
-namespace {
-
-// Heap order: the earliest due time on top, then the first scheduled.
-bool runsLater(const std::uint64_t aWhen, std::uint64_t aSeq, std::uint64_t bWhen,
-               std::uint64_t bSeq) {
-    return aWhen != bWhen ? aWhen > bWhen : aSeq > bSeq;
-}
-
-std::uint64_t saturatingAdd(std::uint64_t a, std::uint64_t b) {
-    return a > UINT64_MAX - b ? UINT64_MAX : a + b;
-}
-
-}  // namespace
-
-void MainQueue::scheduleAt(std::uint64_t when, std::function<void()> work) {
-    // A time already past is due at once, behind what is already due now.
-    items_.push_back(Item{std::max(when, now_), sequence_++, std::move(work)});
-    std::push_heap(items_.begin(), items_.end(), [](const Item& a, const Item& b) {
-        return runsLater(a.when, a.sequence, b.when, b.sequence);
-    });
-}
-
-std::size_t MainQueue::pending() const { return items_.size(); }
-
-bool MainQueue::runNextDueBy(std::uint64_t limit) {
-    if (items_.empty() || items_.front().when > limit) return false;
-    std::pop_heap(items_.begin(), items_.end(), [](const Item& a, const Item& b) {
-        return runsLater(a.when, a.sequence, b.when, b.sequence);
-    });
-    Item item = std::move(items_.back());
-    items_.pop_back();
-    now_ = std::max(now_, item.when);
-    item.work();
-    return true;
-}
-
-void MainQueue::runUntilIdle() {
-    while (runNextDueBy(now_)) {
-    }
-}
-
-void MainQueue::advanceBy(std::uint64_t nanos) {
-    const std::uint64_t target = saturatingAdd(now_, nanos);
-    while (runNextDueBy(target)) {
-    }
-    now_ = std::max(now_, target);
-}
-
-std::size_t MainQueue::clear() {
-    const std::size_t dropped = items_.size();
-    items_.clear();
-    return dropped;
-}
-
 // -------------------------------------------------------------------- device
 
 Device::Device(std::string deviceRoot) : root_(std::move(deviceRoot)) {
@@ -139,6 +83,13 @@ Device::~Device() {
 }
 
 void Device::clearEvents() { events_.clear(); }
+
+void Device::setRunning(Process* process) {
+    if (process != nullptr && running_ != nullptr && running_ != process) {
+        throw std::logic_error("another process is running on this device");
+    }
+    running_ = process;
+}
 
 // Beside the device's event log: the process side has no other use for it.
 std::size_t Process::discardZombies() { return impl_->runtime->discardZombies(); }
@@ -214,7 +165,7 @@ void Device::paneWriteSettingsBytes(const std::string& bytes) {
 
 void Device::panePost(const std::string& name) {
     record(paneEvent(EventKind::NotificationPosted, name, "", /*byLibrary=*/false));
-    if (running_ != nullptr) running_->impl_->deliver(name);
+    if (running_ != nullptr) running_->receivePost(name);
 }
 
 PlistValue Device::readSettingsFile() const { return readPlistFile(settingsFile()); }

@@ -167,14 +167,8 @@ public:
     }
 
     std::uint64_t dispatch_time(std::uint64_t when, std::int64_t delta) override {
-        const std::uint64_t base = when == kDispatchTimeNow ? p_.device.clock().now() : when;
-        if (delta >= 0) {
-            const auto d = static_cast<std::uint64_t>(delta);
-            return base > UINT64_MAX - d ? UINT64_MAX : base + d;
-        }
-        // Magnitude of a negative delta without overflowing on INT64_MIN.
-        const std::uint64_t back = static_cast<std::uint64_t>(-(delta + 1)) + 1;
-        return base > back ? base - back : 0;  // the past: due at once
+        const std::uint64_t base = when == kDispatchTimeNow ? p_.device.mainQueue().now() : when;
+        return MainQueue::shifted(base, delta);
     }
 
     DispatchQueue dispatch_get_main_queue() override {
@@ -190,10 +184,10 @@ public:
             p_.recordFault("dispatch_after", "no step");
             return;
         }
-        MainQueue& clock = p_.device.clock();
-        const std::uint64_t due = std::max(when, clock.now());
+        MainQueue& mainQueue = p_.device.mainQueue();
+        const std::uint64_t due = std::max(when, mainQueue.now());
         p_.record(makeEvent(EventKind::StepScheduled, "", std::to_string(due)));
-        clock.scheduleAt(due, [step] { step(); });
+        mainQueue.postAt(&p_, due, [step] { step(); });
     }
 
     void AudioServicesPlaySystemSound(std::uint32_t soundID) override {
@@ -393,7 +387,7 @@ std::string copyLibrary(const std::string& source) {
 // -------------------------------------------------------------- the process
 
 Process::Impl::Impl(Process& owner, Device& dev, ProcessOptions opts)
-    : self(owner), device(dev), options(std::move(opts)), number(++dev.processCount_) {
+    : self(owner), device(dev), options(std::move(opts)), number(dev.numberNextProcess()) {
     if (options.libraryPath.empty()) options.libraryPath = THRUMLINE_LIBRARY_PATH;
     services = std::make_unique<SimServices>(*this);
     resetRuntime();
@@ -402,6 +396,8 @@ Process::Impl::Impl(Process& owner, Device& dev, ProcessOptions opts)
 }
 
 Process::Impl::~Impl() {
+    // Posts delivered to a process that never started wait on the queue too.
+    device.mainQueue().cancel(this);
     auto& processes = liveProcesses();
     processes.erase(std::remove(processes.begin(), processes.end(), this), processes.end());
 }
@@ -463,13 +459,8 @@ void Process::Impl::recordFault(const std::string& message, const std::string& d
 void Process::Impl::deliver(const std::string& name) {
     for (const Observer& observer : observers) {
         if (observer.name != name) continue;
-        // A process that never started is not ended, so its deliveries may
-        // outlive it on the device's queue; they then do nothing.
-        std::weak_ptr<Impl*> token = lifetime;
-        device.clock().scheduleAt(device.clock().now(), [token, observer] {
-            const std::shared_ptr<Impl*> alive = token.lock();
-            if (!alive) return;
-            Impl& p = **alive;
+        device.mainQueue().postAt(this, device.mainQueue().now(), [this, observer] {
+            Impl& p = *this;
             p.record(makeEvent(EventKind::NotificationDelivered, observer.name));
             // The name reaches the callback as a string object that lives for the call.
             const StrongRef nameObject = StrongRef::adopt(
@@ -514,10 +505,7 @@ Process::~Process() { end(); }
 void Process::start() {
     Impl& p = *impl_;
     if (p.state != Impl::State::Created) throw std::logic_error("a process starts only once");
-    if (p.device.running_ != nullptr) {
-        throw std::logic_error("another process is running on this device");
-    }
-    p.device.running_ = this;
+    p.device.setRunning(this);
     p.state = Impl::State::Running;
     p.record(
         makeEvent(EventKind::ProcessStarted, "cf " + shortest(p.options.coreFoundationVersion)));
@@ -538,13 +526,13 @@ void Process::start() {
         end();
         throw std::runtime_error("cannot load " + p.options.libraryPath + ": " + message);
     }
-    p.device.clock().runUntilIdle();
+    p.device.mainQueue().runUntilIdle();
 }
 
 void Process::end() {
     Impl& p = *impl_;
     if (p.state != Impl::State::Running) return;
-    const std::size_t dropped = p.device.clock().clear();
+    const std::size_t dropped = p.device.mainQueue().cancel(&p);
     p.observers.clear();
     p.record(makeEvent(EventKind::ProcessEnded, "", std::to_string(dropped)));
     // The library's global destructors may still release objects through
@@ -558,7 +546,7 @@ void Process::end() {
         p.libraryCopy.clear();
     }
     p.state = Impl::State::Ended;
-    p.device.running_ = nullptr;
+    p.device.setRunning(nullptr);
     p.resetRuntime();
 }
 
@@ -627,7 +615,8 @@ bool Process::isHooked(const std::string& className, const std::string& selector
 
 std::size_t Process::observerCount() const { return impl_->observers.size(); }
 int Process::faults() const { return impl_->faults; }
-MainQueue& Process::queue() { return impl_->device.clock(); }
+std::size_t Process::cancelPending() { return impl_->device.mainQueue().cancel(impl_.get()); }
+void Process::receivePost(const std::string& name) { impl_->deliver(name); }
 Device& Process::device() { return impl_->device; }
 int Process::number() const { return impl_->number; }
 

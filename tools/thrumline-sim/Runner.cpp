@@ -1,7 +1,5 @@
 #include "tools/thrumline-sim/Runner.h"
 
-#include "tools/thrumline-sim/Render.h"
-
 #include <exception>
 #include <filesystem>
 #include <fstream>
@@ -9,6 +7,8 @@
 #include <limits>
 #include <set>
 #include <sstream>
+
+#include "tools/thrumline-sim/Render.h"
 
 namespace thrumline::simtool {
 
@@ -22,10 +22,14 @@ namespace {
 
 PlistValue toPlist(const scenario::Value& value) {
     switch (value.type) {
-        case scenario::Value::Type::Boolean: return PlistValue::boolean(value.boolean);
-        case scenario::Value::Type::Integer: return PlistValue::integer(value.integer);
-        case scenario::Value::Type::Real: return PlistValue::real(value.real);
-        case scenario::Value::Type::String: return PlistValue::string(value.string);
+        case scenario::Value::Type::Boolean:
+            return PlistValue::boolean(value.boolean);
+        case scenario::Value::Type::Integer:
+            return PlistValue::integer(value.integer);
+        case scenario::Value::Type::Real:
+            return PlistValue::real(value.real);
+        case scenario::Value::Type::String:
+            return PlistValue::string(value.string);
     }
     return {};
 }
@@ -70,7 +74,7 @@ Runner::~Runner() {
     process_.reset();
 }
 
-std::uint64_t Runner::endTime() const { return device_ ? device_->clock().now() : 0; }
+std::uint64_t Runner::endTime() const { return device_ ? device_->mainQueue().now() : 0; }
 
 std::string Runner::errorPrefix(int line) const {
     return scenario_.fileName + ":" + std::to_string(line) + ": ";
@@ -84,7 +88,8 @@ bool Runner::loadSettingsFiles() {
         const Command& command = scenario_.commands[i];
         if (command.kind != CommandKind::SettingsFile) continue;
         fs::path path(command.name);
-        if (path.is_relative() && !options_.scenarioDir.empty()) path = fs::path(options_.scenarioDir) / path;
+        if (path.is_relative() && !options_.scenarioDir.empty())
+            path = fs::path(options_.scenarioDir) / path;
         std::ifstream in(path, std::ios::binary);
         std::error_code error;
         if (!in || fs::is_directory(path, error)) {
@@ -92,7 +97,8 @@ bool Runner::loadSettingsFiles() {
                     << ": expected a readable file\n";
             return false;
         }
-        settingsFileBytes_[i].assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        settingsFileBytes_[i].assign(std::istreambuf_iterator<char>(in),
+                                     std::istreambuf_iterator<char>());
     }
     return true;
 }
@@ -115,7 +121,7 @@ int Runner::run() {
             afterExpect_ = true;
             Record record;
             record.kind = RecordKind::Expect;
-            record.t_ns = device_->clock().now();
+            record.t_ns = device_->mainQueue().now();
             record.line = command.line;
             record.command = command.text;
             try {
@@ -140,7 +146,7 @@ int Runner::run() {
 
         Record record;
         record.kind = RecordKind::Command;
-        record.t_ns = device_->clock().now();
+        record.t_ns = device_->mainQueue().now();
         record.line = command.line;
         record.command = command.text;
         emit(std::move(record));
@@ -151,7 +157,7 @@ int Runner::run() {
                 execute(command);
             }
             // What the main thread would run before the next event.
-            device_->clock().runUntilIdle();
+            device_->mainQueue().runUntilIdle();
             drainEvents();
         } catch (const StateError& error) {
             drainEvents();
@@ -163,8 +169,8 @@ int Runner::run() {
             return kExitError;
         } catch (const sim::HostFailure& failure) {
             drainEvents();
-            errors_ << errorPrefix(command.line) << command.text << ": the host failed: " << failure.what
-                    << "\n";
+            errors_ << errorPrefix(command.line) << command.text
+                    << ": the host failed: " << failure.what << "\n";
             return kExitError;
         }
     }
@@ -197,7 +203,7 @@ void Runner::startProcess() {
 
     Record loaded;
     loaded.kind = RecordKind::LibraryLoaded;
-    loaded.t_ns = device_->clock().now();
+    loaded.t_ns = device_->mainQueue().now();
     loaded.process = process_->number();
     loaded.group = group_;
     loaded.hooks = std::move(hooks);
@@ -273,12 +279,11 @@ void Runner::execute(const Command& command) {
             break;
         }
         case CommandKind::Wait: {
-            const std::uint64_t now = device_->clock().now();
-            if (command.nanos > std::numeric_limits<std::uint64_t>::max() - now) {
+            if (command.nanos > device_->mainQueue().timeLeft()) {
                 throw StateError{"wait " + formatDuration(command.nanos) +
                                  " would take the clock past its end: expected a shorter wait"};
             }
-            device_->clock().advanceBy(command.nanos);
+            device_->mainQueue().runFor(command.nanos);
             break;
         }
         default:
@@ -299,8 +304,8 @@ void Runner::runExpect(const Command& command) {
                 if (held == nullptr) {
                     problems += (problems.empty() ? "" : "; ") + a.first + " is not in the file";
                 } else if (*held != toPlist(a.second)) {
-                    problems += (problems.empty() ? "" : "; ") + std::string("the file holds ") + a.first +
-                                "=" + settingText(*held);
+                    problems += (problems.empty() ? "" : "; ") + std::string("the file holds ") +
+                                a.first + "=" + settingText(*held);
                 }
             }
             if (!problems.empty()) throw StateError{problems};
@@ -311,8 +316,9 @@ void Runner::runExpect(const Command& command) {
             if (fs::exists(device_->settingsFile(), error)) {
                 const PlistValue file = device_->readSettingsFile();
                 throw StateError{"the settings file exists" +
-                                 (file.type() == PlistValue::Type::Dictionary ? ": " + settingsText(file)
-                                                                             : std::string())};
+                                 (file.type() == PlistValue::Type::Dictionary
+                                      ? ": " + settingsText(file)
+                                      : std::string())};
             }
             break;
         }
@@ -320,10 +326,11 @@ void Runner::runExpect(const Command& command) {
             const PlistValue file = device_->readSettingsFile();
             std::string problems;
             for (const std::string& key : command.keys) {
-                const PlistValue* held = file.type() == PlistValue::Type::Dictionary ? file.find(key) : nullptr;
+                const PlistValue* held =
+                    file.type() == PlistValue::Type::Dictionary ? file.find(key) : nullptr;
                 if (held != nullptr) {
-                    problems += (problems.empty() ? "" : "; ") + std::string("the file holds ") + key + "=" +
-                                settingText(*held);
+                    problems += (problems.empty() ? "" : "; ") + std::string("the file holds ") +
+                                key + "=" + settingText(*held);
                 }
             }
             if (!problems.empty()) throw StateError{problems};
@@ -335,12 +342,14 @@ void Runner::runExpect(const Command& command) {
             }
             break;
         case CommandKind::ExpectSounds:
-            if (sounds_ != command.count) throw StateError{"saw " + plural(sounds_, "sound", "sounds")};
+            if (sounds_ != command.count)
+                throw StateError{"saw " + plural(sounds_, "sound", "sounds")};
             break;
         case CommandKind::ExpectPending: {
-            const auto pending = static_cast<std::int64_t>(device_->clock().pending());
+            const auto pending = static_cast<std::int64_t>(device_->mainQueue().pending());
             if (pending != command.count) {
-                throw StateError{"the main queue holds " + plural(pending, "pending step", "pending steps")};
+                throw StateError{"the main queue holds " +
+                                 plural(pending, "pending step", "pending steps")};
             }
             break;
         }
@@ -348,7 +357,8 @@ void Runner::runExpect(const Command& command) {
             if (!process_ || !process_->isRunning()) {
                 throw StateError{"no home-screen process is running"};
             }
-            if (group_ != command.name) throw StateError{"the running process has hook group " + group_};
+            if (group_ != command.name)
+                throw StateError{"the running process has hook group " + group_};
             break;
         default:
             break;
@@ -376,16 +386,36 @@ void Runner::drainEvents() {
                 record.kind = RecordKind::ProcessEnd;
                 record.number = parseNumber(event.detail);
                 break;
-            case EventKind::HookInstalled: record.kind = RecordKind::HookInstalled; break;
-            case EventKind::HookSkipped: record.kind = RecordKind::HookSkipped; break;
-            case EventKind::ObserverRegistered: record.kind = RecordKind::Observer; break;
-            case EventKind::AutoreleasePush: record.kind = RecordKind::AutoreleasePush; break;
-            case EventKind::AutoreleasePop: record.kind = RecordKind::AutoreleasePop; break;
-            case EventKind::SettingsRead: record.kind = RecordKind::SettingsLoad; break;
-            case EventKind::SettingsWritten: record.kind = RecordKind::SettingsWrite; break;
-            case EventKind::NotificationPosted: record.kind = RecordKind::Post; break;
-            case EventKind::NotificationDelivered: record.kind = RecordKind::Delivered; break;
-            case EventKind::HostMethodRan: record.kind = RecordKind::HostMethod; break;
+            case EventKind::HookInstalled:
+                record.kind = RecordKind::HookInstalled;
+                break;
+            case EventKind::HookSkipped:
+                record.kind = RecordKind::HookSkipped;
+                break;
+            case EventKind::ObserverRegistered:
+                record.kind = RecordKind::Observer;
+                break;
+            case EventKind::AutoreleasePush:
+                record.kind = RecordKind::AutoreleasePush;
+                break;
+            case EventKind::AutoreleasePop:
+                record.kind = RecordKind::AutoreleasePop;
+                break;
+            case EventKind::SettingsRead:
+                record.kind = RecordKind::SettingsLoad;
+                break;
+            case EventKind::SettingsWritten:
+                record.kind = RecordKind::SettingsWrite;
+                break;
+            case EventKind::NotificationPosted:
+                record.kind = RecordKind::Post;
+                break;
+            case EventKind::NotificationDelivered:
+                record.kind = RecordKind::Delivered;
+                break;
+            case EventKind::HostMethodRan:
+                record.kind = RecordKind::HostMethod;
+                break;
             case EventKind::Vibrate:
                 record.kind = RecordKind::Vibrate;
                 ++vibrations_;
@@ -398,7 +428,9 @@ void Runner::drainEvents() {
                 record.kind = RecordKind::StepScheduled;
                 record.number = parseNumber(event.detail);
                 break;
-            case EventKind::PaneWroteSettings: record.kind = RecordKind::PaneWrite; break;
+            case EventKind::PaneWroteSettings:
+                record.kind = RecordKind::PaneWrite;
+                break;
             case EventKind::Fault:
                 record.kind = RecordKind::Fault;
                 ++faults_;

@@ -35,7 +35,7 @@ TEST(ProcessTest, EachStartLoadsAFreshCopyAndEachEndDropsWhatIsPending) {
         device.panePost("n");
         process.end();
         EXPECT_EQ(device.running(), nullptr);
-        EXPECT_EQ(device.clock().pending(), 0u);
+        EXPECT_EQ(device.mainQueue().pending(), 0u);
         EXPECT_EQ(process.observerCount(), 0u);
         EXPECT_EQ(process.liveObjects(), 0u);
         EXPECT_EQ(process.faults(), 0);
