@@ -99,12 +99,17 @@ std::string trace(const std::vector<Event>& events, std::size_t from) {
     std::string out;
     for (std::size_t i = from; i < events.size(); ++i) {
         const Event& e = events[i];
-        if (e.kind == EventKind::Sound) out += "sound " + std::to_string(e.sound) + "\n";
-        if (e.kind == EventKind::Vibrate) {
-            out += "vibrate " + std::to_string(e.sound) + " intensity " +
-                   text(e.value.find("Intensity")) + " " + text(e.value.find("VibePattern")) + "\n";
+        if (const auto* sound = e.get<sim::events::Sound>()) {
+            out += "sound " + std::to_string(sound->sound) + "\n";
         }
-        if (e.kind == EventKind::Fault) out += "FAULT " + e.name + ": " + e.detail + "\n";
+        if (const auto* v = e.get<sim::events::Vibrate>()) {
+            out += "vibrate " + std::to_string(v->sound) + " intensity " +
+                   text(v->request.find("Intensity")) + " " + text(v->request.find("VibePattern")) +
+                   "\n";
+        }
+        if (const auto* fault = e.get<sim::events::Fault>()) {
+            out += "FAULT " + fault->call + ": " + fault->problem + "\n";
+        }
     }
     return out;
 }
@@ -221,13 +226,15 @@ std::string SettingsFileHarness::runChecks(const std::string& bytes) {
     auto since = [&](EventKind kind) {  // the events of a kind since `mark`
         std::vector<const Event*> found;
         for (std::size_t i = mark; i < events.size(); ++i) {
-            if (events[i].kind == kind) found.push_back(&events[i]);
+            if (events[i].kind() == kind) found.push_back(&events[i]);
         }
         return found;
     };
 
     device_->paneWriteSettingsBytes(bytes);
-    if (events.empty() || !events.back().flag) return "the settings file could not be written";
+    const auto* paneWrite =
+        events.empty() ? nullptr : events.back().get<sim::events::PaneWroteSettings>();
+    if (paneWrite == nullptr || !paneWrite->ok) return "the settings file could not be written";
     PlistValue loaded = sim::parsePlist(bytes);
     mark = events.size();
     device_->panePost("com.brindle.thrumline.prefschanged");
@@ -252,11 +259,13 @@ std::string SettingsFileHarness::runChecks(const std::string& bytes) {
         const char* when = notRespringing ? "after the respring guard" : "during it";
         loaded.set("isNotRespringing", PlistValue::boolean(notRespringing));
         const auto written = since(EventKind::SettingsWritten);
-        if (written.size() != 1 || !written[0]->flag || written[0]->value != loaded ||
+        const auto* write =
+            written.empty() ? nullptr : written.back()->get<sim::events::SettingsWritten>();
+        if (written.size() != 1 || !write->ok || write->settings != loaded ||
             since(EventKind::NotificationPosted).size() != 1) {
             return std::string("the respring guard did not write every key once and post it ") +
                    when + ": expected " + loaded.describe() + ", wrote " +
-                   (written.empty() ? "nothing" : written.back()->value.describe());
+                   (write == nullptr ? "nothing" : write->settings.describe());
         }
         loaded = device_->readSettingsFile();  // what the next load and write start from
         problem = check(expectedSettings(loaded), when, notRespringing);

@@ -83,6 +83,16 @@ protected:
 
     Mark mark() { return {device.events().size(), device.mainQueue().now()}; }
     std::vector<Event> eventsSince(const Mark& from, EventKind kind) const;
+    // The fields of each event of kind T since `from`.
+    template <class T>
+    std::vector<T> since(const Mark& from) const {
+        std::vector<T> found;
+        const auto& events = device.events();
+        for (std::size_t i = from.index; i < events.size(); ++i) {
+            if (const T* e = events[i].get<T>()) found.push_back(*e);
+        }
+        return found;
+    }
     std::size_t countSince(const Mark& from, EventKind kind) const {
         return eventsSince(from, kind).size();
     }

@@ -164,9 +164,10 @@ TEST_F(Settings, UnusableFileGivesEveryMissingKeyValue) {
         place();
         const Mark from = mark();
         start();
-        const std::vector<Event> reads = eventsSince(from, EventKind::SettingsRead);
+        const auto reads = since<sim::events::SettingsRead>(from);
         ASSERT_EQ(reads.size(), 1u);
-        EXPECT_EQ(reads[0].flag, file.second) << "read as a dictionary";
+        EXPECT_EQ(reads[0].outcome == sim::events::SettingsRead::Outcome::Found, file.second)
+            << "read as a dictionary";
         EXPECT_EQ(seen(), kMissingSeen);
         const std::size_t objects = process->liveObjects();
         reload(probe());

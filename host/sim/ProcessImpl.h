@@ -19,7 +19,7 @@ struct Process::Impl {
     // The process whose runtime made this object or selector handle.
     static Impl* owning(const void* handle);
 
-    void record(Event event);
+    void record(Event::Data data);
     void recordFault(const std::string& message, const std::string& detail);
     // A post of `name` reaches each observer of it once, later, on the main queue.
     void deliver(const std::string& name);

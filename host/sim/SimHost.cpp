@@ -15,46 +15,6 @@
 
 namespace thrumline::sim {
 
-const char* eventKindName(EventKind kind) {
-    switch (kind) {
-        case EventKind::ProcessStarted:
-            return "ProcessStarted";
-        case EventKind::ProcessEnded:
-            return "ProcessEnded";
-        case EventKind::HookInstalled:
-            return "HookInstalled";
-        case EventKind::HookSkipped:
-            return "HookSkipped";
-        case EventKind::ObserverRegistered:
-            return "ObserverRegistered";
-        case EventKind::AutoreleasePush:
-            return "AutoreleasePush";
-        case EventKind::AutoreleasePop:
-            return "AutoreleasePop";
-        case EventKind::SettingsRead:
-            return "SettingsRead";
-        case EventKind::SettingsWritten:
-            return "SettingsWritten";
-        case EventKind::NotificationPosted:
-            return "NotificationPosted";
-        case EventKind::NotificationDelivered:
-            return "NotificationDelivered";
-        case EventKind::HostMethodRan:
-            return "HostMethodRan";
-        case EventKind::Vibrate:
-            return "Vibrate";
-        case EventKind::Sound:
-            return "Sound";
-        case EventKind::StepScheduled:
-            return "StepScheduled";
-        case EventKind::PaneWroteSettings:
-            return "PaneWroteSettings";
-        case EventKind::Fault:
-            return "Fault";
-    }
-    return "?";
-}
-
 // -------------------------------------------------------------------- device
 
 Device::Device(std::string deviceRoot) : root_(std::move(deviceRoot)) {
@@ -99,31 +59,18 @@ std::string Device::hostPath(const std::string& devicePath) const {
     return root_ + "/" + devicePath;
 }
 
-void Device::record(Event event) {
-    event.t_ns = queue_.now();
-    events_.push_back(std::move(event));
+void Device::record(int process, Event::Data data) {
+    events_.push_back(Event{queue_.now(), process, std::move(data)});
 }
 
 namespace {
-
-Event paneEvent(EventKind kind, std::string name, std::string detail, bool flag = false) {
-    Event event;
-    event.kind = kind;
-    event.process = 0;  // the pane is not a home-screen process
-    event.name = std::move(name);
-    event.detail = std::move(detail);
-    event.flag = flag;
-    return event;
-}
-
+using Pane = events::PaneWroteSettings;
+constexpr int kPane = 0;  // the pane is not a home-screen process
 }  // namespace
 
 void Device::paneWriteSettings(const PlistValue& dictionary) {
     const bool ok = writePlistFileAtomically(settingsFile(), dictionary);
-    Event event = paneEvent(EventKind::PaneWroteSettings, kDeviceSettingsPath,
-                            "write " + dictionary.describe(), ok);
-    event.value = dictionary;
-    record(std::move(event));
+    record(kPane, Pane{Pane::Action::Write, ok, dictionary, 0, dictionary});
 }
 
 void Device::paneSetKeys(const PlistValue& keysAndValues) {
@@ -131,15 +78,12 @@ void Device::paneSetKeys(const PlistValue& keysAndValues) {
     if (settings.type() != PlistValue::Type::Dictionary) settings = PlistValue::dictionary();
     for (const auto& entry : keysAndValues.entries()) settings.set(entry.first, entry.second);
     const bool ok = writePlistFileAtomically(settingsFile(), settings);
-    Event event = paneEvent(EventKind::PaneWroteSettings, kDeviceSettingsPath,
-                            "set " + keysAndValues.describe(), ok);
-    event.value = settings;
-    record(std::move(event));
+    record(kPane, Pane{Pane::Action::Set, ok, keysAndValues, 0, settings});
 }
 
 void Device::paneUnsetKeys(const std::vector<std::string>& keys) {
-    std::string what = "unset";
-    for (const std::string& key : keys) what += " " + key;
+    PlistValue names = PlistValue::array();
+    for (const std::string& key : keys) names.append(PlistValue::string(key));
     PlistValue settings = readSettingsFile();
     bool ok = true;
     // Nothing to take keys out of: no file is created.
@@ -147,24 +91,21 @@ void Device::paneUnsetKeys(const std::vector<std::string>& keys) {
         for (const std::string& key : keys) settings.erase(key);
         ok = writePlistFileAtomically(settingsFile(), settings);
     }
-    Event event = paneEvent(EventKind::PaneWroteSettings, kDeviceSettingsPath, what, ok);
-    event.value = settings;
-    record(std::move(event));
+    record(kPane, Pane{Pane::Action::Unset, ok, names, 0, settings});
 }
 
 void Device::paneDeleteSettings() {
     const bool ok = ::unlink(settingsFile().c_str()) == 0;
-    record(paneEvent(EventKind::PaneWroteSettings, kDeviceSettingsPath, "delete", ok));
+    record(kPane, Pane{Pane::Action::Delete, ok, {}, 0, {}});
 }
 
 void Device::paneWriteSettingsBytes(const std::string& bytes) {
     const bool ok = writeFileAtomically(settingsFile(), bytes);
-    record(paneEvent(EventKind::PaneWroteSettings, kDeviceSettingsPath,
-                     "bytes " + std::to_string(bytes.size()), ok));
+    record(kPane, Pane{Pane::Action::Bytes, ok, {}, bytes.size(), {}});
 }
 
 void Device::panePost(const std::string& name) {
-    record(paneEvent(EventKind::NotificationPosted, name, "", /*byLibrary=*/false));
+    record(kPane, events::NotificationPosted{name, events::NotificationPosted::By::Pane});
     if (running_ != nullptr) running_->receivePost(name);
 }
 

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "host/HostServices.h"
+#include "host/sim/Event.h"
 #include "host/sim/MainQueue.h"
 #include "host/sim/PlistValue.h"
 
@@ -27,54 +28,6 @@ inline constexpr const char* kDeviceSettingsPath =
 
 constexpr std::int64_t kNanosPerMilli = 1000000;
 constexpr std::int64_t kNanosPerSecond = 1000000000;
-
-enum class EventKind {
-    ProcessStarted,      // a home-screen process started (name: "cf <version>", e.g. "cf 1443")
-    ProcessEnded,        // it ended; detail: how many pending queue items (steps and
-                         // notification deliveries) were dropped, in decimal
-    HookInstalled,       // MSHookMessageEx put a replacement in place (name: "Class selector")
-    HookSkipped,         // MSHookMessageEx given an absent class or selector (name: "Class
-                         // selector", "(null)" for an absent class; detail: "no class",
-                         // "no such method" or "no replacement")
-    ObserverRegistered,  // CFNotificationCenterAddObserver (name: notification)
-    AutoreleasePush,     // objc_autoreleasePoolPush (detail: pool depth after the push)
-    AutoreleasePop,      // objc_autoreleasePoolPop (detail: depth of the pool popped)
-    SettingsRead,        // initWithContentsOfFile: (path; found: a dictionary was read; detail
-                         // when not: "missing", "not a property list", "root is not a dictionary")
-    SettingsWritten,     // writeToFile:atomically: (path; value: the dictionary; ok: written)
-    NotificationPosted,  // a post (name; byLibrary: posted by the library, else by the pane)
-    NotificationDelivered,  // a callback ran for a post (name)
-    HostMethodRan,          // a host implementation ran (name: "Class selector", the class of the
-                            // receiver; receiver, argument; detail: both described)
-    Vibrate,                // AudioServicesPlaySystemSoundWithVibration (sound; value: a copy
-                            // of the dictionary)
-    Sound,                  // AudioServicesPlaySystemSound (sound)
-    StepScheduled,          // dispatch_after (detail: due time in ns on the virtual clock, in
-                            // decimal; a time already past is recorded as the current time)
-    PaneWroteSettings,      // the settings pane stand-in changed the settings file (detail: what;
-                            // flag: the file operation succeeded; value: the file's new content)
-    Fault,                  // the library broke a platform rule (name: the message or call;
-                            // detail: what was wrong, e.g. "message to deallocated <TUCall #4>")
-};
-
-const char* eventKindName(EventKind kind);
-
-struct Event {
-    std::uint64_t t_ns = 0;  // virtual time since the device was created
-    EventKind kind = EventKind::Fault;
-    int process = 0;   // 1 for the first process made on the device, ...; 0 for the pane
-    std::string name;  // class and selector, notification name, path, ...
-    std::string detail;
-    std::uint32_t sound = 0;
-    // SettingsRead: found; SettingsWritten and PaneWroteSettings: ok;
-    // NotificationPosted: byLibrary
-    bool flag = false;
-    PlistValue value;  // dictionary copies (vibration, settings write)
-    // HostMethodRan: the receiver and argument the host implementation got.
-    // Compare them with the handles of the process; never message them.
-    Object receiver = nullptr;
-    Object argument = nullptr;
-};
 
 class Process;
 
@@ -97,7 +50,8 @@ public:
     // The virtual clock and main queue every process on the device shares.
     MainQueue& mainQueue() { return queue_; }
     const std::vector<Event>& events() const { return events_; }
-    void record(Event event);  // stamps t_ns
+    // Appends an event of `process` (0: the pane) at the current time.
+    void record(int process, Event::Data data);
     // Forgets the events recorded so far, so that long runs keep a flat memory.
     void clearEvents();
 

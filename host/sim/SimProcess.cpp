@@ -34,23 +34,6 @@ std::vector<Process::Impl*>& liveProcesses() {
     return processes;
 }
 
-std::string shortest(double v) {
-    char buf[40];
-    for (int precision = 1; precision <= 17; ++precision) {
-        std::snprintf(buf, sizeof buf, "%.*g", precision, v);
-        if (std::strtod(buf, nullptr) == v) break;
-    }
-    return buf;
-}
-
-Event makeEvent(EventKind kind, std::string name = {}, std::string detail = {}) {
-    Event event;
-    event.kind = kind;
-    event.name = std::move(name);
-    event.detail = std::move(detail);
-    return event;
-}
-
 // Every host implementation of a hooked method: it has nothing but its
 // receiver and selector to find the process it belongs to.
 void hostMethod(Object self, Selector cmd, Object arg) {
@@ -89,31 +72,34 @@ public:
 
     void MSHookMessageEx(Class cls, Selector selector, MethodImp replacement,
                          MethodImp* slot) override {
+        using Why = events::HookSkipped::Why;
         SimClass* target = rt().classOf(cls);
-        const std::string name = (target != nullptr ? target->name : std::string("(null)")) + " " +
-                                 selectorName(rt(), selector);
+        std::string className = target != nullptr ? target->name : std::string("(null)");
+        std::string selectorText = selectorName(rt(), selector);
         if (cls != nullptr && target == nullptr) {
             p_.recordFault("MSHookMessageEx", "a class this process never made");
         }
+        Why why = Why::NoClass;
         switch (rt().hook(cls, selector, replacement, slot)) {
             case ObjectRuntime::HookResult::Installed:
-                p_.record(makeEvent(EventKind::HookInstalled, name));
-                break;
+                p_.record(events::HookInstalled{std::move(className), std::move(selectorText)});
+                return;
             case ObjectRuntime::HookResult::NoClass:
-                p_.record(makeEvent(EventKind::HookSkipped, name, "no class"));
+                why = Why::NoClass;
                 break;
             case ObjectRuntime::HookResult::NoMethod:
-                p_.record(makeEvent(EventKind::HookSkipped, name, "no such method"));
+                why = Why::NoMethod;
                 break;
             case ObjectRuntime::HookResult::NoReplacement:
-                p_.record(makeEvent(EventKind::HookSkipped, name, "no replacement"));
+                why = Why::NoReplacement;
                 break;
         }
+        p_.record(events::HookSkipped{std::move(className), std::move(selectorText), why});
     }
 
     void* objc_autoreleasePoolPush() override {
         ++p_.autoreleaseDepth;
-        p_.record(makeEvent(EventKind::AutoreleasePush, "", std::to_string(p_.autoreleaseDepth)));
+        p_.record(events::AutoreleasePush{p_.autoreleaseDepth});
         return reinterpret_cast<void*>(p_.autoreleaseDepth);
     }
 
@@ -127,7 +113,7 @@ public:
             p_.recordFault("objc_autoreleasePoolPop", "pools popped out of order");
         }
         p_.autoreleaseDepth = depth - 1;
-        p_.record(makeEvent(EventKind::AutoreleasePop, "", std::to_string(depth)));
+        p_.record(events::AutoreleasePop{depth});
     }
 
     bool respondsToSelector(Object object, Selector selector) override {
@@ -149,8 +135,7 @@ public:
             return;
         }
         p_.observers.push_back(Process::Impl::Observer{callback, observer, name});
-        p_.record(makeEvent(EventKind::ObserverRegistered, name,
-                            "suspension " + std::to_string(suspensionBehavior)));
+        p_.record(events::ObserverRegistered{name, suspensionBehavior});
     }
 
     void CFNotificationCenterPostNotification(NotificationCenter center, const char* name,
@@ -160,9 +145,7 @@ public:
             p_.recordFault("CFNotificationCenterPostNotification", "no name");
             return;
         }
-        Event event = makeEvent(EventKind::NotificationPosted, name);
-        event.flag = true;  // by the library
-        p_.record(std::move(event));
+        p_.record(events::NotificationPosted{name, events::NotificationPosted::By::Library});
         p_.deliver(name);
     }
 
@@ -186,46 +169,38 @@ public:
         }
         MainQueue& mainQueue = p_.device.mainQueue();
         const std::uint64_t due = std::max(when, mainQueue.now());
-        p_.record(makeEvent(EventKind::StepScheduled, "", std::to_string(due)));
+        p_.record(events::StepScheduled{due});
         mainQueue.postAt(&p_, due, [step] { step(); });
     }
 
     void AudioServicesPlaySystemSound(std::uint32_t soundID) override {
-        Event event = makeEvent(EventKind::Sound);
-        event.sound = soundID;
-        p_.record(std::move(event));
+        p_.record(events::Sound{soundID});
     }
 
     void AudioServicesPlaySystemSoundWithVibration(std::uint32_t soundID, Object unused,
                                                    Object vibrationPattern) override {
         SimObject* pattern =
             rt().receiver(vibrationPattern, "AudioServicesPlaySystemSoundWithVibration");
-        Event event = makeEvent(EventKind::Vibrate);
-        event.sound = soundID;
-        // A copy: the library may change or release the dictionary afterwards.
-        event.value = rt().toPlist(pattern);
-        if (unused != nullptr) event.detail = "second argument " + rt().describe(unused);
-        p_.record(std::move(event));
+        p_.record(events::Vibrate{soundID, rt().toPlist(pattern), unused});
     }
 
     StrongRef initWithContentsOfFile(const char* path) override {
-        Event event = makeEvent(EventKind::SettingsRead, path != nullptr ? path : "");
+        using Outcome = events::SettingsRead::Outcome;
+        Outcome outcome = Outcome::Missing;
         std::string bytes;
         SimObject* dictionary = nullptr;
-        if (path == nullptr || !readFileBytes(p_.device.hostPath(path), &bytes)) {
-            event.detail = "missing";
-        } else {
+        if (path != nullptr && readFileBytes(p_.device.hostPath(path), &bytes)) {
             const PlistValue contents = parsePlist(bytes);
             if (contents.isNone()) {
-                event.detail = "not a property list";
+                outcome = Outcome::NotAPropertyList;
             } else if (contents.type() != PlistValue::Type::Dictionary) {
-                event.detail = "root is not a dictionary";
+                outcome = Outcome::NotADictionary;
             } else {
                 dictionary = rt().fromPlist(contents);
-                event.flag = true;
+                outcome = Outcome::Found;
             }
         }
-        p_.record(std::move(event));
+        p_.record(events::SettingsRead{path != nullptr ? path : "", outcome});
         return StrongRef::adopt(*this, toHandle(dictionary));
     }
 
@@ -289,16 +264,14 @@ public:
             unrecognized("writeToFile:atomically:", dictionary);
             return false;
         }
-        Event event = makeEvent(EventKind::SettingsWritten, path != nullptr ? path : "");
-        event.value = rt().toPlist(object);
+        PlistValue contents = rt().toPlist(object);
         bool ok = false;
-        if (path != nullptr && !event.value.isNone()) {
+        if (path != nullptr && !contents.isNone()) {
             const std::string target = p_.device.hostPath(path);
-            ok = atomically ? writePlistFileAtomically(target, event.value)
-                            : writeInPlace(target, toXmlPlist(event.value));
+            ok = atomically ? writePlistFileAtomically(target, contents)
+                            : writeInPlace(target, toXmlPlist(contents));
         }
-        event.flag = ok;
-        p_.record(std::move(event));
+        p_.record(events::SettingsWritten{path != nullptr ? path : "", std::move(contents), ok});
         return ok;
     }
 
@@ -446,14 +419,11 @@ void Process::Impl::createHostObjects() {
     }
 }
 
-void Process::Impl::record(Event event) {
-    event.process = number;
-    device.record(std::move(event));
-}
+void Process::Impl::record(Event::Data data) { device.record(number, std::move(data)); }
 
 void Process::Impl::recordFault(const std::string& message, const std::string& detail) {
     ++faults;
-    record(makeEvent(EventKind::Fault, message, detail));
+    record(events::Fault{message, detail});
 }
 
 void Process::Impl::deliver(const std::string& name) {
@@ -461,7 +431,7 @@ void Process::Impl::deliver(const std::string& name) {
         if (observer.name != name) continue;
         device.mainQueue().postAt(this, device.mainQueue().now(), [this, observer] {
             Impl& p = *this;
-            p.record(makeEvent(EventKind::NotificationDelivered, observer.name));
+            p.record(events::NotificationDelivered{observer.name});
             // The name reaches the callback as a string object that lives for the call.
             const StrongRef nameObject = StrongRef::adopt(
                 *p.services, toHandle(p.runtime->fromPlist(PlistValue::string(observer.name))));
@@ -475,19 +445,13 @@ void Process::Impl::deliver(const std::string& name) {
 void Process::Impl::hostMethodRan(Object selfHandle, Selector cmd, Object arg) {
     const std::string selector = selectorName(*runtime, cmd);
     SimObject* receiver = runtime->receiver(selfHandle, selector.c_str());
-    Event event = makeEvent(
-        EventKind::HostMethodRan,
-        std::string(receiver != nullptr ? ObjectRuntime::className(receiver) : "(null)") + " " +
-            selector,
-        "receiver " + runtime->describe(selfHandle) + ", argument " + runtime->describe(arg));
-    event.receiver = selfHandle;
-    event.argument = arg;
-    const std::string name = event.name;
-    record(std::move(event));
+    const std::string className =
+        receiver != nullptr ? ObjectRuntime::className(receiver) : "(null)";
+    record(events::HostMethodRan{className, selector, selfHandle, arg});
     const auto it = behaviours.find(selector);
     if (it == behaviours.end()) return;
     if (it->second.releaseArgument && arg != nullptr) runtime->release(arg);
-    if (it->second.throwFailure) throw HostFailure{name + " failed"};
+    if (it->second.throwFailure) throw HostFailure{className + " " + selector + " failed"};
 }
 
 void Process::Impl::send(SimObject* receiver, const std::string& selector, Object arg) {
@@ -507,8 +471,7 @@ void Process::start() {
     if (p.state != Impl::State::Created) throw std::logic_error("a process starts only once");
     p.device.setRunning(this);
     p.state = Impl::State::Running;
-    p.record(
-        makeEvent(EventKind::ProcessStarted, "cf " + shortest(p.options.coreFoundationVersion)));
+    p.record(events::ProcessStarted{p.options.coreFoundationVersion});
     try {
         p.libraryCopy = copyLibrary(p.options.libraryPath);
     } catch (...) {
@@ -534,7 +497,7 @@ void Process::end() {
     if (p.state != Impl::State::Running) return;
     const std::size_t dropped = p.device.mainQueue().cancel(&p);
     p.observers.clear();
-    p.record(makeEvent(EventKind::ProcessEnded, "", std::to_string(dropped)));
+    p.record(events::ProcessEnded{dropped});
     // The library's global destructors may still release objects through
     // the services, so those stay until it is gone.
     if (p.library != nullptr) {

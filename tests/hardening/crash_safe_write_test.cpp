@@ -220,10 +220,17 @@ protected:
             child.panePost("com.brindle.thrumline.vib3Preview");
             process.device().mainQueue().runUntilIdle();
             for (const sim::Event& e : child.events()) {
-                if (e.kind == EventKind::SettingsWritten) did += e.flag ? "wrote, " : "failed, ";
-                if (e.kind == EventKind::NotificationPosted && e.flag) did += "posted, ";
-                if (e.kind == EventKind::Fault) did += "FAULT " + e.detail + ", ";
-                if (e.kind == EventKind::Vibrate) did += e.value.describe();
+                using sim::events::NotificationPosted;
+                if (const auto* w = e.get<sim::events::SettingsWritten>()) {
+                    did += w->ok ? "wrote, " : "failed, ";
+                }
+                const auto* post = e.get<NotificationPosted>();
+                if (post != nullptr && post->by == NotificationPosted::By::Library) {
+                    did += "posted, ";
+                }
+                if (const auto* f = e.get<sim::events::Fault>())
+                    did += "FAULT " + f->problem + ", ";
+                if (const auto* v = e.get<sim::events::Vibrate>()) did += v->request.describe();
             }
             std::string now;
             sim::readFileBytes(file(), &now);

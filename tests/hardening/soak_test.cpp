@@ -72,7 +72,9 @@ TEST(Soak, ReloadsPreviewsAndCallsLeaveNothingBehind) {
     auto count = [&](EventKind kind) {  // a reload counts when it finds the dictionary
         std::size_t n = 0;
         for (const sim::Event& e : device.events()) {
-            n += e.kind == kind && (e.flag || kind != EventKind::SettingsRead);
+            const auto* read = e.get<sim::events::SettingsRead>();
+            n += e.kind() == kind &&
+                 (read == nullptr || read->outcome == sim::events::SettingsRead::Outcome::Found);
         }
         return n;
     };
@@ -116,8 +118,9 @@ TEST(Soak, ReloadsPreviewsAndCallsLeaveNothingBehind) {
         queue.runUntilIdle();
         if (i > 0) return;  // the first plays vib1: three pulses of vibration1
         for (const sim::Event& e : device.events()) {
-            if (e.kind != EventKind::Vibrate) continue;
-            EXPECT_EQ(e.value.find("VibePattern")->describe(),
+            const auto* vibrate = e.get<sim::events::Vibrate>();
+            if (vibrate == nullptr) continue;
+            EXPECT_EQ(vibrate->request.find("VibePattern")->describe(),
                       "(true, 309, false, 50, true, 309, false, 50, true, 309)");
         }
     });

@@ -8,7 +8,7 @@
 #include <set>
 #include <sstream>
 
-#include "tools/thrumline-sim/Render.h"
+#include "tools/thrumline-sim/Format.h"
 
 namespace thrumline::simtool {
 
@@ -42,21 +42,13 @@ PlistValue toDictionary(const std::vector<scenario::Assignment>& assignments) {
 
 // The hook group a finished load put in place, judged by the hooks that
 // were installed: each group is the only one that hooks one of these.
-std::string groupOf(const std::vector<std::string>& hooks) {
-    const std::set<std::string> installed(hooks.begin(), hooks.end());
+std::string groupOf(const std::vector<sim::events::HookInstalled>& hooks) {
+    std::set<std::string> installed;
+    for (const auto& hook : hooks) installed.insert(hook.className + " " + hook.selector);
     if (installed.empty()) return "none";
     if (installed.count("CHManager databaseChanged:") != 0) return "iOS10";
     if (installed.count("SpringBoard applicationDidFinishLaunching:") != 0) return "iOS11";
     return "unknown";
-}
-
-std::uint64_t parseNumber(const std::string& text) {
-    std::uint64_t n = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') break;
-        n = n * 10 + static_cast<std::uint64_t>(c - '0');
-    }
-    return n;
 }
 
 std::string plural(std::int64_t n, const char* one, const char* many) {
@@ -65,7 +57,7 @@ std::string plural(std::int64_t n, const char* one, const char* many) {
 
 }  // namespace
 
-Runner::Runner(const scenario::Scenario& scenario, RunOptions options, RecordSink sink,
+Runner::Runner(const scenario::Scenario& scenario, RunOptions options, EntrySink sink,
                std::ostream& errors)
     : scenario_(scenario), options_(std::move(options)), sink_(std::move(sink)), errors_(errors) {}
 
@@ -118,63 +110,60 @@ int Runner::run() {
     for (std::size_t i = 0; i < scenario_.commands.size(); ++i) {
         const Command& command = scenario_.commands[i];
         if (command.isExpect()) {
-            afterExpect_ = true;
-            Record record;
-            record.kind = RecordKind::Expect;
-            record.t_ns = device_->mainQueue().now();
-            record.line = command.line;
-            record.command = command.text;
-            try {
-                runExpect(command);
-                record.flag = true;
-            } catch (const StateError& failure) {
-                record.flag = false;
-                record.message = failure.message;
-                expectFailed = true;
-                errors_ << errorPrefix(command.line) << "expect failed: " << command.text << ": "
-                        << failure.message << "\n";
-            }
-            emit(std::move(record));
-            continue;
-        }
-        if (afterExpect_) {
-            // Counts for the next expects start after this group of expects.
-            afterExpect_ = false;
-            vibrations_ = 0;
-            sounds_ = 0;
-        }
-
-        Record record;
-        record.kind = RecordKind::Command;
-        record.t_ns = device_->mainQueue().now();
-        record.line = command.line;
-        record.command = command.text;
-        emit(std::move(record));
-        try {
-            if (command.kind == CommandKind::SettingsFile) {
-                device_->paneWriteSettingsBytes(settingsFileBytes_[i]);
-            } else {
-                execute(command);
-            }
-            // What the main thread would run before the next event.
-            device_->mainQueue().runUntilIdle();
-            drainEvents();
-        } catch (const StateError& error) {
-            drainEvents();
-            errors_ << errorPrefix(command.line) << error.message << "\n";
-            return kExitError;
-        } catch (const std::exception& error) {
-            drainEvents();
-            errors_ << errorPrefix(command.line) << command.text << ": " << error.what() << "\n";
-            return kExitError;
-        } catch (const sim::HostFailure& failure) {
-            drainEvents();
-            errors_ << errorPrefix(command.line) << command.text
-                    << ": the host failed: " << failure.what << "\n";
+            expectFailed = !checkExpect(command) || expectFailed;
+        } else if (!runCommand(i)) {
             return kExitError;
         }
     }
     return expectFailed ? kExitExpectFailed : kExitDone;
+}
+
+bool Runner::checkExpect(const Command& command) {
+    afterExpect_ = true;
+    ExpectChecked checked{device_->mainQueue().now(), command.line, command.text, true, {}};
+    try {
+        runExpect(command);
+    } catch (const StateError& failure) {
+        checked.ok = false;
+        checked.problem = failure.message;
+        errors_ << errorPrefix(command.line) << "expect failed: " << command.text << ": "
+                << failure.message << "\n";
+    }
+    const bool ok = checked.ok;
+    emit(std::move(checked));
+    return ok;
+}
+
+bool Runner::runCommand(std::size_t index) {
+    const Command& command = scenario_.commands[index];
+    if (afterExpect_) {
+        // Counts for the next expects start after this group of expects.
+        afterExpect_ = false;
+        vibrations_ = 0;
+        sounds_ = 0;
+    }
+    emit(CommandRan{device_->mainQueue().now(), command.line, command.text});
+    std::string problem;
+    try {
+        if (command.kind == CommandKind::SettingsFile) {
+            device_->paneWriteSettingsBytes(settingsFileBytes_[index]);
+        } else {
+            execute(command);
+        }
+        // What the main thread would run before the next event.
+        device_->mainQueue().runUntilIdle();
+        drainEvents();
+        return true;
+    } catch (const StateError& error) {
+        problem = error.message;
+    } catch (const std::exception& error) {
+        problem = command.text + ": " + error.what();
+    } catch (const sim::HostFailure& failure) {
+        problem = command.text + ": the host failed: " + failure.what;
+    }
+    drainEvents();
+    errors_ << errorPrefix(command.line) << problem << "\n";
+    return false;
 }
 
 sim::Process& Runner::requireProcess(const char* what) {
@@ -189,25 +178,17 @@ void Runner::startProcess() {
     sim::ProcessOptions options;
     options.coreFoundationVersion = version_;
     process_ = std::make_unique<sim::Process>(*device_, options);
-    startingVersion_ = version_;
     const std::size_t first = device_->events().size();
     process_->start();
 
-    std::vector<std::string> hooks;
+    std::vector<sim::events::HookInstalled> hooks;
     const auto& events = device_->events();
     for (std::size_t i = first; i < events.size(); ++i) {
-        if (events[i].kind == EventKind::HookInstalled) hooks.push_back(events[i].name);
+        if (const auto* hook = events[i].get<sim::events::HookInstalled>()) hooks.push_back(*hook);
     }
     group_ = groupOf(hooks);
     drainEvents();
-
-    Record loaded;
-    loaded.kind = RecordKind::LibraryLoaded;
-    loaded.t_ns = device_->mainQueue().now();
-    loaded.process = process_->number();
-    loaded.group = group_;
-    loaded.hooks = std::move(hooks);
-    emit(std::move(loaded));
+    emit(LibraryLoaded{device_->mainQueue().now(), process_->number(), group_, std::move(hooks)});
 }
 
 void Runner::endProcess() {
@@ -366,83 +347,26 @@ void Runner::runExpect(const Command& command) {
 }
 
 void Runner::drainEvents() {
-    const auto& events = device_->events();
-    while (seenEvents_ < events.size()) {
-        const sim::Event& event = events[seenEvents_++];
-        Record record;
-        record.t_ns = event.t_ns;
-        record.process = event.process;
-        record.name = event.name;
-        record.flag = event.flag;
-        record.sound = event.sound;
-        record.value = event.value;
-        record.message = event.detail;
-        switch (event.kind) {
-            case EventKind::ProcessStarted:
-                record.kind = RecordKind::ProcessStart;
-                record.version = startingVersion_;
-                break;
-            case EventKind::ProcessEnded:
-                record.kind = RecordKind::ProcessEnd;
-                record.number = parseNumber(event.detail);
-                break;
-            case EventKind::HookInstalled:
-                record.kind = RecordKind::HookInstalled;
-                break;
-            case EventKind::HookSkipped:
-                record.kind = RecordKind::HookSkipped;
-                break;
-            case EventKind::ObserverRegistered:
-                record.kind = RecordKind::Observer;
-                break;
-            case EventKind::AutoreleasePush:
-                record.kind = RecordKind::AutoreleasePush;
-                break;
-            case EventKind::AutoreleasePop:
-                record.kind = RecordKind::AutoreleasePop;
-                break;
-            case EventKind::SettingsRead:
-                record.kind = RecordKind::SettingsLoad;
-                break;
-            case EventKind::SettingsWritten:
-                record.kind = RecordKind::SettingsWrite;
-                break;
-            case EventKind::NotificationPosted:
-                record.kind = RecordKind::Post;
-                break;
-            case EventKind::NotificationDelivered:
-                record.kind = RecordKind::Delivered;
-                break;
-            case EventKind::HostMethodRan:
-                record.kind = RecordKind::HostMethod;
-                break;
+    for (const sim::Event& event : device_->events()) {
+        switch (event.kind()) {
             case EventKind::Vibrate:
-                record.kind = RecordKind::Vibrate;
                 ++vibrations_;
                 break;
             case EventKind::Sound:
-                record.kind = RecordKind::Sound;
                 ++sounds_;
                 break;
-            case EventKind::StepScheduled:
-                record.kind = RecordKind::StepScheduled;
-                record.number = parseNumber(event.detail);
-                break;
-            case EventKind::PaneWroteSettings:
-                record.kind = RecordKind::PaneWrite;
-                break;
             case EventKind::Fault:
-                record.kind = RecordKind::Fault;
                 ++faults_;
                 break;
+            default:
+                break;
         }
-        emit(std::move(record));
+        emit(event);
     }
     // Everything is passed on: the log need not grow with the scenario.
     device_->clearEvents();
-    seenEvents_ = 0;
 }
 
-void Runner::emit(Record record) { sink_(record); }
+void Runner::emit(Entry entry) { sink_(entry); }
 
 }  // namespace thrumline::simtool

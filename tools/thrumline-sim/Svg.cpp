@@ -1,10 +1,13 @@
-#include "tools/thrumline-sim/Render.h"
-
-#include "vibration/PulseChains.h"
+#include "tools/thrumline-sim/Svg.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <sstream>
+
+#include "tools/thrumline-sim/Format.h"
+#include "tools/thrumline-sim/Render.h"
+#include "tools/thrumline-sim/Scenario.h"
+#include "vibration/PulseChains.h"
 
 namespace thrumline::simtool {
 
@@ -13,7 +16,7 @@ using sim::PlistValue;
 namespace {
 
 constexpr double kWidth = 1200;
-constexpr double kLeft = 130;   // room for the lane labels
+constexpr double kLeft = 130;  // room for the lane labels
 constexpr double kRight = 30;
 constexpr double kPlot = kWidth - kLeft - kRight;
 constexpr double kCharWidth = 6.6;  // 11px monospace
@@ -28,10 +31,20 @@ std::size_t utf8Length(const std::string& text, std::size_t i) {
     unsigned int minimum = 0;
     unsigned int code = 0;
     if (lead < 0x80) return 1;
-    if (lead >= 0xC2 && lead <= 0xDF) { length = 2; minimum = 0x80; code = lead & 0x1F; }
-    else if (lead >= 0xE0 && lead <= 0xEF) { length = 3; minimum = 0x800; code = lead & 0x0F; }
-    else if (lead >= 0xF0 && lead <= 0xF4) { length = 4; minimum = 0x10000; code = lead & 0x07; }
-    else return 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        minimum = 0x80;
+        code = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        minimum = 0x800;
+        code = lead & 0x0F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        minimum = 0x10000;
+        code = lead & 0x07;
+    } else
+        return 0;
     if (i + length > text.size()) return 0;
     for (std::size_t k = 1; k < length; ++k) {
         if ((byte(i + k) & 0xC0) != 0x80) return 0;
@@ -58,14 +71,24 @@ std::string escape(const std::string& raw) {
     std::string out;
     for (char c : text) {
         switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
             default:
                 // Control bytes are not allowed in XML text.
-                if (static_cast<unsigned char>(c) < 0x20 && c != '\t') out += ' ';
-                else out += c;
+                if (static_cast<unsigned char>(c) < 0x20 && c != '\t')
+                    out += ' ';
+                else
+                    out += c;
         }
     }
     return out;
@@ -114,7 +137,8 @@ std::string tickLabel(std::uint64_t t, std::uint64_t step) {
     }
     char buffer[48];
     if (decimals == 0) {
-        std::snprintf(buffer, sizeof buffer, "%llus", static_cast<unsigned long long>(t / 1000000000ULL));
+        std::snprintf(buffer, sizeof buffer, "%llus",
+                      static_cast<unsigned long long>(t / 1000000000ULL));
     } else {
         std::snprintf(buffer, sizeof buffer, "%.*f", decimals, static_cast<double>(t) / 1e9);
         std::string text = buffer;
@@ -125,6 +149,21 @@ std::string tickLabel(std::uint64_t t, std::uint64_t step) {
     return buffer;
 }
 
+// A scenario line as a mark on the picture.
+struct Mark {
+    std::uint64_t t_ns;
+    int line;
+    std::string text;
+    bool failed;
+};
+
+// A vibration or a sound and when it began.
+struct Burst {
+    std::uint64_t t_ns;
+    sim::PlistValue request;  // vibrations
+    std::uint32_t sound;
+};
+
 struct Span {
     std::uint64_t from;
     std::uint64_t to;
@@ -134,70 +173,79 @@ struct Span {
 
 }  // namespace
 
-std::string svgTimeline(const std::vector<Record>& records, std::uint64_t endNs, const std::string& title) {
+std::string svgTimeline(const std::vector<Entry>& entries, std::uint64_t endNs,
+                        const std::string& title) {
     // What to draw, gathered first so the scale and height are known.
-    std::vector<const Record*> commands;
-    std::vector<const Record*> vibrations;
-    std::vector<const Record*> pulses;
+    std::vector<Mark> commandMarks;
+    std::vector<Burst> vibrationBursts;
+    std::vector<Burst> pulseBursts;
     std::vector<Span> processes;
     std::uint64_t span = std::max<std::uint64_t>(endNs, 1000000000ULL);
-    for (const Record& record : records) {
-        switch (record.kind) {
-            case RecordKind::Command:
-            case RecordKind::Expect:
-                commands.push_back(&record);
-                break;
-            case RecordKind::Vibrate: {
-                vibrations.push_back(&record);
-                std::vector<PatternStepView> steps;
-                if (readPattern(record.value, steps)) span = std::max(span, record.t_ns + patternNanos(steps));
-                break;
+    for (const Entry& entry : entries) {
+        if (const auto* c = std::get_if<CommandRan>(&entry)) {
+            commandMarks.push_back({c->t_ns, c->line, c->text, false});
+        } else if (const auto* x = std::get_if<ExpectChecked>(&entry)) {
+            commandMarks.push_back({x->t_ns, x->line, x->text, !x->ok});
+        } else if (const auto* l = std::get_if<LibraryLoaded>(&entry)) {
+            if (!processes.empty() && processes.back().process == l->process) {
+                processes.back().label += " \u00B7 " + l->group;
             }
-            case RecordKind::Sound: pulses.push_back(&record); break;
-            case RecordKind::ProcessStart:
-                processes.push_back({record.t_ns, endNs, record.process,
-                                     "process " + std::to_string(record.process) + " \u00B7 cf " +
-                                         scenario::formatReal(record.version)});
-                break;
-            case RecordKind::LibraryLoaded:
-                if (!processes.empty() && processes.back().process == record.process) {
-                    processes.back().label += " \u00B7 " + record.group;
-                }
-                break;
-            case RecordKind::ProcessEnd:
+        } else if (const auto* e = std::get_if<sim::Event>(&entry)) {
+            if (const auto* v = e->get<sim::events::Vibrate>()) {
+                vibrationBursts.push_back({e->t_ns, v->request, v->sound});
+                std::vector<PatternStepView> steps;
+                if (readPattern(v->request, steps))
+                    span = std::max(span, e->t_ns + patternNanos(steps));
+            } else if (const auto* p = e->get<sim::events::Sound>()) {
+                pulseBursts.push_back({e->t_ns, {}, p->sound});
+            } else if (const auto* started = e->get<sim::events::ProcessStarted>()) {
+                processes.push_back({e->t_ns, endNs, e->process,
+                                     "process " + std::to_string(e->process) + " \u00B7 cf " +
+                                         scenario::formatReal(started->coreFoundationVersion)});
+            } else if (e->kind() == sim::EventKind::ProcessEnded) {
                 for (Span& s : processes) {
-                    if (s.process == record.process) s.to = record.t_ns;
+                    if (s.process == e->process) s.to = e->t_ns;
                 }
-                break;
-            default: break;
+            }
         }
     }
+    std::vector<const Mark*> commands;
+    for (const Mark& m : commandMarks) commands.push_back(&m);
+    std::vector<const Burst*> vibrations;
+    for (const Burst& b : vibrationBursts) vibrations.push_back(&b);
+    std::vector<const Burst*> pulses;
+    for (const Burst& b : pulseBursts) pulses.push_back(&b);
     for (Span& s : processes) {
         if (s.to == endNs) s.to = span;  // still running when the scenario ended
     }
-    auto x = [&](std::uint64_t t) { return kLeft + kPlot * static_cast<double>(t) / static_cast<double>(span); };
+    auto x = [&](std::uint64_t t) {
+        return kLeft + kPlot * static_cast<double>(t) / static_cast<double>(span);
+    };
 
     // Command labels go to the first row where they do not run into the
     // previous label.
     std::vector<double> rowEnds;
     std::vector<int> rowOf;
     std::vector<bool> leftwardOf;
-    for (const Record* command : commands) {
-        const std::string text = shorten(command->command, 30);
+    for (const Mark* command : commands) {
+        const std::string text = shorten(command->text, 30);
         const double width = kCharWidth * static_cast<double>(text.size()) + 8;
         const double mark = x(command->t_ns);
         // Near the right edge a label ends at its mark instead of starting there.
         const bool leftward = mark + width > kWidth - 4;
         const double start = leftward ? mark - width : mark;
         int row = 0;
-        while (row < static_cast<int>(rowEnds.size()) && rowEnds[static_cast<std::size_t>(row)] > start) ++row;
+        while (row < static_cast<int>(rowEnds.size()) &&
+               rowEnds[static_cast<std::size_t>(row)] > start)
+            ++row;
         if (row >= kMaxLabelRows) {
             // No room left: the mark stays, its label shows only as a tooltip.
             rowOf.push_back(-1);
             leftwardOf.push_back(false);
             continue;
         }
-        if (row >= static_cast<int>(rowEnds.size())) rowEnds.resize(static_cast<std::size_t>(row) + 1, 0);
+        if (row >= static_cast<int>(rowEnds.size()))
+            rowEnds.resize(static_cast<std::size_t>(row) + 1, 0);
         rowEnds[static_cast<std::size_t>(row)] = start + width;
         rowOf.push_back(row);
         leftwardOf.push_back(leftward);
@@ -205,7 +253,8 @@ std::string svgTimeline(const std::vector<Record>& records, std::uint64_t endNs,
 
     const double labelsTop = 62;
     const double rowHeight = 14;
-    const double lanesTop = labelsTop + rowHeight * static_cast<double>(std::max<std::size_t>(rowEnds.size(), 1)) + 10;
+    const double lanesTop =
+        labelsTop + rowHeight * static_cast<double>(std::max<std::size_t>(rowEnds.size(), 1)) + 10;
     const double processLane = lanesTop;
     const double vibrateLane = processLane + 28;
     const double soundLane = vibrateLane + 44;
@@ -213,13 +262,16 @@ std::string svgTimeline(const std::vector<Record>& records, std::uint64_t endNs,
     const double panelTop = axisY + 52;
     const std::size_t patternRows = std::min(vibrations.size(), kMaxPatternRows);
     const double patternRowHeight = 34;
-    const double height = panelTop + 30 + patternRowHeight * static_cast<double>(std::max<std::size_t>(patternRows, 1)) +
-                          (vibrations.size() > kMaxPatternRows ? 20 : 0) + 20;
+    const double height =
+        panelTop + 30 +
+        patternRowHeight * static_cast<double>(std::max<std::size_t>(patternRows, 1)) +
+        (vibrations.size() > kMaxPatternRows ? 20 : 0) + 20;
 
     std::ostringstream svg;
     svg << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-        << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << num(kWidth) << "\" height=\"" << num(height)
-        << "\" viewBox=\"0 0 " << num(kWidth) << " " << num(height) << "\" font-family=\"DejaVu Sans, sans-serif\">\n"
+        << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << num(kWidth) << "\" height=\""
+        << num(height) << "\" viewBox=\"0 0 " << num(kWidth) << " " << num(height)
+        << "\" font-family=\"DejaVu Sans, sans-serif\">\n"
         << "<style>\n"
         << "  .title { font-size: 16px; font-weight: bold; fill: #212529; }\n"
         << "  .note { font-size: 11px; fill: #495057; }\n"
@@ -230,44 +282,53 @@ std::string svgTimeline(const std::vector<Record>& records, std::uint64_t endNs,
         << "  .step { font-size: 10px; fill: #343a40; }\n"
         << "  .gap { font-size: 10px; fill: #868e96; }\n"
         << "</style>\n"
-        << "<rect x=\"0\" y=\"0\" width=\"" << num(kWidth) << "\" height=\"" << num(height) << "\" fill=\"#ffffff\"/>\n";
+        << "<rect x=\"0\" y=\"0\" width=\"" << num(kWidth) << "\" height=\"" << num(height)
+        << "\" fill=\"#ffffff\"/>\n";
 
-    svg << "<text class=\"title\" x=\"16\" y=\"28\">" << escape("thrumline-sim: " + title) << "</text>\n";
+    svg << "<text class=\"title\" x=\"16\" y=\"28\">" << escape("thrumline-sim: " + title)
+        << "</text>\n";
     svg << "<text class=\"note\" x=\"16\" y=\"46\">"
-        << escape(std::to_string(vibrations.size()) + (vibrations.size() == 1 ? " vibration pattern, " : " vibration patterns, ") +
-                  std::to_string(pulses.size()) + (pulses.size() == 1 ? " classic pulse" : " classic pulses") +
-                  " in " + formatDuration(endNs) + " of virtual time")
+        << escape(std::to_string(vibrations.size()) +
+                  (vibrations.size() == 1 ? " vibration pattern, " : " vibration patterns, ") +
+                  std::to_string(pulses.size()) +
+                  (pulses.size() == 1 ? " classic pulse" : " classic pulses") + " in " +
+                  formatDuration(endNs) + " of virtual time")
         << "</text>\n";
 
     // Lane labels and guides.
     auto laneLabel = [&](double y, const std::string& text) {
-        svg << "<text class=\"lane\" x=\"16\" y=\"" << num(y) << "\">" << escape(text) << "</text>\n";
+        svg << "<text class=\"lane\" x=\"16\" y=\"" << num(y) << "\">" << escape(text)
+            << "</text>\n";
     };
     laneLabel(processLane + 12, "process");
     laneLabel(vibrateLane + 20, "vibrate (4095)");
     laneLabel(soundLane + 20, "sound (" + std::to_string(kClassicPulseSoundID) + ")");
     for (double y : {vibrateLane + 30, soundLane + 30}) {
-        svg << "<line x1=\"" << num(kLeft) << "\" y1=\"" << num(y) << "\" x2=\"" << num(kLeft + kPlot) << "\" y2=\""
-            << num(y) << "\" stroke=\"#dee2e6\"/>\n";
+        svg << "<line x1=\"" << num(kLeft) << "\" y1=\"" << num(y) << "\" x2=\""
+            << num(kLeft + kPlot) << "\" y2=\"" << num(y) << "\" stroke=\"#dee2e6\"/>\n";
     }
 
     // Commands: a dashed mark through the lanes and a label above them.
     for (std::size_t i = 0; i < commands.size(); ++i) {
-        const Record& command = *commands[i];
+        const Mark& command = *commands[i];
         const double cx = x(command.t_ns);
         const bool labelled = rowOf[i] >= 0;
-        const double labelY = labelsTop + rowHeight * static_cast<double>(labelled ? rowOf[i] : kMaxLabelRows - 1) + 10;
-        const bool failed = command.kind == RecordKind::Expect && !command.flag;
-        const std::string tip = "line " + std::to_string(command.line) + ": " + command.command;
-        svg << "<line x1=\"" << num(cx) << "\" y1=\"" << num(labelY + 3) << "\" x2=\"" << num(cx) << "\" y2=\""
-            << num(axisY) << "\" stroke=\"" << (failed ? "#ff8787" : "#ced4da") << "\" stroke-dasharray=\"3 3\"/>\n";
+        const double labelY =
+            labelsTop + rowHeight * static_cast<double>(labelled ? rowOf[i] : kMaxLabelRows - 1) +
+            10;
+        const bool failed = command.failed;
+        const std::string tip = "line " + std::to_string(command.line) + ": " + command.text;
+        svg << "<line x1=\"" << num(cx) << "\" y1=\"" << num(labelY + 3) << "\" x2=\"" << num(cx)
+            << "\" y2=\"" << num(axisY) << "\" stroke=\"" << (failed ? "#ff8787" : "#ced4da")
+            << "\" stroke-dasharray=\"3 3\"/>\n";
         svg << "<circle cx=\"" << num(cx) << "\" cy=\"" << num(labelY - 4) << "\" r=\"2.5\" fill=\""
-            << (failed ? "#c92a2a" : "#868e96") << "\"><title>" << escape(tip) << "</title></circle>\n";
+            << (failed ? "#c92a2a" : "#868e96") << "\"><title>" << escape(tip)
+            << "</title></circle>\n";
         if (!labelled) continue;
         svg << "<text class=\"" << (failed ? "cmdfail" : "cmd") << "\" x=\""
             << num(leftwardOf[i] ? cx - 5 : cx + 5) << "\" y=\"" << num(labelY) << "\""
             << (leftwardOf[i] ? " text-anchor=\"end\"" : "") << "><title>" << escape(tip)
-            << "</title>" << escape(shorten(command.command, 30)) << "</text>\n";
+            << "</title>" << escape(shorten(command.text, 30)) << "</text>\n";
     }
 
     // Processes: a band for the time each one ran.
@@ -276,28 +337,32 @@ std::string svgTimeline(const std::vector<Record>& records, std::uint64_t endNs,
         const double w = std::max(x(s.to) - x1, 2.0);
         svg << "<rect x=\"" << num(x1) << "\" y=\"" << num(processLane) << "\" width=\"" << num(w)
             << "\" height=\"16\" rx=\"3\" fill=\"#e7f5ff\" stroke=\"#a5d8ff\"/>\n";
-        svg << "<text class=\"note\" x=\"" << num(x1 + 4) << "\" y=\"" << num(processLane + 12) << "\">"
-            << escape(shorten(s.label, static_cast<std::size_t>(std::max(w - 8, 0.0) / 6.0))) << "</text>\n";
+        svg << "<text class=\"note\" x=\"" << num(x1 + 4) << "\" y=\"" << num(processLane + 12)
+            << "\">"
+            << escape(shorten(s.label, static_cast<std::size_t>(std::max(w - 8, 0.0) / 6.0)))
+            << "</text>\n";
     }
 
     // Vibrations: every on-step as a bar at its own time.
-    for (const Record* vibration : vibrations) {
+    for (const Burst* vibration : vibrations) {
         std::vector<PatternStepView> steps;
         const std::string tip = formatTime(vibration->t_ns) + " vibrate ";
-        if (!readPattern(vibration->value, steps)) {
+        if (!readPattern(vibration->request, steps)) {
             svg << "<text x=\"" << num(x(vibration->t_ns) - 3) << "\" y=\"" << num(vibrateLane + 20)
-                << "\" fill=\"#c92a2a\" font-size=\"14\"><title>" << escape(tip + vibration->value.describe())
-                << "</title>?</text>\n";
+                << "\" fill=\"#c92a2a\" font-size=\"14\"><title>"
+                << escape(tip + vibration->request.describe()) << "</title>?</text>\n";
             continue;
         }
         svg << "<g><title>" << escape(tip + patternDrawing(steps)) << "</title>\n";
         std::uint64_t offset = 0;
         for (const PatternStepView& step : steps) {
-            const std::uint64_t length = step.ms > 0 ? static_cast<std::uint64_t>(step.ms) * 1000000ULL : 0;
+            const std::uint64_t length =
+                step.ms > 0 ? static_cast<std::uint64_t>(step.ms) * 1000000ULL : 0;
             if (step.on) {
                 const double x1 = x(vibration->t_ns + offset);
                 const double w = std::max(x(vibration->t_ns + offset + length) - x1, 1.5);
-                svg << "  <rect x=\"" << num(x1) << "\" y=\"" << num(vibrateLane + 6) << "\" width=\"" << num(w)
+                svg << "  <rect x=\"" << num(x1) << "\" y=\"" << num(vibrateLane + 6)
+                    << "\" width=\"" << num(w)
                     << "\" height=\"24\" fill=\"#e8590c\" fill-opacity=\"0.8\"/>\n";
             }
             offset += length;
@@ -311,29 +376,31 @@ std::string svgTimeline(const std::vector<Record>& records, std::uint64_t endNs,
         std::size_t j = i + 1;
         while (j < pulses.size() && x(pulses[j]->t_ns) - x(pulses[i]->t_ns) < 8) ++j;
         if (j - i > 1) {
-            svg << "<text class=\"note\" x=\"" << num(x(pulses[i]->t_ns) + 8) << "\" y=\"" << num(soundLane + 8)
-                << "\">\u00D7" << (j - i) << "</text>\n";
+            svg << "<text class=\"note\" x=\"" << num(x(pulses[i]->t_ns) + 8) << "\" y=\""
+                << num(soundLane + 8) << "\">\u00D7" << (j - i) << "</text>\n";
         }
         i = j;
     }
-    for (const Record* pulse : pulses) {
+    for (const Burst* pulse : pulses) {
         const double cx = x(pulse->t_ns);
         const double cy = soundLane + 18;
-        svg << "<path d=\"M" << num(cx) << " " << num(cy - 8) << " L" << num(cx + 6) << " " << num(cy) << " L"
-            << num(cx) << " " << num(cy + 8) << " L" << num(cx - 6) << " " << num(cy) << " Z\" fill=\"#1c7ed6\"><title>"
-            << escape(formatTime(pulse->t_ns) + " sound " + std::to_string(pulse->sound)) << "</title></path>\n";
+        svg << "<path d=\"M" << num(cx) << " " << num(cy - 8) << " L" << num(cx + 6) << " "
+            << num(cy) << " L" << num(cx) << " " << num(cy + 8) << " L" << num(cx - 6) << " "
+            << num(cy) << " Z\" fill=\"#1c7ed6\"><title>"
+            << escape(formatTime(pulse->t_ns) + " sound " + std::to_string(pulse->sound))
+            << "</title></path>\n";
     }
 
     // The time axis.
-    svg << "<line x1=\"" << num(kLeft) << "\" y1=\"" << num(axisY) << "\" x2=\"" << num(kLeft + kPlot) << "\" y2=\""
-        << num(axisY) << "\" stroke=\"#343a40\"/>\n";
+    svg << "<line x1=\"" << num(kLeft) << "\" y1=\"" << num(axisY) << "\" x2=\""
+        << num(kLeft + kPlot) << "\" y2=\"" << num(axisY) << "\" stroke=\"#343a40\"/>\n";
     const std::uint64_t step = tickStep(span);
     for (std::uint64_t t = 0; t <= span; t += step) {
         const double tx = x(t);
-        svg << "<line x1=\"" << num(tx) << "\" y1=\"" << num(axisY) << "\" x2=\"" << num(tx) << "\" y2=\""
-            << num(axisY + 6) << "\" stroke=\"#343a40\"/>\n";
-        svg << "<text class=\"tick\" x=\"" << num(tx) << "\" y=\"" << num(axisY + 20) << "\" text-anchor=\"middle\">"
-            << tickLabel(t, step) << "</text>\n";
+        svg << "<line x1=\"" << num(tx) << "\" y1=\"" << num(axisY) << "\" x2=\"" << num(tx)
+            << "\" y2=\"" << num(axisY + 6) << "\" stroke=\"#343a40\"/>\n";
+        svg << "<text class=\"tick\" x=\"" << num(tx) << "\" y=\"" << num(axisY + 20)
+            << "\" text-anchor=\"middle\">" << tickLabel(t, step) << "</text>\n";
         if (span - t < step) break;
     }
     laneLabel(axisY + 20, "virtual time");
@@ -344,24 +411,30 @@ std::string svgTimeline(const std::vector<Record>& records, std::uint64_t endNs,
     std::uint64_t longest = 1;
     for (std::size_t i = 0; i < patternRows; ++i) {
         std::vector<PatternStepView> steps;
-        if (readPattern(vibrations[i]->value, steps)) longest = std::max(longest, patternNanos(steps));
+        if (readPattern(vibrations[i]->request, steps))
+            longest = std::max(longest, patternNanos(steps));
     }
-    if (!vibrations.empty()) svg << "<text class=\"note\" x=\"" << num(kLeft + kPlot) << "\" y=\"" << num(panelTop)
-        << "\" text-anchor=\"end\">" << escape("one scale for all: the full width is " + std::to_string(longest / 1000000ULL) + " ms")
-        << "</text>\n";
+    if (!vibrations.empty())
+        svg << "<text class=\"note\" x=\"" << num(kLeft + kPlot) << "\" y=\"" << num(panelTop)
+            << "\" text-anchor=\"end\">"
+            << escape("one scale for all: the full width is " +
+                      std::to_string(longest / 1000000ULL) + " ms")
+            << "</text>\n";
     const double perNano = kPlot / static_cast<double>(longest);
     if (vibrations.empty()) {
         svg << "<text class=\"note\" x=\"" << num(kLeft) << "\" y=\"" << num(panelTop + 30)
             << "\">no vibration patterns were played</text>\n";
     }
     for (std::size_t i = 0; i < patternRows; ++i) {
-        const Record& vibration = *vibrations[i];
+        const Burst& vibration = *vibrations[i];
         const double top = panelTop + 16 + patternRowHeight * static_cast<double>(i);
-        laneLabel(top + 12, formatTime(vibration.t_ns).substr(formatTime(vibration.t_ns).find_first_not_of(' ')));
+        laneLabel(
+            top + 12,
+            formatTime(vibration.t_ns).substr(formatTime(vibration.t_ns).find_first_not_of(' ')));
         std::vector<PatternStepView> steps;
-        if (!readPattern(vibration.value, steps)) {
+        if (!readPattern(vibration.request, steps)) {
             svg << "<text class=\"note\" x=\"" << num(kLeft) << "\" y=\"" << num(top + 12) << "\">"
-                << escape("not a step list: " + vibration.value.describe()) << "</text>\n";
+                << escape("not a step list: " + vibration.request.describe()) << "</text>\n";
             continue;
         }
         double cursor = kLeft;
@@ -373,20 +446,22 @@ std::string svgTimeline(const std::vector<Record>& records, std::uint64_t endNs,
                 svg << "<rect x=\"" << num(cursor) << "\" y=\"" << num(top + 2) << "\" width=\""
                     << num(std::max(w, 1.5)) << "\" height=\"12\" fill=\"#e8590c\"/>\n";
             } else {
-                svg << "<line x1=\"" << num(cursor) << "\" y1=\"" << num(top + 8) << "\" x2=\"" << num(cursor + w)
-                    << "\" y2=\"" << num(top + 8) << "\" stroke=\"#adb5bd\" stroke-dasharray=\"2 2\"/>\n";
+                svg << "<line x1=\"" << num(cursor) << "\" y1=\"" << num(top + 8) << "\" x2=\""
+                    << num(cursor + w) << "\" y2=\"" << num(top + 8)
+                    << "\" stroke=\"#adb5bd\" stroke-dasharray=\"2 2\"/>\n";
             }
             if (fits) {
-                svg << "<text class=\"" << (step.on ? "step" : "gap") << "\" x=\"" << num(cursor + w / 2)
-                    << "\" y=\"" << num(top + 26) << "\" text-anchor=\"middle\">" << label << "</text>\n";
+                svg << "<text class=\"" << (step.on ? "step" : "gap") << "\" x=\""
+                    << num(cursor + w / 2) << "\" y=\"" << num(top + 26)
+                    << "\" text-anchor=\"middle\">" << label << "</text>\n";
             }
             cursor += w;
         }
     }
     if (vibrations.size() > kMaxPatternRows) {
         svg << "<text class=\"note\" x=\"" << num(kLeft) << "\" y=\""
-            << num(panelTop + 16 + patternRowHeight * static_cast<double>(patternRows) + 12) << "\">"
-            << (vibrations.size() - kMaxPatternRows) << " more not drawn</text>\n";
+            << num(panelTop + 16 + patternRowHeight * static_cast<double>(patternRows) + 12)
+            << "\">" << (vibrations.size() - kMaxPatternRows) << " more not drawn</text>\n";
     }
     svg << "</svg>\n";
     return svg.str();
