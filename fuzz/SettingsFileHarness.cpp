@@ -5,6 +5,8 @@
 #include <utility>
 #include <vector>
 
+#include "host/sim/PropertyList.h"
+
 namespace thrumline::hardening {
 
 using sim::Event;

@@ -1,6 +1,6 @@
 #include "tests/SimFixture.h"
 
-#include <plist/plist.h>
+#include "host/sim/PropertyList.h"
 
 namespace thrumline::test {
 
@@ -40,19 +40,6 @@ PlistValue enabledSettings(const PlistValue::Entries& overrides) {
     });
     for (const auto& [key, value] : overrides) settings.set(key, value);
     return settings;
-}
-
-std::string binaryPlist(const PlistValue& value) {
-    const std::string xml = sim::toXmlPlist(value);
-    plist_t node = nullptr;
-    plist_from_xml(xml.data(), static_cast<std::uint32_t>(xml.size()), &node);
-    char* bin = nullptr;
-    std::uint32_t length = 0;
-    plist_to_bin(node, &bin, &length);
-    std::string bytes(bin, length);
-    plist_to_bin_free(bin);
-    plist_free(node);
-    return bytes;
 }
 
 void SimTest::start(double version, std::vector<std::string> absentClasses) {

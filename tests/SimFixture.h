@@ -45,7 +45,6 @@ inline PlistValue S(std::string v) { return PlistValue::string(std::move(v)); }
 // All nine keys: the gate open, pattern output, one pulse of 300 ms; then
 // `overrides` on top.
 PlistValue enabledSettings(const PlistValue::Entries& overrides = {});
-std::string binaryPlist(const PlistValue& value);
 
 // A position in the event log and the virtual time when it was taken.
 struct Mark {

@@ -2,6 +2,7 @@
 // or an unusable file gives, and when a reload takes effect.
 #include <limits>
 
+#include "host/sim/PropertyList.h"
 #include "tests/SimFixture.h"
 
 namespace thrumline::test {
@@ -65,7 +66,7 @@ protected:
     }
 
     void write(const PlistValue& file, bool binary) {
-        device.paneWriteSettingsBytes(binary ? binaryPlist(file) : sim::toXmlPlist(file));
+        device.paneWriteSettingsBytes(binary ? sim::toBinaryPlist(file) : sim::toXmlPlist(file));
     }
 };
 
@@ -152,7 +153,7 @@ TEST_F(Settings, UnusableFileGivesEveryMissingKeyValue) {
         {"", false},  // no file
         {sim::toXmlPlist(PlistValue::array({B(true)})), false},
         {std::string("\x01\x02garbage\xff<plist"), false},
-        {binaryPlist(PlistValue::dictionary()), true}};
+        {sim::toBinaryPlist(PlistValue::dictionary()), true}};
     for (const auto& file : files) {
         SCOPED_TRACE(file.first);
         const auto place = [&] {

@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "host/sim/Files.h"
 #include "host/sim/ProcessImpl.h"
 
 namespace thrumline::sim {

@@ -14,7 +14,9 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "host/sim/Files.h"
 #include "host/sim/ProcessImpl.h"
+#include "host/sim/PropertyList.h"
 #include "host/sim/ValueConversion.h"
 
 #ifndef THRUMLINE_LIBRARY_PATH

@@ -22,7 +22,9 @@
 #include <string>
 #include <thread>
 
+#include "host/sim/Files.h"
 #include "host/sim/PlistValue.h"
+#include "host/sim/PropertyList.h"
 #include "host/sim/SimHost.h"
 
 namespace thrumline::hardening {

@@ -2,8 +2,6 @@
 
 #include <cstdio>
 
-#include "tools/thrumline-sim/Scenario.h"
-
 namespace thrumline::simtool {
 
 using sim::PlistValue;
@@ -39,28 +37,12 @@ std::string formatDuration(std::uint64_t nanos) {
     return out;
 }
 
-std::string settingText(const PlistValue& value) {
-    switch (value.type()) {
-        case PlistValue::Type::Boolean:
-            return value.boolValue() ? "true" : "false";
-        case PlistValue::Type::Integer:
-            return value.isUnsigned() ? std::to_string(static_cast<std::uint64_t>(value.intValue()))
-                                      : std::to_string(value.intValue());
-        case PlistValue::Type::Real:
-            return scenario::formatReal(value.realValue());
-        case PlistValue::Type::String:
-            return scenario::Value::ofString(value.stringValue()).toText();
-        default:
-            return value.describe();
-    }
-}
-
 std::string settingsText(const PlistValue& dictionary) {
     if (dictionary.entries().empty()) return "(no keys)";
     std::string out;
     for (const auto& entry : dictionary.entries()) {
         if (!out.empty()) out += ' ';
-        out += entry.first + "=" + settingText(entry.second);
+        out += entry.first + "=" + entry.second.describe();
     }
     return out;
 }

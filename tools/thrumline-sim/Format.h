@@ -1,5 +1,5 @@
-// Times, durations and settings values as thrumline-sim writes them; what it
-// writes in a scenario's own terms reads back as the same value.
+// Times, durations and settings as thrumline-sim writes them, in a
+// scenario's own terms.
 #pragma once
 
 #include <cstdint>
@@ -15,10 +15,7 @@ std::string formatTime(std::uint64_t t_ns);
 // "250ms", "7s", "2m30s" ...: a duration as a scenario would write it.
 std::string formatDuration(std::uint64_t nanos);
 
-// A settings value as a scenario writes it (true, 300, 1.5, "text"); other
-// property-list types in their compact form.
-std::string settingText(const sim::PlistValue& value);
-// A dictionary as KEY=VALUE words.
+// A dictionary as KEY=VALUE words, each value as a scenario writes it.
 std::string settingsText(const sim::PlistValue& dictionary);
 
 }  // namespace thrumline::simtool

@@ -143,7 +143,7 @@ std::string vibrationText(const ev::Vibrate& vibrate) {
                                 intensity->type() == PlistValue::Type::Integer &&
                                 intensity->intValue() == 1;
     if (!plainIntensity) {
-        out += ", intensity " + (intensity != nullptr ? settingText(*intensity) : "missing");
+        out += ", intensity " + (intensity != nullptr ? intensity->describe() : "missing");
     }
     const std::size_t keys = vibrate.request.entries().size();
     if (keys != 2) out += ", " + std::to_string(keys) + " keys";
@@ -156,8 +156,8 @@ struct EventText {
 
     std::string process() const { return "process " + std::to_string(event.process); }
     std::string operator()(const ev::ProcessStarted& e) const {
-        return process() + " started (CoreFoundation " +
-               scenario::formatReal(e.coreFoundationVersion) + ")";
+        return process() + " started (CoreFoundation " + sim::formatReal(e.coreFoundationVersion) +
+               ")";
     }
     std::string operator()(const ev::ProcessEnded& e) const {
         if (e.droppedItems == 0) return process() + " ended";

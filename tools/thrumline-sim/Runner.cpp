@@ -20,26 +20,6 @@ using sim::PlistValue;
 
 namespace {
 
-PlistValue toPlist(const scenario::Value& value) {
-    switch (value.type) {
-        case scenario::Value::Type::Boolean:
-            return PlistValue::boolean(value.boolean);
-        case scenario::Value::Type::Integer:
-            return PlistValue::integer(value.integer);
-        case scenario::Value::Type::Real:
-            return PlistValue::real(value.real);
-        case scenario::Value::Type::String:
-            return PlistValue::string(value.string);
-    }
-    return {};
-}
-
-PlistValue toDictionary(const std::vector<scenario::Assignment>& assignments) {
-    PlistValue dictionary = PlistValue::dictionary();
-    for (const scenario::Assignment& a : assignments) dictionary.set(a.first, toPlist(a.second));
-    return dictionary;
-}
-
 // The hook group a finished load put in place, judged by the hooks that
 // were installed: each group is the only one that hooks one of these.
 std::string groupOf(const std::vector<sim::events::HookInstalled>& hooks) {
@@ -220,10 +200,10 @@ void Runner::execute(const Command& command) {
             endProcess();
             break;
         case CommandKind::Settings:
-            device_->paneWriteSettings(toDictionary(command.assignments));
+            device_->paneWriteSettings(PlistValue::dictionary(command.assignments));
             break;
         case CommandKind::Set:
-            device_->paneSetKeys(toDictionary(command.assignments));
+            device_->paneSetKeys(PlistValue::dictionary(command.assignments));
             break;
         case CommandKind::Unset:
             device_->paneUnsetKeys(command.keys);
@@ -284,9 +264,9 @@ void Runner::runExpect(const Command& command) {
                 const PlistValue* held = file.find(a.first);
                 if (held == nullptr) {
                     problems += (problems.empty() ? "" : "; ") + a.first + " is not in the file";
-                } else if (*held != toPlist(a.second)) {
+                } else if (*held != a.second) {
                     problems += (problems.empty() ? "" : "; ") + std::string("the file holds ") +
-                                a.first + "=" + settingText(*held);
+                                a.first + "=" + held->describe();
                 }
             }
             if (!problems.empty()) throw StateError{problems};
@@ -311,7 +291,7 @@ void Runner::runExpect(const Command& command) {
                     file.type() == PlistValue::Type::Dictionary ? file.find(key) : nullptr;
                 if (held != nullptr) {
                     problems += (problems.empty() ? "" : "; ") + std::string("the file holds ") +
-                                key + "=" + settingText(*held);
+                                key + "=" + held->describe();
                 }
             }
             if (!problems.empty()) throw StateError{problems};

@@ -201,7 +201,7 @@ std::string svgTimeline(const std::vector<Entry>& entries, std::uint64_t endNs,
             } else if (const auto* started = e->get<sim::events::ProcessStarted>()) {
                 processes.push_back({e->t_ns, endNs, e->process,
                                      "process " + std::to_string(e->process) + " \u00B7 cf " +
-                                         scenario::formatReal(started->coreFoundationVersion)});
+                                         sim::formatReal(started->coreFoundationVersion)});
             } else if (e->kind() == sim::EventKind::ProcessEnded) {
                 for (Span& s : processes) {
                     if (s.process == e->process) s.to = e->t_ns;

@@ -9,6 +9,8 @@
 #include "hooks/Hooks.h"
 #include "host/sim/PlistValue.h"
 #include "settings/Settings.h"
+#include "host/sim/Files.h"
+#include "host/sim/PropertyList.h"
 
 #include <CoreFoundation/CoreFoundation.h>
 #include <dlfcn.h>
