@@ -25,7 +25,8 @@ bool isOneOf(const std::string& name, std::initializer_list<const char*> names) 
 
 }  // namespace
 
-ObjectRuntime::ObjectRuntime(FaultSink fault) : fault_(std::move(fault)) {
+ObjectRuntime::ObjectRuntime(FaultSink fault, void* owner)
+    : fault_(std::move(fault)), owner_(owner) {
     allRuntimes().push_back(this);
 }
 

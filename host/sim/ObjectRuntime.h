@@ -70,7 +70,9 @@ public:
     // Receives each broken platform rule: the message concerned and what was wrong.
     using FaultSink = std::function<void(const std::string& message, const std::string& detail)>;
 
-    explicit ObjectRuntime(FaultSink fault = {});
+    // `owner`: whoever the runtime belongs to, as owner() gives it back.
+    explicit ObjectRuntime(FaultSink fault = {}, void* owner = nullptr);
+    void* owner() const { return owner_; }
     ~ObjectRuntime();  // frees every object, zombies included
     ObjectRuntime(const ObjectRuntime&) = delete;
     ObjectRuntime& operator=(const ObjectRuntime&) = delete;
@@ -140,6 +142,7 @@ private:
     void deallocate(SimObject* object);
 
     FaultSink fault_;
+    void* owner_;
     std::vector<std::unique_ptr<SimObject>> objects_;
     std::unordered_set<const void*> objectHandles_;
     // The handle known() last found: a replacement's retain, the messages it

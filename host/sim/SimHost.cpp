@@ -52,9 +52,6 @@ void Device::setRunning(Process* process) {
     running_ = process;
 }
 
-// Beside the device's event log: the process side has no other use for it.
-std::size_t Process::discardZombies() { return impl_->runtime->discardZombies(); }
-
 std::string Device::hostPath(const std::string& devicePath) const {
     if (!devicePath.empty() && devicePath.front() == '/') return root_ + devicePath;
     return root_ + "/" + devicePath;
