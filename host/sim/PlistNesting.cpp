@@ -49,6 +49,53 @@ std::uint64_t readBigEndian(const unsigned char* p, unsigned width) {
 // measures its deepest chain of containers. Anything malformed is refused:
 // libplist would refuse it as well. So are UTF-16 strings with a NUL
 // character, on which libplist 2.2 fails an assertion and aborts.
+// Where a binary property list's objects and references are.
+struct BinaryLayout {
+    const unsigned char* data;
+    unsigned offsetSize;
+    unsigned refSize;
+    std::uint64_t tableOffset;
+};
+
+// The references object `index` holds: where they start and how many.
+// False when the object is malformed.
+bool childrenOf(const BinaryLayout& t, std::uint64_t index, std::uint64_t* first,
+                std::uint64_t* count) {
+    const std::uint64_t offset =
+        readBigEndian(t.data + t.tableOffset + index * t.offsetSize, t.offsetSize);
+    if (offset < 8 || offset >= t.tableOffset) return false;
+    const unsigned marker = t.data[offset];
+    const unsigned kind = marker >> 4;
+    *count = 0;
+    *first = offset + 1;
+    if (kind != 0xA && kind != 0xC && kind != 0xD && kind != 0x6) return true;
+    std::uint64_t n = marker & 0x0F;
+    if (n == 0x0F) {
+        if (offset + 1 >= t.tableOffset) return false;
+        const unsigned intMarker = t.data[offset + 1];
+        if ((intMarker >> 4) != 0x1 || (intMarker & 0x0F) > 3) return false;
+        const unsigned width = 1u << (intMarker & 0x0F);
+        if (offset + 2 + width > t.tableOffset) return false;
+        n = readBigEndian(t.data + offset + 2, width);
+        *first = offset + 2 + width;
+    }
+    if (kind == 0x6) {
+        // libplist 2.2 aborts on a UTF-16 string holding a NUL character.
+        if (n > (t.tableOffset - *first) / 2) return false;
+        for (std::uint64_t i = 0; i < n; ++i) {
+            if (t.data[*first + 2 * i] == 0 && t.data[*first + 2 * i + 1] == 0) return false;
+        }
+        return true;
+    }
+    if (kind == 0xD) {
+        if (n > UINT64_MAX / 2) return false;
+        n *= 2;
+    }
+    if (n > (t.tableOffset - *first) / t.refSize) return false;
+    *count = n;
+    return true;
+}
+
 bool binaryNestingWithinLimit(const std::string& bytes) {
     const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
     const std::size_t size = bytes.size();
@@ -66,41 +113,9 @@ bool binaryNestingWithinLimit(const std::string& bytes) {
         return false;
     }
 
-    // The references an object holds: where they start and how many.
-    auto children = [&](std::uint64_t index, std::uint64_t* first, std::uint64_t* count) -> bool {
-        const std::uint64_t offset =
-            readBigEndian(data + tableOffset + index * offsetSize, offsetSize);
-        if (offset < 8 || offset >= tableOffset) return false;
-        const unsigned marker = data[offset];
-        const unsigned kind = marker >> 4;
-        *count = 0;
-        *first = offset + 1;
-        if (kind != 0xA && kind != 0xC && kind != 0xD && kind != 0x6) return true;
-        std::uint64_t n = marker & 0x0F;
-        if (n == 0x0F) {
-            if (offset + 1 >= tableOffset) return false;
-            const unsigned intMarker = data[offset + 1];
-            if ((intMarker >> 4) != 0x1 || (intMarker & 0x0F) > 3) return false;
-            const unsigned width = 1u << (intMarker & 0x0F);
-            if (offset + 2 + width > tableOffset) return false;
-            n = readBigEndian(data + offset + 2, width);
-            *first = offset + 2 + width;
-        }
-        if (kind == 0x6) {
-            // libplist 2.2 aborts on a UTF-16 string holding a NUL character.
-            if (n > (tableOffset - *first) / 2) return false;
-            for (std::uint64_t i = 0; i < n; ++i) {
-                if (data[*first + 2 * i] == 0 && data[*first + 2 * i + 1] == 0) return false;
-            }
-            return true;
-        }
-        if (kind == 0xD) {
-            if (n > UINT64_MAX / 2) return false;
-            n *= 2;
-        }
-        if (n > (tableOffset - *first) / refSize) return false;
-        *count = n;
-        return true;
+    const BinaryLayout layout{data, offsetSize, refSize, tableOffset};
+    auto children = [&layout](std::uint64_t index, std::uint64_t* first, std::uint64_t* count) {
+        return childrenOf(layout, index, first, count);
     };
 
     enum : unsigned char { Unvisited, OnPath, Done };

@@ -102,9 +102,9 @@ int usageError(const std::string& message) {
     return simtool::kExitError;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+// The command line. parseArguments returns an exit code when the run ends
+// there (help, version, a usage error), or -1 to go on.
+struct Arguments {
     bool json = false;
     std::string svgPath;
     std::string root;
@@ -112,7 +112,9 @@ int main(int argc, char** argv) {
     std::string scenarioPath;
     bool haveScenario = false;
     bool haveSettings = false;
+};
 
+int parseArguments(int argc, char** argv, Arguments& a) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -140,24 +142,39 @@ int main(int argc, char** argv) {
             return simtool::kExitDone;
         }
         if (arg == "--json") {
-            json = true;
+            a.json = true;
         } else if (is("--svg")) {
-            if (!value("--svg", svgPath)) return usageError("--svg needs a FILE");
+            if (!value("--svg", a.svgPath)) return usageError("--svg needs a FILE");
         } else if (is("--root")) {
-            if (!value("--root", root)) return usageError("--root needs a DIR");
+            if (!value("--root", a.root)) return usageError("--root needs a DIR");
         } else if (is("--settings")) {
-            if (!value("--settings", settingsPath)) return usageError("--settings needs a FILE");
-            haveSettings = true;
+            if (!value("--settings", a.settingsPath)) return usageError("--settings needs a FILE");
+            a.haveSettings = true;
         } else if (arg.size() > 1 && arg[0] == '-') {
             return usageError("unknown option " + arg);
-        } else if (haveScenario) {
-            return usageError("one SCENARIO only, got " + scenarioPath + " and " + arg);
+        } else if (a.haveScenario) {
+            return usageError("one SCENARIO only, got " + a.scenarioPath + " and " + arg);
         } else {
-            scenarioPath = arg;
-            haveScenario = true;
+            a.scenarioPath = arg;
+            a.haveScenario = true;
         }
     }
-    if (!haveScenario) return usageError("expected a SCENARIO file, or - for standard input");
+    if (!a.haveScenario) return usageError("expected a SCENARIO file, or - for standard input");
+    return -1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Arguments arguments;
+    const int early = parseArguments(argc, argv, arguments);
+    if (early >= 0) return early;
+    const bool json = arguments.json;
+    const std::string& svgPath = arguments.svgPath;
+    const std::string& root = arguments.root;
+    const std::string& settingsPath = arguments.settingsPath;
+    const std::string& scenarioPath = arguments.scenarioPath;
+    const bool haveSettings = arguments.haveSettings;
 
     std::string text;
     std::string fileName = scenarioPath;
