@@ -14,7 +14,11 @@ PrefsValues prefsValues = {
     /*vibration2=*/300,
 };
 
+namespace {
+// The dictionary the last load read, or nothing when that load found no
+// readable dictionary. The store holds the only reference.
 StrongRef prefs;
+}  // namespace
 
 const SettingKey kSettingKeys[kSettingKeyCount] = {
     {"isEnabled", SettingType::Boolean, &PrefsValues::isEnabled, nullptr, 0},

@@ -29,10 +29,6 @@ struct PrefsValues {
 
 extern PrefsValues prefsValues;
 
-// The dictionary the last load read, or nothing when that load found no
-// readable dictionary. The store holds the only reference.
-extern StrongRef prefs;
-
 enum class SettingType { Boolean, Integer };
 
 // One row of the settings table: a key, how it is read, and the value it
@@ -55,6 +51,6 @@ void PreferencesChangedCallback(NotificationCenter center, void* observer, Objec
 
 }  // namespace thrumline
 
-// Loads the settings file and replaces `prefs` and every value. The one
+// Loads the settings file and replaces the held dictionary and every value. The one
 // function the library exports.
 extern "C" __attribute__((visibility("default"))) void refreshPrefs();

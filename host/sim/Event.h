@@ -31,7 +31,7 @@ struct HookInstalled {
 };
 // MSHookMessageEx left a method alone.
 struct HookSkipped {
-    enum class Why { NoClass, NoMethod, NoReplacement };
+    enum class Why { NoClass, NoMethod, NoReplacement, AlreadyHooked };
     std::string className;  // "(null)" for an absent class
     std::string selector;
     Why why = Why::NoClass;

@@ -115,6 +115,13 @@ ObjectRuntime::HookResult ObjectRuntime::hook(Class handle, Selector selectorHan
     const MethodImp previous = lookup(cls, sel);
     if (previous == nullptr) return HookResult::NoMethod;
     if (replacement == nullptr) return HookResult::NoReplacement;
+    if (previous == replacement) {
+        // On the phone the slot would get the replacement itself, which
+        // would then call itself for ever.
+        fault("MSHookMessageEx",
+              "-[" + cls->name + " " + sel->name + "] is already hooked with this replacement");
+        return HookResult::AlreadyHooked;
+    }
     if (slot != nullptr) *slot = previous;
     addMethod(cls, sel->name, replacement);
     return HookResult::Installed;

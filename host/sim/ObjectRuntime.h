@@ -92,7 +92,9 @@ public:
     SimClass* classOf(Class handle) const;
     const SimSelector* selectorOf(Selector handle) const;
 
-    enum class HookResult { Installed, NoClass, NoMethod, NoReplacement };
+    // AlreadyHooked: the replacement is the method's implementation already
+    // (a fault; the slot is left alone).
+    enum class HookResult { Installed, NoClass, NoMethod, NoReplacement, AlreadyHooked };
     // MSHookMessageEx: puts `replacement` on the class itself and hands the
     // implementation that the class reached before (its own or inherited)
     // to `*slot`. Anything else leaves the class and `*slot` untouched.

@@ -192,6 +192,18 @@ plist_t toNode(const PlistValue& value) {
     return nullptr;
 }
 
+// The bytes libplist's writer `write` (XML or binary) makes of a value.
+std::string written(const PlistValue& value, void (*write)(plist_t, char**, std::uint32_t*)) {
+    PlistHandle node(toNode(value));
+    if (!node) return {};
+    char* bytes = nullptr;
+    std::uint32_t length = 0;
+    write(node.get(), &bytes, &length);
+    std::string out = bytes != nullptr ? std::string(bytes, length) : std::string();
+    std::free(bytes);
+    return out;
+}
+
 }  // namespace
 
 PlistValue parsePlist(const std::string& bytes) {
@@ -203,16 +215,7 @@ PlistValue parsePlist(const std::string& bytes) {
     return fromNode(root, 0);
 }
 
-std::string toXmlPlist(const PlistValue& value) {
-    PlistHandle node(toNode(value));
-    if (!node) return {};
-    char* xml = nullptr;
-    std::uint32_t length = 0;
-    plist_to_xml(node.get(), &xml, &length);
-    std::string text = xml != nullptr ? std::string(xml, length) : std::string();
-    std::free(xml);
-    return text;
-}
+std::string toXmlPlist(const PlistValue& value) { return written(value, &plist_to_xml); }
 
 bool parsesBare(const std::string& bytes) {
     if (bytes.empty() || bytes.size() > UINT32_MAX) return false;
@@ -222,15 +225,6 @@ bool parsesBare(const std::string& bytes) {
     return root != nullptr;
 }
 
-std::string toBinaryPlist(const PlistValue& value) {
-    PlistHandle node(toNode(value));
-    if (!node) return {};
-    char* bytes = nullptr;
-    std::uint32_t length = 0;
-    plist_to_bin(node.get(), &bytes, &length);
-    std::string out = bytes != nullptr ? std::string(bytes, length) : std::string();
-    std::free(bytes);
-    return out;
-}
+std::string toBinaryPlist(const PlistValue& value) { return written(value, &plist_to_bin); }
 
 }  // namespace thrumline::sim

@@ -59,6 +59,9 @@ public:
             case ObjectRuntime::HookResult::NoReplacement:
                 why = Why::NoReplacement;
                 break;
+            case ObjectRuntime::HookResult::AlreadyHooked:
+                why = Why::AlreadyHooked;
+                break;
         }
         p_.record(events::HookSkipped{std::move(className), std::move(selectorText), why});
     }

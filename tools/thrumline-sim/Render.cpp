@@ -168,7 +168,10 @@ struct EventText {
         return "hook installed: " + methodName(e.className, e.selector);
     }
     std::string operator()(const ev::HookSkipped& e) const {
-        return "hook not installed (absent): " + methodName(e.className, e.selector);
+        const bool hooked = e.why == ev::HookSkipped::Why::AlreadyHooked;
+        return std::string(hooked ? "hook not installed (already hooked): "
+                                  : "hook not installed (absent): ") +
+               methodName(e.className, e.selector);
     }
     std::string operator()(const ev::ObserverRegistered& e) const {
         return "observer registered: " + shortName(e.name);
