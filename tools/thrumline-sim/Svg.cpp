@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <sstream>
 
+#include "tools/thrumline-sim/Bursts.h"
 #include "tools/thrumline-sim/Format.h"
 #include "tools/thrumline-sim/Render.h"
 #include "tools/thrumline-sim/Scenario.h"
@@ -25,12 +26,11 @@ constexpr int kMaxLabelRows = 24;
 constexpr std::size_t kMaxPatternRows = 100;
 constexpr double kPatternRowHeight = 34;
 
-std::uint64_t patternNanos(const std::vector<PatternStepView>& steps) {
-    std::uint64_t total = 0;
-    for (const PatternStepView& step : steps) {
-        if (step.ms > 0) total += static_cast<std::uint64_t>(step.ms) * 1000000ULL;
-    }
-    return total;
+constexpr double kPulseHalfWidth = 5;  // a classic pulse's diamond in the detail panel
+
+// "call connected: " before a burst's description; nothing when unknown.
+std::string causeOf(const Burst& burst) {
+    return burst.cause.empty() ? std::string() : burst.cause + ": ";
 }
 
 // A scenario line as a mark on the picture.
@@ -39,13 +39,6 @@ struct Mark {
     int line;
     std::string text;
     bool failed;
-};
-
-// A vibration or a sound and when it began.
-struct Burst {
-    std::uint64_t t_ns;
-    sim::PlistValue request;  // vibrations
-    std::uint32_t sound;
 };
 
 struct Span {
@@ -78,13 +71,16 @@ private:
     void timeAxis();
     void patternPanel();
     void patternRow(const Burst& burst, double top, double perNano);
-    std::size_t patternRows() const { return std::min(vibrations_.size(), kMaxPatternRows); }
+    void classicRow(const DetailRow& row, double top, double perNano);
+    std::size_t patternRows() const { return std::min(rows_.size(), kMaxPatternRows); }
 
     std::uint64_t endNs_;
     std::uint64_t span_;
     std::vector<Mark> commands_;
-    std::vector<Burst> vibrations_;
-    std::vector<Burst> pulses_;
+    BurstCollector bursts_;
+    const std::vector<Burst>& vibrations_ = bursts_.vibrations();
+    const std::vector<Burst>& pulses_ = bursts_.pulses();
+    std::vector<DetailRow> rows_;  // the detail panel's
     std::vector<Span> processes_;
     // Label placement of each command: its row (-1: no room) and side.
     std::vector<int> rowOf_;
@@ -104,6 +100,7 @@ private:
 Picture::Picture(const std::vector<Entry>& entries, std::uint64_t endNs)
     : endNs_(endNs), span_(std::max<std::uint64_t>(endNs, 1000000000ULL)) {
     for (const Entry& entry : entries) gather(entry);
+    rows_ = bursts_.detailRows();
     for (Span& s : processes_) {
         if (s.to == endNs_) s.to = span_;  // still running when the scenario ended
     }
@@ -117,6 +114,7 @@ Picture::Picture(const std::vector<Entry>& entries, std::uint64_t endNs)
 }
 
 void Picture::gather(const Entry& entry) {
+    bursts_.add(entry);
     if (const auto* c = std::get_if<CommandRan>(&entry)) {
         commands_.push_back({c->t_ns, c->line, c->text, false});
     } else if (const auto* x = std::get_if<ExpectChecked>(&entry)) {
@@ -132,11 +130,7 @@ void Picture::gather(const Entry& entry) {
 
 void Picture::gatherEvent(const sim::Event& e) {
     if (const auto* v = e.get<sim::events::Vibrate>()) {
-        vibrations_.push_back({e.t_ns, v->request, v->sound});
-        std::vector<PatternStepView> steps;
-        if (readPattern(v->request, steps)) span_ = std::max(span_, e.t_ns + patternNanos(steps));
-    } else if (const auto* p = e.get<sim::events::Sound>()) {
-        pulses_.push_back({e.t_ns, {}, p->sound});
+        span_ = std::max(span_, e.t_ns + requestNanos(v->request));
     } else if (const auto* started = e.get<sim::events::ProcessStarted>()) {
         processes_.push_back({e.t_ns, endNs_, e.process,
                               "process " + std::to_string(e.process) + " \u00B7 cf " +
@@ -183,7 +177,7 @@ std::string Picture::draw(const std::string& title) {
     const double height =
         panelTop_ + 30 +
         kPatternRowHeight * static_cast<double>(std::max<std::size_t>(patternRows(), 1)) +
-        (vibrations_.size() > kMaxPatternRows ? 20 : 0) + 20;
+        (rows_.size() > kMaxPatternRows ? 20 : 0) + 20;
     header(title, height);
     commandMarks();
     processBands();
@@ -200,18 +194,8 @@ void Picture::header(const std::string& title, double height) {
          << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << num(kWidth) << "\" height=\""
          << num(height) << "\" viewBox=\"0 0 " << num(kWidth) << " " << num(height)
          << "\" font-family=\"DejaVu Sans, sans-serif\">\n"
-         << "<style>\n"
-         << "  .title { font-size: 16px; font-weight: bold; fill: #212529; }\n"
-         << "  .note { font-size: 11px; fill: #495057; }\n"
-         << "  .lane { font-size: 12px; fill: #343a40; }\n"
-         << "  .cmd { font: 11px 'DejaVu Sans Mono', monospace; fill: #343a40; }\n"
-         << "  .cmdfail { font: 11px 'DejaVu Sans Mono', monospace; fill: #c92a2a; }\n"
-         << "  .tick { font-size: 11px; fill: #495057; }\n"
-         << "  .step { font-size: 10px; fill: #343a40; }\n"
-         << "  .gap { font-size: 10px; fill: #868e96; }\n"
-         << "</style>\n"
-         << "<rect x=\"0\" y=\"0\" width=\"" << num(kWidth) << "\" height=\"" << num(height)
-         << "\" fill=\"#ffffff\"/>\n";
+         << kSvgStyle << "<rect x=\"0\" y=\"0\" width=\"" << num(kWidth) << "\" height=\""
+         << num(height) << "\" fill=\"#ffffff\"/>\n";
 
     svg_ << "<text class=\"title\" x=\"16\" y=\"28\">" << escape("thrumline-sim: " + title)
          << "</text>\n";
@@ -275,7 +259,7 @@ void Picture::processBands() {
 void Picture::vibrationBars() {
     for (const Burst& burst : vibrations_) {
         std::vector<PatternStepView> steps;
-        const std::string tip = formatTime(burst.t_ns) + " vibrate ";
+        const std::string tip = formatTime(burst.t_ns) + " " + causeOf(burst) + "vibrate ";
         if (!readPattern(burst.request, steps)) {
             svg_ << "<text x=\"" << num(x(burst.t_ns) - 3) << "\" y=\"" << num(vibrateLane_ + 20)
                  << "\" fill=\"#c92a2a\" font-size=\"14\"><title>"
@@ -318,7 +302,8 @@ void Picture::pulseMarkers() {
         svg_ << "<path d=\"M" << num(cx) << " " << num(cy - 8) << " L" << num(cx + 6) << " "
              << num(cy) << " L" << num(cx) << " " << num(cy + 8) << " L" << num(cx - 6) << " "
              << num(cy) << " Z\" fill=\"#1c7ed6\"><title>"
-             << escape(formatTime(burst.t_ns) + " sound " + std::to_string(burst.sound))
+             << escape(formatTime(burst.t_ns) + " " + causeOf(burst) + "sound " +
+                       std::to_string(burst.sound))
              << "</title></path>\n";
     }
 }
@@ -339,40 +324,66 @@ void Picture::timeAxis() {
 }
 
 // Each pattern again, on one shared millisecond scale, with its steps.
+// Each vibration and each cause's classic pulses again, on one shared
+// millisecond scale, with their steps and gaps.
 void Picture::patternPanel() {
     svg_ << "<text class=\"lane\" x=\"16\" y=\"" << num(panelTop_) << "\" font-weight=\"bold\">"
-         << "Vibration patterns</text>\n";
+         << "Vibrations in detail</text>\n";
     std::uint64_t longest = 1;
-    for (std::size_t i = 0; i < patternRows(); ++i) {
-        std::vector<PatternStepView> steps;
-        if (readPattern(vibrations_[i].request, steps))
-            longest = std::max(longest, patternNanos(steps));
-    }
-    if (!vibrations_.empty())
+    for (std::size_t i = 0; i < patternRows(); ++i) longest = std::max(longest, rows_[i].nanos());
+    if (!rows_.empty()) {
         svg_ << "<text class=\"note\" x=\"" << num(kLeft + kPlot) << "\" y=\"" << num(panelTop_)
              << "\" text-anchor=\"end\">"
              << escape("one scale for all: the full width is " +
                        std::to_string(longest / 1000000ULL) + " ms")
              << "</text>\n";
-    const double perNano = kPlot / static_cast<double>(longest);
-    if (vibrations_.empty()) {
+    } else {
         svg_ << "<text class=\"note\" x=\"" << num(kLeft) << "\" y=\"" << num(panelTop_ + 30)
-             << "\">no vibration patterns were played</text>\n";
+             << "\">no vibration patterns or classic pulses were played</text>\n";
     }
+    const double perNano = (kPlot - 2 * kPulseHalfWidth) / static_cast<double>(longest);
     for (std::size_t i = 0; i < patternRows(); ++i) {
-        patternRow(vibrations_[i], panelTop_ + 16 + kPatternRowHeight * static_cast<double>(i),
-                   perNano);
+        const DetailRow& row = rows_[i];
+        const double top = panelTop_ + 16 + kPatternRowHeight * static_cast<double>(i);
+        laneLabel(top + 12, trimmed(formatTime(row.t_ns)));
+        svg_ << "<text class=\"note\" x=\"16\" y=\"" << num(top + 26) << "\">"
+             << escape(shorten(row.cause, 17)) << "</text>\n";
+        if (row.vibration != nullptr) {
+            patternRow(*row.vibration, top, perNano);
+        } else {
+            classicRow(row, top, perNano);
+        }
     }
-    if (vibrations_.size() > kMaxPatternRows) {
+    if (rows_.size() > kMaxPatternRows) {
         svg_ << "<text class=\"note\" x=\"" << num(kLeft) << "\" y=\""
              << num(panelTop_ + 16 + kPatternRowHeight * static_cast<double>(patternRows()) + 12)
-             << "\">" << (vibrations_.size() - kMaxPatternRows) << " more not drawn</text>\n";
+             << "\">" << (rows_.size() - kMaxPatternRows) << " more not drawn</text>\n";
+    }
+}
+
+// A cause's classic pulses as diamonds at their offsets, the gaps between
+// them marked and labelled in ms.
+void Picture::classicRow(const DetailRow& row, double top, double perNano) {
+    double previous = 0;
+    for (std::size_t i = 0; i < row.pulses.size(); ++i) {
+        const double cx = kLeft + kPulseHalfWidth + static_cast<double>(row.pulses[i]) * perNano;
+        if (i > 0) {
+            const std::string label = std::to_string((row.pulses[i] - row.pulses[i - 1]) / 1000000);
+            svg_ << "<line x1=\"" << num(previous) << "\" y1=\"" << num(top + 8) << "\" x2=\""
+                 << num(cx) << "\" y2=\"" << num(top + 8)
+                 << "\" stroke=\"#adb5bd\" stroke-dasharray=\"2 2\"/>\n";
+            if (cx - previous >=
+                6.0 * static_cast<double>(label.size()) + 2 + 2 * kPulseHalfWidth) {
+                svg_ << "<text class=\"gap\" x=\"" << num((previous + cx) / 2) << "\" y=\""
+                     << num(top + 26) << "\" text-anchor=\"middle\">" << label << "</text>\n";
+            }
+        }
+        svg_ << diamond(cx, top + 8, kPulseHalfWidth) << "\n";
+        previous = cx;
     }
 }
 
 void Picture::patternRow(const Burst& burst, double top, double perNano) {
-    laneLabel(top + 12,
-              formatTime(burst.t_ns).substr(formatTime(burst.t_ns).find_first_not_of(' ')));
     std::vector<PatternStepView> steps;
     if (!readPattern(burst.request, steps)) {
         svg_ << "<text class=\"note\" x=\"" << num(kLeft) << "\" y=\"" << num(top + 12) << "\">"

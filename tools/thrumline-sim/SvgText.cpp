@@ -126,4 +126,27 @@ std::string tickLabel(std::uint64_t t, std::uint64_t step) {
     return buffer;
 }
 
+const char* const kSvgStyle =
+    "<style>\n"
+    "  .title { font-size: 16px; font-weight: bold; fill: #212529; }\n"
+    "  .note { font-size: 11px; fill: #495057; }\n"
+    "  .lane { font-size: 12px; fill: #343a40; }\n"
+    "  .cmd { font: 11px 'DejaVu Sans Mono', monospace; fill: #343a40; }\n"
+    "  .cmdfail { font: 11px 'DejaVu Sans Mono', monospace; fill: #c92a2a; }\n"
+    "  .tick { font-size: 11px; fill: #495057; }\n"
+    "  .step { font-size: 10px; fill: #343a40; }\n"
+    "  .gap { font-size: 10px; fill: #868e96; }\n"
+    "</style>\n";
+
+std::string trimmed(const std::string& text) {
+    const std::size_t first = text.find_first_not_of(' ');
+    return first == std::string::npos ? std::string() : text.substr(first);
+}
+
+std::string diamond(double cx, double cy, double halfWidth) {
+    return "<path d=\"M" + num(cx) + " " + num(cy - 6) + " L" + num(cx + halfWidth) + " " +
+           num(cy) + " L" + num(cx) + " " + num(cy + 6) + " L" + num(cx - halfWidth) + " " +
+           num(cy) + " Z\" fill=\"#1c7ed6\"/>";
+}
+
 }  // namespace thrumline::simtool

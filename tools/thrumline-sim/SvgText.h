@@ -20,4 +20,11 @@ std::uint64_t tickStep(std::uint64_t span);
 // "1.5s": a tick's time with as many decimals as the step needs.
 std::string tickLabel(std::uint64_t t, std::uint64_t step);
 
+// The picture's style sheet, as a <style> element.
+extern const char* const kSvgStyle;
+// `text` without its leading blanks.
+std::string trimmed(const std::string& text);
+// A classic pulse's marker, 12 high and 2 * halfWidth wide, centred on (cx, cy).
+std::string diamond(double cx, double cy, double halfWidth);
+
 }  // namespace thrumline::simtool
