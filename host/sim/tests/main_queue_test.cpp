@@ -101,28 +101,6 @@ TEST(MainQueueTest, TimeArithmeticStopsAtBothEndsOfTheClock) {
     EXPECT_EQ(trace.ran, (std::vector<std::string>{"last@" + std::to_string(kEnd)}));
 }
 
-// The platform side: dispatch_after of a process.
-int stepRuns = 0;
-void countingStep() { ++stepRuns; }
-
-TEST(DispatchTest, StepsRunLaterOnceEachAtTheirOwnTime) {
-    Device device;
-    Process process(device);
-    HostServices& h = process.services();
-    stepRuns = 0;
-    const DispatchQueue main = h.dispatch_get_main_queue();
-    h.dispatch_after(h.dispatch_time(kDispatchTimeNow, 0), main, &countingStep);
-    h.dispatch_after(h.dispatch_time(kDispatchTimeNow, -kNanosPerSecond), main, &countingStep);
-    h.dispatch_after(h.dispatch_time(kDispatchTimeNow, 2 * kNanosPerSecond), main, &countingStep);
-    EXPECT_EQ(stepRuns, 0);  // never inside the scheduling call
-    device.mainQueue().runUntilIdle();
-    EXPECT_EQ(stepRuns, 2);  // a past time is due at once
-    device.mainQueue().runFor(2 * kNanosPerSecond - 1);
-    EXPECT_EQ(stepRuns, 2);
-    device.mainQueue().runFor(100 * kNanosPerSecond);
-    EXPECT_EQ(stepRuns, 3);
-}
-
 // Darwin notifications: each delivery is a main-queue item.
 std::vector<std::string> deliveries;  // "observer name", for each callback run
 Process* current = nullptr;
