@@ -7,10 +7,10 @@
 // like on the phone, last as long as the process.
 #include "ProofPlatform.h"
 #include "hooks/Hooks.h"
-#include "host/sim/PlistValue.h"
-#include "settings/Settings.h"
 #include "host/sim/Files.h"
+#include "host/sim/PlistValue.h"
 #include "host/sim/PropertyList.h"
+#include "settings/Settings.h"
 
 #include <CoreFoundation/CoreFoundation.h>
 #include <dlfcn.h>
