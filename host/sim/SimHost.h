@@ -107,8 +107,8 @@ struct ProcessOptions {
 
 // One home-screen process. Starting it loads a fresh copy of the library,
 // so every process begins with the library's initial state; ending it
-// unloads the library and drops pending steps and observers. The settings
-// file stays on the device.
+// unloads the library and drops its own pending steps and observers. The
+// settings file stays on the device. A process must not outlive its device.
 class Process {
 public:
     Process(Device& device, ProcessOptions options = {});
