@@ -11,71 +11,41 @@ namespace thrumline::sim {
 // ---------------------------------------------------------------- the value
 
 PlistValue PlistValue::boolean(bool v) {
-    PlistValue p;
-    p.type_ = Type::Boolean;
+    PlistValue p(Type::Boolean);
     p.bool_ = v;
     return p;
 }
 
-PlistValue PlistValue::integer(std::int64_t v) {
-    PlistValue p;
-    p.type_ = Type::Integer;
-    p.int_ = v;
-    return p;
-}
+PlistValue PlistValue::integer(std::int64_t v) { return PlistValue(Type::Integer, v, false); }
 
 PlistValue PlistValue::unsignedInteger(std::uint64_t v) {
-    PlistValue p = integer(static_cast<std::int64_t>(v));
-    p.unsigned_ = v > static_cast<std::uint64_t>(INT64_MAX);
-    return p;
-}
-
-PlistValue PlistValue::real(double v) {
-    PlistValue p;
-    p.type_ = Type::Real;
-    p.real_ = v;
-    return p;
-}
-
-PlistValue PlistValue::string(std::string v) {
-    PlistValue p;
-    p.type_ = Type::String;
-    p.text_ = std::move(v);
-    return p;
-}
-
-PlistValue PlistValue::data(std::string bytes) {
-    PlistValue p;
-    p.type_ = Type::Data;
-    p.text_ = std::move(bytes);
-    return p;
-}
-
-PlistValue PlistValue::date(double secondsSince2001) {
-    PlistValue p;
-    p.type_ = Type::Date;
-    p.real_ = secondsSince2001;
-    return p;
+    return PlistValue(Type::Integer, static_cast<std::int64_t>(v),
+                      v > static_cast<std::uint64_t>(INT64_MAX));
 }
 
 PlistValue PlistValue::uid(std::uint64_t v) {
-    PlistValue p;
-    p.type_ = Type::Uid;
-    p.int_ = static_cast<std::int64_t>(v);
-    p.unsigned_ = v > static_cast<std::uint64_t>(INT64_MAX);
-    return p;
+    return PlistValue(Type::Uid, static_cast<std::int64_t>(v),
+                      v > static_cast<std::uint64_t>(INT64_MAX));
 }
 
+PlistValue PlistValue::real(double v) { return PlistValue(Type::Real, v); }
+
+PlistValue PlistValue::date(double secondsSince2001) {
+    return PlistValue(Type::Date, secondsSince2001);
+}
+
+PlistValue PlistValue::string(std::string v) { return PlistValue(Type::String, std::move(v)); }
+
+PlistValue PlistValue::data(std::string bytes) { return PlistValue(Type::Data, std::move(bytes)); }
+
 PlistValue PlistValue::array(std::vector<PlistValue> items) {
-    PlistValue p;
-    p.type_ = Type::Array;
+    PlistValue p(Type::Array);
     p.items_ = std::move(items);
     return p;
 }
 
 PlistValue PlistValue::dictionary(Entries entries) {
-    PlistValue p;
-    p.type_ = Type::Dictionary;
+    PlistValue p(Type::Dictionary);
     for (auto& entry : entries) p.set(entry.first, std::move(entry.second));
     return p;
 }

@@ -60,6 +60,12 @@ public:
     std::string describe() const;
 
 private:
+    explicit PlistValue(Type type) : type_(type) {}
+    PlistValue(Type type, std::int64_t v, bool isUnsigned)
+        : type_(type), unsigned_(isUnsigned), int_(v) {}
+    PlistValue(Type type, double v) : type_(type), real_(v) {}
+    PlistValue(Type type, std::string text) : type_(type), text_(std::move(text)) {}
+
     Type type_ = Type::None;
     bool bool_ = false;
     bool unsigned_ = false;
