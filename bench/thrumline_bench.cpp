@@ -5,19 +5,19 @@
 // Every comparison keeps the simulated host's own costs on both sides (its
 // virtual dispatch, its object table, its event log), and the host's share of
 // the library's path is measured on its own so that it can be taken out.
-#include "bench/AllocationCounter.h"
-#include "bench/CallPaths.h"
-#include "bench/MedianReporter.h"
-
-#include "host/sim/PlistValue.h"
-#include "host/sim/SimHost.h"
-
 #include <benchmark/benchmark.h>
-#include <plist/plist.h>
 
 #include <cstdio>
 #include <cstring>
 #include <string>
+
+#include "bench/AllocationCounter.h"
+#include "bench/CallPaths.h"
+#include "bench/MedianReporter.h"
+#include "host/sim/Files.h"
+#include "host/sim/PlistValue.h"
+#include "host/sim/PropertyList.h"
+#include "host/sim/SimHost.h"
 
 namespace thrumline::hardening {
 namespace {
@@ -43,20 +43,6 @@ PlistValue typicalSettings(bool enabled, bool oldMethod) {
         {"vibration1", PlistValue::integer(300)},
         {"vibration2", PlistValue::integer(300)},
     });
-}
-
-// The binary form of the same dictionary, through libplist.
-std::string binaryForm(const PlistValue& value) {
-    const std::string xml = sim::toXmlPlist(value);
-    plist_t node = nullptr;
-    plist_from_memory(xml.data(), static_cast<std::uint32_t>(xml.size()), &node);
-    char* bytes = nullptr;
-    std::uint32_t length = 0;
-    plist_to_bin(node, &bytes, &length);
-    std::string out(bytes, length);
-    std::free(bytes);
-    plist_free(node);
-    return out;
 }
 
 void tidy(CallPaths& paths) {
@@ -170,22 +156,21 @@ BENCHMARK(BM_SimCall_HookedGateClosed);
 // any load must do.
 void readAndParse(benchmark::State& state, bool binary) {
     CallPaths paths(typicalSettings(true, false));
-    if (binary) paths.device().paneWriteSettingsBytes(binaryForm(typicalSettings(true, false)));
+    if (binary)
+        paths.device().paneWriteSettingsBytes(sim::toBinaryPlist(typicalSettings(true, false)));
     const std::string file = paths.device().settingsFile();
     for (auto _ : state) {
         std::string bytes;
         sim::readFileBytes(file, &bytes);
-        plist_t root = nullptr;
-        plist_from_memory(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &root);
-        benchmark::DoNotOptimize(root);
-        plist_free(root);
+        benchmark::DoNotOptimize(sim::parsesBare(bytes));
     }
 }
 
 // refreshPrefs itself, as the change notification's callback calls it.
 void load(benchmark::State& state, bool binary) {
     CallPaths paths(typicalSettings(true, false));
-    if (binary) paths.device().paneWriteSettingsBytes(binaryForm(typicalSettings(true, false)));
+    if (binary)
+        paths.device().paneWriteSettingsBytes(sim::toBinaryPlist(typicalSettings(true, false)));
     void (*refreshPrefs)() = nullptr;
     void* symbol = paths.libraryFunction("refreshPrefs");
     std::memcpy(&refreshPrefs, &symbol, sizeof symbol);
@@ -204,7 +189,8 @@ void load(benchmark::State& state, bool binary) {
 // (here: read, libplist parse, conversion into the host's objects).
 void hostReadDictionary(benchmark::State& state, bool binary) {
     CallPaths paths(typicalSettings(true, false));
-    if (binary) paths.device().paneWriteSettingsBytes(binaryForm(typicalSettings(true, false)));
+    if (binary)
+        paths.device().paneWriteSettingsBytes(sim::toBinaryPlist(typicalSettings(true, false)));
     HostServices& h = paths.process().services();
     std::int64_t n = 0;
     for (auto _ : state) {
@@ -265,7 +251,7 @@ void BM_Preview(benchmark::State& state) {
     std::int64_t n = 0;
     for (auto _ : state) {
         device.panePost(kVib1Preview);
-        device.clock().runUntilIdle();
+        device.mainQueue().runUntilIdle();
         if (++n % kTidyEvery == 0) tidy(paths);
     }
 }
@@ -284,7 +270,7 @@ void BM_Host_DeliverNotification(benchmark::State& state) {
     std::int64_t n = 0;
     for (auto _ : state) {
         device.panePost("bench.nothing");
-        device.clock().runUntilIdle();
+        device.mainQueue().runUntilIdle();
         if (++n % kTidyEvery == 0) tidy(paths);
     }
 }

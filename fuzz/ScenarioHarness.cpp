@@ -1,9 +1,9 @@
 #include "fuzz/ScenarioHarness.h"
 
-#include "tools/thrumline-sim/Scenario.h"
-
 #include <algorithm>
 #include <variant>
+
+#include "tools/thrumline-sim/Scenario.h"
 
 namespace thrumline::hardening {
 
@@ -53,12 +53,12 @@ std::string checkScenarioText(const std::string& text) {
         previous = command.line;
         // A value as the tool writes it must read back as the same value.
         for (const auto& [key, value] : command.assignments) {
-            const ParseResult read = parseScenario("set " + key + "=" + value.toText(), "");
+            const ParseResult read = parseScenario("set " + key + "=" + value.describe(), "");
             const Command* set = onlyCommand(read);
             if (set == nullptr || set->assignments.size() != 1 ||
                 !(set->assignments[0].second == value)) {
-                return "the value of " + key + " on " + line + " is written as " + value.toText() +
-                       ", which reads back differently";
+                return "the value of " + key + " on " + line + " is written as " +
+                       value.describe() + ", which reads back differently";
             }
         }
         // The timeline shows the command by this text; it must mean the same.

@@ -5,6 +5,8 @@
 #include <utility>
 #include <vector>
 
+#include "host/sim/PropertyList.h"
+
 namespace thrumline::hardening {
 
 using sim::Event;
@@ -45,14 +47,17 @@ std::pair<bool, std::int32_t> fromString(const std::string& s) {
 // numbers and strings do).
 std::optional<std::pair<bool, std::int32_t>> convert(const PlistValue* v) {
     switch (v == nullptr ? Type::None : v->type()) {
-        case Type::Boolean: return {{v->boolValue(), v->boolValue() ? 1 : 0}};
+        case Type::Boolean:
+            return {{v->boolValue(), v->boolValue() ? 1 : 0}};
         case Type::Integer:
             return {{v->intValue() != 0, v->isUnsigned() ? INT32_MAX : clamp32(v->intValue())}};
         case Type::Real:  // NaN is true, and 0
             return {{!(v->realValue() == 0.0),
                      std::isnan(v->realValue()) ? 0 : clamp32(std::trunc(v->realValue()))}};
-        case Type::String: return fromString(v->stringValue());
-        default: return std::nullopt;
+        case Type::String:
+            return fromString(v->stringValue());
+        default:
+            return std::nullopt;
     }
 }
 
@@ -96,12 +101,17 @@ std::string trace(const std::vector<Event>& events, std::size_t from) {
     std::string out;
     for (std::size_t i = from; i < events.size(); ++i) {
         const Event& e = events[i];
-        if (e.kind == EventKind::Sound) out += "sound " + std::to_string(e.sound) + "\n";
-        if (e.kind == EventKind::Vibrate) {
-            out += "vibrate " + std::to_string(e.sound) + " intensity " +
-                   text(e.value.find("Intensity")) + " " + text(e.value.find("VibePattern")) + "\n";
+        if (const auto* sound = e.get<sim::events::Sound>()) {
+            out += "sound " + std::to_string(sound->sound) + "\n";
         }
-        if (e.kind == EventKind::Fault) out += "FAULT " + e.name + ": " + e.detail + "\n";
+        if (const auto* v = e.get<sim::events::Vibrate>()) {
+            out += "vibrate " + std::to_string(v->sound) + " intensity " +
+                   text(v->request.find("Intensity")) + " " + text(v->request.find("VibePattern")) +
+                   "\n";
+        }
+        if (const auto* fault = e.get<sim::events::Fault>()) {
+            out += "FAULT " + fault->call + ": " + fault->problem + "\n";
+        }
     }
     return out;
 }
@@ -125,10 +135,15 @@ SettingsValues expectedSettings(const PlistValue& file) {
         const auto converted = convert(file.find(key));
         return converted ? converted->second : missing;
     };
-    return {boolean("isEnabled"), boolean("isNotRespringing"), boolean("isVibrationsNumber"),
-            boolean("oldMethod"), integer("firstVibrationNumber", 0),
-            integer("lastVibrationNumber", 0), integer("VibrationDuration", 200),
-            integer("vibration1", 300), integer("vibration2", 300)};
+    return {boolean("isEnabled"),
+            boolean("isNotRespringing"),
+            boolean("isVibrationsNumber"),
+            boolean("oldMethod"),
+            integer("firstVibrationNumber", 0),
+            integer("lastVibrationNumber", 0),
+            integer("VibrationDuration", 200),
+            integer("vibration1", 300),
+            integer("vibration2", 300)};
 }
 
 void SettingsFileHarness::start() {
@@ -145,7 +160,7 @@ void SettingsFileHarness::stop() {
 }
 
 std::string SettingsFileHarness::run(const std::string& bytes) {
-    if (device_->clock().now() > kClockLimit) {
+    if (device_->mainQueue().now() > kClockLimit) {
         // A fresh phone before the virtual clock runs out. The old process
         // stays loaded and reachable for good: libFuzzer cannot follow an
         // instrumented library that is unloaded, and this happens once in
@@ -167,7 +182,7 @@ std::string SettingsFileHarness::run(const std::string& bytes) {
 std::string SettingsFileHarness::check(const SettingsValues& v, const char* when,
                                        bool drainChains) {
     const std::size_t mark = device_->events().size();
-    sim::MainQueue& queue = process_->queue();
+    sim::MainQueue& queue = process_->device().mainQueue();
     for (const char* n : {"1", "2", "3", "4"}) {
         device_->panePost(std::string("com.brindle.thrumline.vib") + n + "Preview");
     }
@@ -189,11 +204,11 @@ std::string SettingsFileHarness::check(const SettingsValues& v, const char* when
         std::string calls = callOutput(v, connected);
         const bool chain = calls.size() > kOnePulse.size() && calls.rfind(kOnePulse, 0) == 0;
         if (drainChains && gap > 0 && gap <= kLongestWait) {
-            queue.advanceBy(2 * static_cast<std::uint64_t>(gap));
+            queue.runFor(2 * static_cast<std::uint64_t>(gap));
         } else if (drainChains && gap > kLongestWait && chain) {
             if (queue.pending() != 1) return std::string("a chain without its next step ") + when;
             calls = kOnePulse;
-            queue.clear();
+            process_->cancelPending();
         }
         expected += calls;
     }
@@ -208,18 +223,20 @@ std::string SettingsFileHarness::check(const SettingsValues& v, const char* when
 
 std::string SettingsFileHarness::runChecks(const std::string& bytes) {
     const std::vector<Event>& events = device_->events();
-    sim::MainQueue& queue = process_->queue();
+    sim::MainQueue& queue = process_->device().mainQueue();
     std::size_t mark = 0;
     auto since = [&](EventKind kind) {  // the events of a kind since `mark`
         std::vector<const Event*> found;
         for (std::size_t i = mark; i < events.size(); ++i) {
-            if (events[i].kind == kind) found.push_back(&events[i]);
+            if (events[i].kind() == kind) found.push_back(&events[i]);
         }
         return found;
     };
 
     device_->paneWriteSettingsBytes(bytes);
-    if (events.empty() || !events.back().flag) return "the settings file could not be written";
+    const auto* paneWrite =
+        events.empty() ? nullptr : events.back().get<sim::events::PaneWroteSettings>();
+    if (paneWrite == nullptr || !paneWrite->ok) return "the settings file could not be written";
     PlistValue loaded = sim::parsePlist(bytes);
     mark = events.size();
     device_->panePost("com.brindle.thrumline.prefschanged");
@@ -244,18 +261,20 @@ std::string SettingsFileHarness::runChecks(const std::string& bytes) {
         const char* when = notRespringing ? "after the respring guard" : "during it";
         loaded.set("isNotRespringing", PlistValue::boolean(notRespringing));
         const auto written = since(EventKind::SettingsWritten);
-        if (written.size() != 1 || !written[0]->flag || written[0]->value != loaded ||
+        const auto* write =
+            written.empty() ? nullptr : written.back()->get<sim::events::SettingsWritten>();
+        if (written.size() != 1 || !write->ok || write->settings != loaded ||
             since(EventKind::NotificationPosted).size() != 1) {
             return std::string("the respring guard did not write every key once and post it ") +
                    when + ": expected " + loaded.describe() + ", wrote " +
-                   (written.empty() ? "nothing" : written.back()->value.describe());
+                   (write == nullptr ? "nothing" : write->settings.describe());
         }
         loaded = device_->readSettingsFile();  // what the next load and write start from
         problem = check(expectedSettings(loaded), when, notRespringing);
         if (!problem.empty()) return problem;
         if (!notRespringing && queue.pending() != 1) return "the respring guard's end is not due";
         mark = events.size();
-        queue.advanceBy(kRespringQuiet);
+        queue.runFor(kRespringQuiet);
     }
 
     if (process_->faults() != 0) return "the library broke a platform rule:\n" + trace(events, 0);

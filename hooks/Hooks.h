@@ -8,13 +8,6 @@
 
 namespace thrumline {
 
-// CoreFoundation versions that choose the hook group. iOS10 runs from the
-// lowest to the highest iOS 10 version, both included; iOS11 covers iOS 11
-// and everything after it.
-constexpr double kLowestVersion_iOS10 = 1348.0;
-constexpr double kHighestVersion_iOS10 = 1442.99;
-constexpr double kLowestVersion_iOS11 = 1443.0;
-
 // Darwin notifications. The library observes all five and posts only the
 // change notification.
 constexpr const char* kPrefsChangedNotification = "com.brindle.thrumline.prefschanged";
@@ -22,9 +15,6 @@ constexpr const char* kVib1PreviewNotification = "com.brindle.thrumline.vib1Prev
 constexpr const char* kVib2PreviewNotification = "com.brindle.thrumline.vib2Preview";
 constexpr const char* kVib3PreviewNotification = "com.brindle.thrumline.vib3Preview";
 constexpr const char* kVib4PreviewNotification = "com.brindle.thrumline.vib4Preview";
-
-// The respring guard's quiet period.
-constexpr std::int64_t kRespringQuietNanos = 7000000000LL;
 
 // The load-time initialisers, run once each, in this order, when the library
 // is loaded. The loader's three values are not used.
@@ -51,9 +41,5 @@ void hook_iOS11_SpringBoard_applicationDidFinishLaunching(Object self, Selector 
 inline void callOriginal(MethodImp original, Object self, Selector cmd, Object arg) {
     if (original != nullptr) original(self, cmd, arg);
 }
-
-// Ends the quiet period the launch hook began: stores isNotRespringing true
-// and posts the change notification. Runs on the main queue.
-void endRespringGuard();
 
 }  // namespace thrumline

@@ -25,6 +25,12 @@ void storeNotRespringing(bool value) {
                                            kPrefsChangedNotification, nullptr, nullptr, true);
 }
 
+// The quiet period after a launch.
+constexpr std::int64_t kRespringQuietNanos = 7000000000LL;
+
+// Ends the quiet period the launch hook began. Runs on the main queue.
+void endRespringGuard() { storeNotRespringing(true); }
+
 }  // namespace
 
 void hook_iOS11_SpringBoard_applicationDidFinishLaunching(Object self, Selector cmd,
@@ -42,7 +48,5 @@ void hook_iOS11_SpringBoard_applicationDidFinishLaunching(Object self, Selector 
     h.dispatch_after(h.dispatch_time(kDispatchTimeNow, kRespringQuietNanos),
                      h.dispatch_get_main_queue(), &endRespringGuard);
 }
-
-void endRespringGuard() { storeNotRespringing(true); }
 
 }  // namespace thrumline

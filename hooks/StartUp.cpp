@@ -57,8 +57,25 @@ void installGroup(const HookRow (&group)[2]) {
     }
 }
 
+// CoreFoundation versions that choose the hook group. iOS10 runs from the
+// lowest to the highest iOS 10 version, both included; iOS11 covers iOS 11
+// and everything after it.
+constexpr double kLowestVersion_iOS10 = 1348.0;
+constexpr double kHighestVersion_iOS10 = 1442.99;
+constexpr double kLowestVersion_iOS11 = 1443.0;
+
+// The loader runs this once when the library is loaded. One initialiser
+// calling both keeps their order certain on every platform's loader.
+__attribute__((constructor)) void loadThrumline(int argc, char** argv, char** envp) {
+    bindHost();
+    installHooks(argc, argv, envp);
+    startObservers(argc, argv, envp);
+}
+
 }  // namespace
 
+// The two load-time initialisers, run once each, in this order. The loader's
+// three values are not used.
 void installHooks(int, char**, char**) {
     const double version = host().kCFCoreFoundationVersionNumber();
     if (version >= kLowestVersion_iOS10 && version <= kHighestVersion_iOS10) {
@@ -80,17 +97,5 @@ void startObservers(int, char**, char**) {
     refreshPrefs();
     h.objc_autoreleasePoolPop(pool);
 }
-
-namespace {
-
-// The loader runs this once when the library is loaded. One initialiser
-// calling both keeps their order certain on every platform's loader.
-__attribute__((constructor)) void loadThrumline(int argc, char** argv, char** envp) {
-    bindHost();
-    installHooks(argc, argv, envp);
-    startObservers(argc, argv, envp);
-}
-
-}  // namespace
 
 }  // namespace thrumline

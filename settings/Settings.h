@@ -55,6 +55,6 @@ void PreferencesChangedCallback(NotificationCenter center, void* observer, Objec
 
 }  // namespace thrumline
 
-// Loads the settings file and replaces `prefs` and every value. The one
+// Loads the settings file and replaces the held dictionary and every value. The one
 // function the library exports.
 extern "C" __attribute__((visibility("default"))) void refreshPrefs();

@@ -1,6 +1,6 @@
 #include "tests/SimFixture.h"
 
-#include <plist/plist.h>
+#include "host/sim/PropertyList.h"
 
 namespace thrumline::test {
 
@@ -9,19 +9,19 @@ namespace {
 // One "AudioServicesPlaySystemSoundWithVibration" request, or "?" and the
 // request when it is not sound 4095 with exactly "Intensity" (the integer 1)
 // and "VibePattern" (alternating booleans and integers).
-std::string describeVibration(const Event& event) {
-    const PlistValue* intensity = event.value.find("Intensity");
-    const PlistValue* steps = event.value.find("VibePattern");
-    bool ok = event.sound == 4095 && event.value.entries().size() == 2 && intensity != nullptr &&
-              *intensity == I(1) && steps != nullptr && steps->type() == PlistValue::Type::Array &&
-              steps->items().size() % 2 == 0;
+std::string describeVibration(const sim::events::Vibrate& vibrate) {
+    const PlistValue* intensity = vibrate.request.find("Intensity");
+    const PlistValue* steps = vibrate.request.find("VibePattern");
+    bool ok = vibrate.sound == 4095 && vibrate.request.entries().size() == 2 &&
+              intensity != nullptr && *intensity == I(1) && steps != nullptr &&
+              steps->type() == PlistValue::Type::Array && steps->items().size() % 2 == 0;
     std::string text;
     for (std::size_t i = 0; ok && i < steps->items().size(); ++i) {
         const PlistValue& item = steps->items()[i];
         ok = item.type() == (i % 2 ? PlistValue::Type::Integer : PlistValue::Type::Boolean);
         text += (i ? " " : "") + std::to_string(i % 2 ? item.intValue() : item.boolValue());
     }
-    return ok ? "[" + text + "]" : "?" + event.value.describe();
+    return ok ? "[" + text + "]" : "?" + vibrate.request.describe();
 }
 
 }  // namespace
@@ -42,19 +42,6 @@ PlistValue enabledSettings(const PlistValue::Entries& overrides) {
     return settings;
 }
 
-std::string binaryPlist(const PlistValue& value) {
-    const std::string xml = sim::toXmlPlist(value);
-    plist_t node = nullptr;
-    plist_from_xml(xml.data(), static_cast<std::uint32_t>(xml.size()), &node);
-    char* bin = nullptr;
-    std::uint32_t length = 0;
-    plist_to_bin(node, &bin, &length);
-    std::string bytes(bin, length);
-    plist_to_bin_free(bin);
-    plist_free(node);
-    return bytes;
-}
-
 void SimTest::start(double version, std::vector<std::string> absentClasses) {
     sim::ProcessOptions options;
     options.coreFoundationVersion = version;
@@ -67,7 +54,7 @@ std::vector<Event> SimTest::eventsSince(const Mark& from, EventKind kind) const 
     std::vector<Event> found;
     const auto& events = device.events();
     for (std::size_t i = from.index; i < events.size(); ++i) {
-        if (events[i].kind == kind) found.push_back(events[i]);
+        if (events[i].kind() == kind) found.push_back(events[i]);
     }
     return found;
 }
@@ -77,11 +64,13 @@ std::string SimTest::played(const Mark& from) const {
     const auto& events = device.events();
     for (std::size_t i = from.index; i < events.size(); ++i) {
         const Event& e = events[i];
-        if (e.kind != EventKind::Vibrate && e.kind != EventKind::Sound) continue;
+        const auto* vibrate = e.get<sim::events::Vibrate>();
+        const auto* sound = e.get<sim::events::Sound>();
+        if (vibrate == nullptr && sound == nullptr) continue;
         if (!text.empty()) text += " ";
-        text += e.kind == EventKind::Vibrate ? describeVibration(e)
-                                             : (e.sound == 1352 ? "C@" : "?sound@") +
-                                                   std::to_string((e.t_ns - from.t) / kMs);
+        text += vibrate != nullptr ? describeVibration(*vibrate)
+                                   : (sound->sound == 1352 ? "C@" : "?sound@") +
+                                         std::to_string((e.t_ns - from.t) / kMs);
     }
     return text;
 }
@@ -91,7 +80,7 @@ std::string SimTest::preview(const char* notification) {
     const Mark from = mark();
     device.panePost(notification);
     EXPECT_EQ(played(from), "") << "played inside the post";
-    process->queue().runUntilIdle();
+    process->device().mainQueue().runUntilIdle();
     EXPECT_EQ(process->liveObjects(), objects);
     EXPECT_EQ(countSince(from, EventKind::StepScheduled), 0u) << "a preview schedules nothing";
     return played(from);
@@ -101,7 +90,9 @@ void SimTest::TearDown() {
     // A message to a dead object or an unbalanced release is a fault
     // whatever the test looked at.
     for (const Event& event : device.events()) {
-        EXPECT_NE(event.kind, EventKind::Fault) << event.name << ": " << event.detail;
+        if (const auto* fault = event.get<sim::events::Fault>()) {
+            ADD_FAILURE() << fault->call << ": " << fault->problem;
+        }
     }
 }
 

@@ -45,7 +45,6 @@ inline PlistValue S(std::string v) { return PlistValue::string(std::move(v)); }
 // All nine keys: the gate open, pattern output, one pulse of 300 ms; then
 // `overrides` on top.
 PlistValue enabledSettings(const PlistValue::Entries& overrides = {});
-std::string binaryPlist(const PlistValue& value);
 
 // A position in the event log and the virtual time when it was taken.
 struct Mark {
@@ -72,17 +71,27 @@ protected:
     // The pane posts `name` and the main queue delivers it.
     void post(const std::string& name) {
         device.panePost(name);
-        process->queue().runUntilIdle();
+        process->device().mainQueue().runUntilIdle();
     }
     // The pane writes `settings` and posts the change notification.
     void reload(const PlistValue& settings) {
         device.paneWriteSettings(settings);
         post(kPrefsChanged);
     }
-    void advance(std::uint64_t nanos) { process->queue().advanceBy(nanos); }
+    void advance(std::uint64_t nanos) { process->device().mainQueue().runFor(nanos); }
 
-    Mark mark() { return {device.events().size(), device.clock().now()}; }
+    Mark mark() { return {device.events().size(), device.mainQueue().now()}; }
     std::vector<Event> eventsSince(const Mark& from, EventKind kind) const;
+    // The fields of each event of kind T since `from`.
+    template <class T>
+    std::vector<T> since(const Mark& from) const {
+        std::vector<T> found;
+        const auto& events = device.events();
+        for (std::size_t i = from.index; i < events.size(); ++i) {
+            if (const T* e = events[i].get<T>()) found.push_back(*e);
+        }
+        return found;
+    }
     std::size_t countSince(const Mark& from, EventKind kind) const {
         return eventsSince(from, kind).size();
     }

@@ -77,20 +77,20 @@ TEST_F(CallHooks, DecisionTablesCallTheHostFirstOnceWithTheSameValues) {
             EXPECT_EQ(played(from), slot == Slot::First  ? firstSlot
                                     : slot == Slot::Last ? lastSlot
                                                          : "");
-            const std::vector<Event> ran = eventsSince(from, EventKind::HostMethodRan);
+            const auto ran = since<sim::events::HostMethodRan>(from);
             ASSERT_EQ(ran.size(), 1u);
-            EXPECT_EQ(ran[0].name,
-                      (hook == Hook::DatabaseChanged ? "CHManager " : "SBTelephonyManager ") +
-                          std::string(selector(hook)));
+            EXPECT_EQ(ran[0].className,
+                      hook == Hook::DatabaseChanged ? "CHManager" : "SBTelephonyManager");
+            EXPECT_EQ(ran[0].selector, selector(hook));
             EXPECT_EQ(ran[0].receiver, receiver);
             EXPECT_EQ(ran[0].argument, arg);
             // The host implementation runs before anything plays or is scheduled.
             const auto firstEffect = std::find_if(
                 device.events().begin() + from.index, device.events().end(), [](const Event& e) {
-                    return e.kind == EventKind::HostMethodRan || e.kind == EventKind::Vibrate ||
-                           e.kind == EventKind::Sound || e.kind == EventKind::StepScheduled;
+                    return e.kind() == EventKind::HostMethodRan || e.kind() == EventKind::Vibrate ||
+                           e.kind() == EventKind::Sound || e.kind() == EventKind::StepScheduled;
                 });
-            EXPECT_EQ(firstEffect->kind, EventKind::HostMethodRan);
+            EXPECT_EQ(firstEffect->kind(), EventKind::HostMethodRan);
             if (arg != nullptr) {
                 EXPECT_EQ(process->retainCount(arg), refs);
                 // Only setActiveCall: asks, once and only past the gate.

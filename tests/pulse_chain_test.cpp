@@ -32,11 +32,11 @@ TEST_F(PulseChains, NothingInTheCallThenPulsesAtTheirGaps) {
         const Mark from = mark();
         process->setActiveCall(call);
         EXPECT_EQ(played(from), "");
-        process->queue().runUntilIdle();
+        process->device().mainQueue().runUntilIdle();
         EXPECT_EQ(played(from).substr(0, 3), "C@0");
         advance(10000000 * kSecond);
         EXPECT_EQ(played(from), pulses);
-        EXPECT_EQ(process->queue().pending(), 0u);
+        EXPECT_EQ(process->device().mainQueue().pending(), 0u);
         process->releaseObject(call);
         endProcess();
     }
@@ -48,7 +48,7 @@ TEST_F(PulseChains, ReloadChangesOnlyTheGapsToComeAndDisablingDoesNotStopIt) {
     const Object call = process->newCall(true);
     const Mark from = mark();
     process->setActiveCall(call);
-    process->queue().runUntilIdle();
+    process->device().mainQueue().runUntilIdle();
     PlistValue changed = chainSettings(2, 5);
     changed.set("isEnabled", B(false));
     reload(changed);

@@ -28,9 +28,11 @@ protected:
         return flag != nullptr ? *flag : PlistValue();
     }
     std::size_t libraryPosts(const Mark& from) const {
-        const std::vector<Event> posts = eventsSince(from, EventKind::NotificationPosted);
-        return std::count_if(posts.begin(), posts.end(),
-                             [](const Event& e) { return e.flag && e.name == kPrefsChanged; });
+        using Posted = sim::events::NotificationPosted;
+        const std::vector<Posted> posts = since<Posted>(from);
+        return std::count_if(posts.begin(), posts.end(), [](const Posted& e) {
+            return e.by == Posted::By::Library && e.name == kPrefsChanged;
+        });
     }
 };
 
@@ -45,14 +47,14 @@ TEST_F(RespringGuard, QuietFromBeforeTheHostLaunchesUntilSevenSecondsAfter) {
                                           EventKind::NotificationPosted, EventKind::HostMethodRan,
                                           EventKind::StepScheduled};
     ASSERT_EQ(events.size(), order.size());
-    for (std::size_t i = 0; i < order.size(); ++i) EXPECT_EQ(events[i].kind, order[i]);
-    EXPECT_EQ(events[3].argument, process->application());
-    EXPECT_EQ(events[4].detail, std::to_string(from.t + kQuiet));
+    for (std::size_t i = 0; i < order.size(); ++i) EXPECT_EQ(events[i].kind(), order[i]);
+    EXPECT_EQ(events[3].get<sim::events::HostMethodRan>()->argument, process->application());
+    EXPECT_EQ(events[4].get<sim::events::StepScheduled>()->due, from.t + kQuiet);
     EXPECT_EQ(device.readSettingsFile(), enabledSettings({{"isNotRespringing", B(false)}}));
 
     // The values in memory change only when the post is delivered.
     EXPECT_TRUE(callVibrates());
-    process->queue().runUntilIdle();
+    process->device().mainQueue().runUntilIdle();
     EXPECT_FALSE(callVibrates());
     EXPECT_EQ(preview(kVib1Preview), "[1 300]");
 
@@ -145,7 +147,7 @@ TEST_F(RespringGuard, DisabledOrOnIOS10NothingIsWrittenPostedOrScheduled) {
         process->databaseChanged(call);
         process->releaseObject(call);
         advance(10 * kSecond);
-        const std::vector<Event> ran = eventsSince(from, EventKind::HostMethodRan);
+        const auto ran = since<sim::events::HostMethodRan>(from);
         ASSERT_EQ(ran.size(), 3u);
         EXPECT_EQ(ran[0].argument, process->application());
         EXPECT_EQ(countSince(from, EventKind::SettingsWritten), 0u);

@@ -2,6 +2,7 @@
 // or an unusable file gives, and when a reload takes effect.
 #include <limits>
 
+#include "host/sim/PropertyList.h"
 #include "tests/SimFixture.h"
 
 namespace thrumline::test {
@@ -65,7 +66,7 @@ protected:
     }
 
     void write(const PlistValue& file, bool binary) {
-        device.paneWriteSettingsBytes(binary ? binaryPlist(file) : sim::toXmlPlist(file));
+        device.paneWriteSettingsBytes(binary ? sim::toBinaryPlist(file) : sim::toXmlPlist(file));
     }
 };
 
@@ -152,7 +153,7 @@ TEST_F(Settings, UnusableFileGivesEveryMissingKeyValue) {
         {"", false},  // no file
         {sim::toXmlPlist(PlistValue::array({B(true)})), false},
         {std::string("\x01\x02garbage\xff<plist"), false},
-        {binaryPlist(PlistValue::dictionary()), true}};
+        {sim::toBinaryPlist(PlistValue::dictionary()), true}};
     for (const auto& file : files) {
         SCOPED_TRACE(file.first);
         const auto place = [&] {
@@ -164,9 +165,10 @@ TEST_F(Settings, UnusableFileGivesEveryMissingKeyValue) {
         place();
         const Mark from = mark();
         start();
-        const std::vector<Event> reads = eventsSince(from, EventKind::SettingsRead);
+        const auto reads = since<sim::events::SettingsRead>(from);
         ASSERT_EQ(reads.size(), 1u);
-        EXPECT_EQ(reads[0].flag, file.second) << "read as a dictionary";
+        EXPECT_EQ(reads[0].outcome == sim::events::SettingsRead::Outcome::Found, file.second)
+            << "read as a dictionary";
         EXPECT_EQ(seen(), kMissingSeen);
         const std::size_t objects = process->liveObjects();
         reload(probe());
@@ -188,7 +190,7 @@ TEST_F(Settings, OnlyTheChangeNotificationReloadsOnceAfterThePostReturns) {
     EXPECT_EQ(preview(kVib3Preview), "[1 300 0 200 1 300]");
     device.panePost(kPrefsChanged);
     EXPECT_EQ(countSince(from, EventKind::SettingsRead), 0u) << "read inside the post";
-    process->queue().runUntilIdle();
+    process->device().mainQueue().runUntilIdle();
     EXPECT_EQ(countSince(from, EventKind::SettingsRead), 1u);
     EXPECT_EQ(preview(kVib3Preview), "[1 42 0 200 1 42]");
 }

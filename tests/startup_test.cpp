@@ -27,12 +27,16 @@ TEST_F(StartUp, HooksTheGroupThenObservesFiveNamesAndLoadsOnceInOneScope) {
         std::vector<std::string> trace;
         for (std::size_t i = from.index; i < device.events().size(); ++i) {
             const Event& e = device.events()[i];
-            if (e.kind == EventKind::HookInstalled) trace.push_back("hook " + e.name);
-            if (e.kind == EventKind::HookSkipped) trace.push_back("skip " + e.name);
-            if (e.kind == EventKind::AutoreleasePush) trace.push_back("push");
-            if (e.kind == EventKind::ObserverRegistered) trace.push_back(e.name);
-            if (e.kind == EventKind::SettingsRead) trace.push_back("load");
-            if (e.kind == EventKind::AutoreleasePop) trace.push_back("pop");
+            if (const auto* h = e.get<sim::events::HookInstalled>()) {
+                trace.push_back("hook " + h->className + " " + h->selector);
+            }
+            if (const auto* h = e.get<sim::events::HookSkipped>()) {
+                trace.push_back("skip " + h->className + " " + h->selector);
+            }
+            if (e.kind() == EventKind::AutoreleasePush) trace.push_back("push");
+            if (const auto* o = e.get<sim::events::ObserverRegistered>()) trace.push_back(o->name);
+            if (e.kind() == EventKind::SettingsRead) trace.push_back("load");
+            if (e.kind() == EventKind::AutoreleasePop) trace.push_back("pop");
         }
         std::vector<std::string> expected = hooks;
         for (const char* s : {"push", kPrefsChanged, kVib1Preview, kVib2Preview, kVib3Preview,

@@ -12,7 +12,20 @@ void scheduleOnMainQueue(std::int64_t offsetNanos, DispatchStep step) {
                      step);
 }
 
-}  // namespace
+// The gap before the next pulse of a chain, in nanoseconds: twice
+// VibrationDuration milliseconds, read when called.
+std::int64_t pulseChainGapNanos() {
+    // Widened before doubling: no value of the setting can overflow.
+    return 2 * static_cast<std::int64_t>(prefsValues.VibrationDuration) * 1000000;
+}
+
+// A chain's step knows only how many pulses are still to come after its own;
+// it reads VibrationDuration when it runs, so a reload changes the gaps still
+// to come. Nothing cancels a chain once its first step is queued.
+template <int PulsesToCome>
+struct PulseChain {
+    static void step();
+};
 
 template <int PulsesToCome>
 void PulseChain<PulsesToCome>::step() {
@@ -25,10 +38,7 @@ void PulseChain<0>::step() {
     playClassicPulse();
 }
 
-std::int64_t pulseChainGapNanos() {
-    // Widened before doubling: no value of the setting can overflow.
-    return 2 * static_cast<std::int64_t>(prefsValues.VibrationDuration) * 1000000;
-}
+}  // namespace
 
 void playClassicPulse() { host().AudioServicesPlaySystemSound(kClassicPulseSoundID); }
 

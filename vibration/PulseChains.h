@@ -17,16 +17,4 @@ void playClassicPulse();
 // or three pulses whose first step is queued on the main queue; else nothing.
 void playPulseChain(VibrationSlot slot);
 
-// The gap before the next pulse of a chain, in nanoseconds: twice
-// VibrationDuration milliseconds, read when called.
-std::int64_t pulseChainGapNanos();
-
-// A chain's step knows only how many pulses are still to come after its own;
-// it reads VibrationDuration when it runs, so a reload changes the gaps still
-// to come. Nothing cancels a chain once its first step is queued.
-template <int PulsesToCome>
-struct PulseChain {
-    static void step();
-};
-
 }  // namespace thrumline

@@ -1,40 +1,35 @@
 #include "vibration/VibrationPatterns.h"
 
+#include <cstddef>
+
 #include "settings/Settings.h"
 
 namespace thrumline {
 
 namespace {
 
+struct PatternStep {
+    bool on;                  // vibrate, or pause
+    std::int32_t durationMs;  // passed on unchanged, even when zero or negative
+};
+
 // Figure 3: one fixed rhythm for both slots, independent of the settings.
 constexpr PatternStep kRhythmFigure[] = {
     {true, 50},   {false, 100}, {true, 50},   {false, 300}, {true, 50},
     {false, 300}, {true, 50},   {false, 100}, {true, 50},
 };
-constexpr std::size_t kLongestFigure = sizeof(kRhythmFigure) / sizeof(kRhythmFigure[0]);
+constexpr std::size_t kRhythmFigureSteps = sizeof(kRhythmFigure) / sizeof(kRhythmFigure[0]);
+
+// Figures 0 to 2 are one to three pulses with a pause between each two.
+constexpr int kMostPulses = 3;
+constexpr std::size_t kMostPulseSteps = 2 * kMostPulses - 1;
 
 std::int32_t pulseLength(VibrationSlot slot) {
     return slot == VibrationSlot::First ? prefsValues.vibration1 : prefsValues.vibration2;
 }
 
-// `pulses` pulses of `length` ms with `pause` ms between them.
-void playPulses(int pulses, std::int32_t length, std::int32_t pause) {
-    PatternStep steps[5];
-    std::size_t count = 0;
-    for (int i = 0; i < pulses; ++i) {
-        if (i > 0) steps[count++] = {false, pause};
-        steps[count++] = {true, length};
-    }
-    playVibePattern(steps, count);
-}
-
-}  // namespace
-
-std::int32_t slotVibrationNumber(VibrationSlot slot) {
-    return slot == VibrationSlot::First ? prefsValues.firstVibrationNumber
-                                        : prefsValues.lastVibrationNumber;
-}
-
+// Builds the vibration dictionary ("VibePattern", "Intensity") for the steps
+// and hands it to the platform; returns without waiting.
 void playVibePattern(const PatternStep* steps, std::size_t count) {
     HostServices& h = host();
     StrongRef dictionary = h.newMutableDictionary();
@@ -53,27 +48,52 @@ void playVibePattern(const PatternStep* steps, std::size_t count) {
     h.AudioServicesPlaySystemSoundWithVibration(kVibrateSoundID, nullptr, dictionary.get());
 }
 
+// `pulses` (1 to kMostPulses) pulses of `length` ms with `pause` ms between them.
+template <int Pulses>
+void playPulses(std::int32_t length, std::int32_t pause) {
+    static_assert(Pulses >= 1 && 2 * Pulses - 1 <= static_cast<int>(kMostPulseSteps),
+                  "the pulses and their pauses fit the step buffer");
+    PatternStep steps[kMostPulseSteps];
+    std::size_t count = 0;
+    for (int i = 0; i < Pulses; ++i) {
+        if (i > 0) steps[count++] = {false, pause};
+        steps[count++] = {true, length};
+    }
+    playVibePattern(steps, count);
+}
+
+}  // namespace
+
+std::int32_t slotVibrationNumber(VibrationSlot slot) {
+    return slot == VibrationSlot::First ? prefsValues.firstVibrationNumber
+                                        : prefsValues.lastVibrationNumber;
+}
+
 void playSlotPattern(VibrationSlot slot) {
     const std::int32_t number = slotVibrationNumber(slot);
     switch (number) {
         case 0:
+            playPulses<1>(pulseLength(slot), prefsValues.VibrationDuration);
+            break;
         case 1:
+            playPulses<2>(pulseLength(slot), prefsValues.VibrationDuration);
+            break;
         case 2:
-            playPulses(number + 1, pulseLength(slot), prefsValues.VibrationDuration);
+            playPulses<kMostPulses>(pulseLength(slot), prefsValues.VibrationDuration);
             break;
         case 3:
-            playVibePattern(kRhythmFigure, kLongestFigure);
+            playVibePattern(kRhythmFigure, kRhythmFigureSteps);
             break;
         default:
             break;  // no figure: nothing plays
     }
 }
 
-void playSinglePulse(VibrationSlot slot) { playPulses(1, pulseLength(slot), 0); }
+void playSinglePulse(VibrationSlot slot) { playPulses<1>(pulseLength(slot), 0); }
 
 void vib1Preview() { playSlotPattern(VibrationSlot::First); }
 void vib2Preview() { playSlotPattern(VibrationSlot::Last); }
-void vib3Preview() { playPulses(2, prefsValues.vibration1, prefsValues.VibrationDuration); }
-void vib4Preview() { playPulses(2, prefsValues.vibration2, prefsValues.VibrationDuration); }
+void vib3Preview() { playPulses<2>(prefsValues.vibration1, prefsValues.VibrationDuration); }
+void vib4Preview() { playPulses<2>(prefsValues.vibration2, prefsValues.VibrationDuration); }
 
 }  // namespace thrumline

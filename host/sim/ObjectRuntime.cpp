@@ -25,7 +25,8 @@ bool isOneOf(const std::string& name, std::initializer_list<const char*> names) 
 
 }  // namespace
 
-ObjectRuntime::ObjectRuntime(FaultSink fault) : fault_(std::move(fault)) {
+ObjectRuntime::ObjectRuntime(FaultSink fault, void* owner)
+    : fault_(std::move(fault)), owner_(owner) {
     allRuntimes().push_back(this);
 }
 
@@ -114,6 +115,13 @@ ObjectRuntime::HookResult ObjectRuntime::hook(Class handle, Selector selectorHan
     const MethodImp previous = lookup(cls, sel);
     if (previous == nullptr) return HookResult::NoMethod;
     if (replacement == nullptr) return HookResult::NoReplacement;
+    if (previous == replacement) {
+        // On the phone the slot would get the replacement itself, which
+        // would then call itself for ever.
+        fault("MSHookMessageEx",
+              "-[" + cls->name + " " + sel->name + "] is already hooked with this replacement");
+        return HookResult::AlreadyHooked;
+    }
     if (slot != nullptr) *slot = previous;
     addMethod(cls, sel->name, replacement);
     return HookResult::Installed;

@@ -70,7 +70,9 @@ public:
     // Receives each broken platform rule: the message concerned and what was wrong.
     using FaultSink = std::function<void(const std::string& message, const std::string& detail)>;
 
-    explicit ObjectRuntime(FaultSink fault = {});
+    // `owner`: whoever the runtime belongs to, as owner() gives it back.
+    explicit ObjectRuntime(FaultSink fault = {}, void* owner = nullptr);
+    void* owner() const { return owner_; }
     ~ObjectRuntime();  // frees every object, zombies included
     ObjectRuntime(const ObjectRuntime&) = delete;
     ObjectRuntime& operator=(const ObjectRuntime&) = delete;
@@ -90,7 +92,9 @@ public:
     SimClass* classOf(Class handle) const;
     const SimSelector* selectorOf(Selector handle) const;
 
-    enum class HookResult { Installed, NoClass, NoMethod, NoReplacement };
+    // AlreadyHooked: the replacement is the method's implementation already
+    // (a fault; the slot is left alone).
+    enum class HookResult { Installed, NoClass, NoMethod, NoReplacement, AlreadyHooked };
     // MSHookMessageEx: puts `replacement` on the class itself and hands the
     // implementation that the class reached before (its own or inherited)
     // to `*slot`. Anything else leaves the class and `*slot` untouched.
@@ -140,6 +144,7 @@ private:
     void deallocate(SimObject* object);
 
     FaultSink fault_;
+    void* owner_;
     std::vector<std::unique_ptr<SimObject>> objects_;
     std::unordered_set<const void*> objectHandles_;
     // The handle known() last found: a replacement's retain, the messages it

@@ -1,6 +1,6 @@
-// A plain, copyable property-list value, and reading and writing property-list
-// files through libplist. Used for the settings file, for copies of the
-// dictionaries the library hands to the platform, and by the tools.
+// A plain, copyable property-list value: the settings file, copies of the
+// dictionaries the library hands to the platform, and the values a scenario
+// writes. Bytes and files: PropertyList.h and Files.h.
 #pragma once
 
 #include <cstdint>
@@ -56,9 +56,16 @@ public:
     bool operator!=(const PlistValue& other) const { return !(*this == other); }
 
     // Compact one-line text for messages and timelines: {a = 1; b = "x"}.
+    // Booleans, integers, reals and strings as a scenario writes them.
     std::string describe() const;
 
 private:
+    explicit PlistValue(Type type) : type_(type) {}
+    PlistValue(Type type, std::int64_t v, bool isUnsigned)
+        : type_(type), unsigned_(isUnsigned), int_(v) {}
+    PlistValue(Type type, double v) : type_(type), real_(v) {}
+    PlistValue(Type type, std::string text) : type_(type), text_(std::move(text)) {}
+
     Type type_ = Type::None;
     bool bool_ = false;
     bool unsigned_ = false;
@@ -69,22 +76,10 @@ private:
     Entries entries_;
 };
 
-// Parses XML or binary property-list bytes. None on any failure, and for
-// containers nested more than 512 deep. An XML {CF$UID = n} reads as a Uid.
-PlistValue parsePlist(const std::string& bytes);
-// Reads and parses a file. None when missing, unreadable or not a property list.
-PlistValue readPlistFile(const std::string& path);
-// XML text of a value.
-std::string toXmlPlist(const PlistValue& value);
-// Writes XML to a temporary file in the same folder, flushes it and renames
-// it over `path`, so a reader sees the old file or the new one. On failure
-// the old file is untouched, the temporary file removed, and false returned.
-bool writePlistFileAtomically(const std::string& path, const PlistValue& value);
-
-// The whole content of a regular file; false when it cannot be read.
-bool readFileBytes(const std::string& path, std::string* bytes);
-// Writes these bytes the same way: a temporary file in the same folder,
-// flushed to disk, renamed over `path`; false (old file kept) on failure.
-bool writeFileAtomically(const std::string& path, const std::string& bytes);
+// A string as the scenario language writes it: in double quotes, with \",
+// \\, \n, \t and \xNN for other control bytes.
+std::string quotedText(const std::string& text);
+// The shortest text that reads back as `v`, always with a point ("1443.0").
+std::string formatReal(double v);
 
 }  // namespace thrumline::sim

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "host/sim/LibraryCopy.h"
 #include "host/sim/ObjectRuntime.h"
 #include "host/sim/SimHost.h"
 
@@ -19,7 +20,8 @@ struct Process::Impl {
     // The process whose runtime made this object or selector handle.
     static Impl* owning(const void* handle);
 
-    void record(Event event);
+    void record(Event::Data data);
+    std::string selectorName(Selector selector) const;
     void recordFault(const std::string& message, const std::string& detail);
     // A post of `name` reaches each observer of it once, later, on the main queue.
     void deliver(const std::string& name);
@@ -54,13 +56,15 @@ struct Process::Impl {
     std::vector<Observer> observers;
     int faults = 0;
     std::uintptr_t autoreleaseDepth = 0;
-    void* library = nullptr;
-    std::string libraryCopy;
+    LibraryCopy library;
     // Stand-ins for the notification center and the main queue handles.
     char centerToken = 0;
     char queueToken = 0;
-    // Expires with the process; work it left on the queue checks it.
-    std::shared_ptr<Impl*> lifetime = std::make_shared<Impl*>(this);
 };
+
+// The platform services of `process`.
+std::unique_ptr<HostServices> makeSimServices(Process::Impl& process);
+// The host's own implementation of every method the library may hook.
+void hostMethod(Object self, Selector cmd, Object arg);
 
 }  // namespace thrumline::sim

@@ -11,105 +11,10 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "host/sim/Files.h"
 #include "host/sim/ProcessImpl.h"
 
 namespace thrumline::sim {
-
-const char* eventKindName(EventKind kind) {
-    switch (kind) {
-        case EventKind::ProcessStarted:
-            return "ProcessStarted";
-        case EventKind::ProcessEnded:
-            return "ProcessEnded";
-        case EventKind::HookInstalled:
-            return "HookInstalled";
-        case EventKind::HookSkipped:
-            return "HookSkipped";
-        case EventKind::ObserverRegistered:
-            return "ObserverRegistered";
-        case EventKind::AutoreleasePush:
-            return "AutoreleasePush";
-        case EventKind::AutoreleasePop:
-            return "AutoreleasePop";
-        case EventKind::SettingsRead:
-            return "SettingsRead";
-        case EventKind::SettingsWritten:
-            return "SettingsWritten";
-        case EventKind::NotificationPosted:
-            return "NotificationPosted";
-        case EventKind::NotificationDelivered:
-            return "NotificationDelivered";
-        case EventKind::HostMethodRan:
-            return "HostMethodRan";
-        case EventKind::Vibrate:
-            return "Vibrate";
-        case EventKind::Sound:
-            return "Sound";
-        case EventKind::StepScheduled:
-            return "StepScheduled";
-        case EventKind::PaneWroteSettings:
-            return "PaneWroteSettings";
-        case EventKind::Fault:
-            return "Fault";
-    }
-    return "?";
-}
-
-// ---------------------------------------------------------------- main queue
-
-namespace {
-
-// Heap order: the earliest due time on top, then the first scheduled.
-bool runsLater(const std::uint64_t aWhen, std::uint64_t aSeq, std::uint64_t bWhen,
-               std::uint64_t bSeq) {
-    return aWhen != bWhen ? aWhen > bWhen : aSeq > bSeq;
-}
-
-std::uint64_t saturatingAdd(std::uint64_t a, std::uint64_t b) {
-    return a > UINT64_MAX - b ? UINT64_MAX : a + b;
-}
-
-}  // namespace
-
-void MainQueue::scheduleAt(std::uint64_t when, std::function<void()> work) {
-    // A time already past is due at once, behind what is already due now.
-    items_.push_back(Item{std::max(when, now_), sequence_++, std::move(work)});
-    std::push_heap(items_.begin(), items_.end(), [](const Item& a, const Item& b) {
-        return runsLater(a.when, a.sequence, b.when, b.sequence);
-    });
-}
-
-std::size_t MainQueue::pending() const { return items_.size(); }
-
-bool MainQueue::runNextDueBy(std::uint64_t limit) {
-    if (items_.empty() || items_.front().when > limit) return false;
-    std::pop_heap(items_.begin(), items_.end(), [](const Item& a, const Item& b) {
-        return runsLater(a.when, a.sequence, b.when, b.sequence);
-    });
-    Item item = std::move(items_.back());
-    items_.pop_back();
-    now_ = std::max(now_, item.when);
-    item.work();
-    return true;
-}
-
-void MainQueue::runUntilIdle() {
-    while (runNextDueBy(now_)) {
-    }
-}
-
-void MainQueue::advanceBy(std::uint64_t nanos) {
-    const std::uint64_t target = saturatingAdd(now_, nanos);
-    while (runNextDueBy(target)) {
-    }
-    now_ = std::max(now_, target);
-}
-
-std::size_t MainQueue::clear() {
-    const std::size_t dropped = items_.size();
-    items_.clear();
-    return dropped;
-}
 
 // -------------------------------------------------------------------- device
 
@@ -140,39 +45,30 @@ Device::~Device() {
 
 void Device::clearEvents() { events_.clear(); }
 
-// Beside the device's event log: the process side has no other use for it.
-std::size_t Process::discardZombies() { return impl_->runtime->discardZombies(); }
+void Device::setRunning(Process* process) {
+    if (process != nullptr && running_ != nullptr && running_ != process) {
+        throw std::logic_error("another process is running on this device");
+    }
+    running_ = process;
+}
 
 std::string Device::hostPath(const std::string& devicePath) const {
     if (!devicePath.empty() && devicePath.front() == '/') return root_ + devicePath;
     return root_ + "/" + devicePath;
 }
 
-void Device::record(Event event) {
-    event.t_ns = queue_.now();
-    events_.push_back(std::move(event));
+void Device::record(int process, Event::Data data) {
+    events_.push_back(Event{queue_.now(), process, std::move(data)});
 }
 
 namespace {
-
-Event paneEvent(EventKind kind, std::string name, std::string detail, bool flag = false) {
-    Event event;
-    event.kind = kind;
-    event.process = 0;  // the pane is not a home-screen process
-    event.name = std::move(name);
-    event.detail = std::move(detail);
-    event.flag = flag;
-    return event;
-}
-
+using Pane = events::PaneWroteSettings;
+constexpr int kPane = 0;  // the pane is not a home-screen process
 }  // namespace
 
 void Device::paneWriteSettings(const PlistValue& dictionary) {
     const bool ok = writePlistFileAtomically(settingsFile(), dictionary);
-    Event event = paneEvent(EventKind::PaneWroteSettings, kDeviceSettingsPath,
-                            "write " + dictionary.describe(), ok);
-    event.value = dictionary;
-    record(std::move(event));
+    record(kPane, Pane{Pane::Action::Write, ok, dictionary, 0, dictionary});
 }
 
 void Device::paneSetKeys(const PlistValue& keysAndValues) {
@@ -180,15 +76,12 @@ void Device::paneSetKeys(const PlistValue& keysAndValues) {
     if (settings.type() != PlistValue::Type::Dictionary) settings = PlistValue::dictionary();
     for (const auto& entry : keysAndValues.entries()) settings.set(entry.first, entry.second);
     const bool ok = writePlistFileAtomically(settingsFile(), settings);
-    Event event = paneEvent(EventKind::PaneWroteSettings, kDeviceSettingsPath,
-                            "set " + keysAndValues.describe(), ok);
-    event.value = settings;
-    record(std::move(event));
+    record(kPane, Pane{Pane::Action::Set, ok, keysAndValues, 0, settings});
 }
 
 void Device::paneUnsetKeys(const std::vector<std::string>& keys) {
-    std::string what = "unset";
-    for (const std::string& key : keys) what += " " + key;
+    PlistValue names = PlistValue::array();
+    for (const std::string& key : keys) names.append(PlistValue::string(key));
     PlistValue settings = readSettingsFile();
     bool ok = true;
     // Nothing to take keys out of: no file is created.
@@ -196,25 +89,22 @@ void Device::paneUnsetKeys(const std::vector<std::string>& keys) {
         for (const std::string& key : keys) settings.erase(key);
         ok = writePlistFileAtomically(settingsFile(), settings);
     }
-    Event event = paneEvent(EventKind::PaneWroteSettings, kDeviceSettingsPath, what, ok);
-    event.value = settings;
-    record(std::move(event));
+    record(kPane, Pane{Pane::Action::Unset, ok, names, 0, settings});
 }
 
 void Device::paneDeleteSettings() {
     const bool ok = ::unlink(settingsFile().c_str()) == 0;
-    record(paneEvent(EventKind::PaneWroteSettings, kDeviceSettingsPath, "delete", ok));
+    record(kPane, Pane{Pane::Action::Delete, ok, {}, 0, {}});
 }
 
 void Device::paneWriteSettingsBytes(const std::string& bytes) {
     const bool ok = writeFileAtomically(settingsFile(), bytes);
-    record(paneEvent(EventKind::PaneWroteSettings, kDeviceSettingsPath,
-                     "bytes " + std::to_string(bytes.size()), ok));
+    record(kPane, Pane{Pane::Action::Bytes, ok, {}, bytes.size(), {}});
 }
 
 void Device::panePost(const std::string& name) {
-    record(paneEvent(EventKind::NotificationPosted, name, "", /*byLibrary=*/false));
-    if (running_ != nullptr) running_->impl_->deliver(name);
+    record(kPane, events::NotificationPosted{name, events::NotificationPosted::By::Pane});
+    if (running_ != nullptr) running_->receivePost(name);
 }
 
 PlistValue Device::readSettingsFile() const { return readPlistFile(settingsFile()); }

@@ -9,14 +9,16 @@
 // library they load, as the home screen's main thread does.
 #pragma once
 
-#include "host/HostServices.h"
-#include "host/sim/PlistValue.h"
-
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "host/HostServices.h"
+#include "host/sim/Event.h"
+#include "host/sim/MainQueue.h"
+#include "host/sim/PlistValue.h"
 
 namespace thrumline::sim {
 
@@ -26,83 +28,6 @@ inline constexpr const char* kDeviceSettingsPath =
 
 constexpr std::int64_t kNanosPerMilli = 1000000;
 constexpr std::int64_t kNanosPerSecond = 1000000000;
-
-enum class EventKind {
-    ProcessStarted,       // a home-screen process started (name: "cf <version>", e.g. "cf 1443")
-    ProcessEnded,         // it ended; detail: how many pending queue items (steps and
-                          // notification deliveries) were dropped, in decimal
-    HookInstalled,        // MSHookMessageEx put a replacement in place (name: "Class selector")
-    HookSkipped,          // MSHookMessageEx given an absent class or selector (name: "Class
-                          // selector", "(null)" for an absent class; detail: "no class",
-                          // "no such method" or "no replacement")
-    ObserverRegistered,   // CFNotificationCenterAddObserver (name: notification)
-    AutoreleasePush,      // objc_autoreleasePoolPush (detail: pool depth after the push)
-    AutoreleasePop,       // objc_autoreleasePoolPop (detail: depth of the pool popped)
-    SettingsRead,         // initWithContentsOfFile: (path; found: a dictionary was read; detail
-                          // when not: "missing", "not a property list", "root is not a dictionary")
-    SettingsWritten,      // writeToFile:atomically: (path; value: the dictionary; ok: written)
-    NotificationPosted,   // a post (name; byLibrary: posted by the library, else by the pane)
-    NotificationDelivered,// a callback ran for a post (name)
-    HostMethodRan,        // a host implementation ran (name: "Class selector", the class of the
-                          // receiver; receiver, argument; detail: both described)
-    Vibrate,              // AudioServicesPlaySystemSoundWithVibration (sound; value: a copy
-                          // of the dictionary)
-    Sound,                // AudioServicesPlaySystemSound (sound)
-    StepScheduled,        // dispatch_after (detail: due time in ns on the virtual clock, in
-                          // decimal; a time already past is recorded as the current time)
-    PaneWroteSettings,    // the settings pane stand-in changed the settings file (detail: what;
-                          // flag: the file operation succeeded; value: the file's new content)
-    Fault,                // the library broke a platform rule (name: the message or call;
-                          // detail: what was wrong, e.g. "message to deallocated <TUCall #4>")
-};
-
-const char* eventKindName(EventKind kind);
-
-struct Event {
-    std::uint64_t t_ns = 0;   // virtual time since the device was created
-    EventKind kind = EventKind::Fault;
-    int process = 0;          // 1 for the first process made on the device, ...; 0 for the pane
-    std::string name;         // class and selector, notification name, path, ...
-    std::string detail;
-    std::uint32_t sound = 0;
-    // SettingsRead: found; SettingsWritten and PaneWroteSettings: ok;
-    // NotificationPosted: byLibrary
-    bool flag = false;
-    PlistValue value;         // dictionary copies (vibration, settings write)
-    // HostMethodRan: the receiver and argument the host implementation got.
-    // Compare them with the handles of the process; never message them.
-    Object receiver = nullptr;
-    Object argument = nullptr;
-};
-
-// The virtual clock and the main queue of the running process.
-// Time moves only when advanceBy is called. Work never runs inside the call
-// that schedules it; due work runs in time order, first scheduled first among
-// equal times.
-class MainQueue {
-public:
-    std::uint64_t now() const { return now_; }
-    void scheduleAt(std::uint64_t when, std::function<void()> work);
-    std::size_t pending() const;
-    // Runs everything that is due at now(), including work that becomes due
-    // at now() while running. Does not move time.
-    void runUntilIdle();
-    // Moves time forward by `nanos`, running each due item at its own time.
-    void advanceBy(std::uint64_t nanos);
-    // Drops every pending item (the process ended). Returns how many.
-    std::size_t clear();
-
-private:
-    struct Item {
-        std::uint64_t when;
-        std::uint64_t sequence;
-        std::function<void()> work;
-    };
-    bool runNextDueBy(std::uint64_t limit);
-    std::uint64_t now_ = 0;
-    std::uint64_t sequence_ = 0;
-    std::vector<Item> items_;  // a binary heap ordered by (when, sequence)
-};
 
 class Process;
 
@@ -122,9 +47,11 @@ public:
     std::string hostPath(const std::string& devicePath) const;
     std::string settingsFile() const { return hostPath(kDeviceSettingsPath); }
 
-    MainQueue& clock() { return queue_; }
+    // The virtual clock and main queue every process on the device shares.
+    MainQueue& mainQueue() { return queue_; }
     const std::vector<Event>& events() const { return events_; }
-    void record(Event event);  // stamps t_ns
+    // Appends an event of `process` (0: the pane) at the current time.
+    void record(int process, Event::Data data);
     // Forgets the events recorded so far, so that long runs keep a flat memory.
     void clearEvents();
 
@@ -144,9 +71,13 @@ public:
     PlistValue readSettingsFile() const;
 
     Process* running() const { return running_; }
+    // For Process: marks `process` as the running one (null: none runs).
+    // Throws std::logic_error if another process runs.
+    void setRunning(Process* process);
+    // For Process: the number the next process made on the device gets.
+    int numberNextProcess() { return ++processCount_; }
 
 private:
-    friend class Process;
     std::string root_;
     bool ownsRoot_ = false;
     MainQueue queue_;
@@ -176,8 +107,8 @@ struct ProcessOptions {
 
 // One home-screen process. Starting it loads a fresh copy of the library,
 // so every process begins with the library's initial state; ending it
-// unloads the library and drops pending steps and observers. The settings
-// file stays on the device.
+// unloads the library and drops its own pending steps and observers. The
+// settings file stays on the device. A process must not outlive its device.
 class Process {
 public:
     Process(Device& device, ProcessOptions options = {});
@@ -191,8 +122,8 @@ public:
     void end();
     bool isRunning() const;
 
-    // --- The home screen's own events (each followed by nothing: call
-    //     runUntilIdle / advanceBy to let the main queue go on) ---
+    // --- The home screen's own events (each followed by nothing: run the
+    //     device's main queue to let it go on) ---
     // -[SBTelephonyManager setActiveCall:] on the host's telephony manager.
     void setActiveCall(Object call);
     // -[CHManager databaseChanged:] on the host's call-history manager.
@@ -233,14 +164,20 @@ public:
     std::size_t observerCount() const;
     int faults() const;
 
-    MainQueue& queue();
+    // A Darwin notification posted elsewhere (the pane) reaches this
+    // process's observers of `name`, later, on the main queue.
+    void receivePost(const std::string& name);
+
+    // Drops this process's items on the main queue (its steps and the posts
+    // waiting for it), as if they had run. Returns how many.
+    std::size_t cancelPending();
+
     Device& device();
     int number() const;
 
     struct Impl;
 
 private:
-    friend class Device;
     std::unique_ptr<Impl> impl_;
 };
 

@@ -13,7 +13,9 @@
 #include <vector>
 
 #include "hooks/Hooks.h"
+#include "host/sim/Files.h"
 #include "host/sim/PlistValue.h"
+#include "host/sim/PropertyList.h"
 #include "settings/Settings.h"
 
 using thrumline::SettingType;
@@ -40,7 +42,8 @@ TEST(Pane, EveryCellIsAKeyOfTheTableShowingTheValueTheLibraryAssumes) {
         // A pane without code can only post on a change: any other
         // notification would leave the library's values behind the file.
         if (item.find("PostNotification") != nullptr) {
-            EXPECT_EQ(item.at("PostNotification").stringValue(), thrumline::kPrefsChangedNotification);
+            EXPECT_EQ(item.at("PostNotification").stringValue(),
+                      thrumline::kPrefsChangedNotification);
         }
         if (item.find("key") != nullptr) cells[item.at("key").stringValue()].push_back(&item);
     }

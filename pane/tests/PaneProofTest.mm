@@ -8,7 +8,9 @@
 #include "ProofPlatform.h"
 #include "hooks/Hooks.h"
 #include "host/ios/linux-proof/tests/ChildProcess.h"
+#include "host/sim/Files.h"
 #include "host/sim/PlistValue.h"
+#include "host/sim/PropertyList.h"
 #include "pane/ThrumlineListController.h"
 #include "settings/Settings.h"
 

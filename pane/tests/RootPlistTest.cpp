@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "hooks/Hooks.h"
+#include "host/sim/Files.h"
 #include "host/sim/PlistValue.h"
 #include "settings/Settings.h"
 

@@ -2,11 +2,7 @@
 // in the middle of a write leaves the complete old file or the complete new
 // one, and a write that cannot happen (a read-only folder, a full disk)
 // leaves the old file as it was and the library quiet.
-#include "host/sim/PlistValue.h"
-#include "host/sim/SimHost.h"
-
 #include <gtest/gtest.h>
-
 #include <sched.h>
 #include <signal.h>
 #include <sys/mman.h>
@@ -25,6 +21,11 @@
 #include <set>
 #include <string>
 #include <thread>
+
+#include "host/sim/Files.h"
+#include "host/sim/PlistValue.h"
+#include "host/sim/PropertyList.h"
+#include "host/sim/SimHost.h"
 
 namespace thrumline::hardening {
 namespace {
@@ -46,12 +47,16 @@ constexpr std::uint64_t kRespringQuiet = 7 * sim::kNanosPerSecond;
 PlistValue settingsWith(bool notRespringing, std::size_t padding) {
     const auto yes = PlistValue::boolean(true);
     const auto number = &PlistValue::integer;
-    return PlistValue::dictionary(
-        {{"isEnabled", yes}, {"isNotRespringing", PlistValue::boolean(notRespringing)},
-         {"isVibrationsNumber", yes}, {"oldMethod", PlistValue::boolean(false)},
-         {"firstVibrationNumber", number(1)}, {"lastVibrationNumber", number(2)},
-         {"VibrationDuration", number(150)}, {"vibration1", number(250)},
-         {"vibration2", number(350)}, {"padding", PlistValue::data(std::string(padding, 'Z'))}});
+    return PlistValue::dictionary({{"isEnabled", yes},
+                                   {"isNotRespringing", PlistValue::boolean(notRespringing)},
+                                   {"isVibrationsNumber", yes},
+                                   {"oldMethod", PlistValue::boolean(false)},
+                                   {"firstVibrationNumber", number(1)},
+                                   {"lastVibrationNumber", number(2)},
+                                   {"VibrationDuration", number(150)},
+                                   {"vibration1", number(250)},
+                                   {"vibration2", number(350)},
+                                   {"padding", PlistValue::data(std::string(padding, 'Z'))}});
 }
 
 // Removes the temporary files beside the settings file, what writes cut
@@ -212,15 +217,22 @@ protected:
             }
             child.clearEvents();
             process.applicationDidFinishLaunching(process.application());
-            process.queue().runUntilIdle();
-            process.queue().advanceBy(kRespringQuiet);
+            process.device().mainQueue().runUntilIdle();
+            process.device().mainQueue().runFor(kRespringQuiet);
             child.panePost("com.brindle.thrumline.vib3Preview");
-            process.queue().runUntilIdle();
+            process.device().mainQueue().runUntilIdle();
             for (const sim::Event& e : child.events()) {
-                if (e.kind == EventKind::SettingsWritten) did += e.flag ? "wrote, " : "failed, ";
-                if (e.kind == EventKind::NotificationPosted && e.flag) did += "posted, ";
-                if (e.kind == EventKind::Fault) did += "FAULT " + e.detail + ", ";
-                if (e.kind == EventKind::Vibrate) did += e.value.describe();
+                using sim::events::NotificationPosted;
+                if (const auto* w = e.get<sim::events::SettingsWritten>()) {
+                    did += w->ok ? "wrote, " : "failed, ";
+                }
+                const auto* post = e.get<NotificationPosted>();
+                if (post != nullptr && post->by == NotificationPosted::By::Library) {
+                    did += "posted, ";
+                }
+                if (const auto* f = e.get<sim::events::Fault>())
+                    did += "FAULT " + f->problem + ", ";
+                if (const auto* v = e.get<sim::events::Vibrate>()) did += v->request.describe();
             }
             std::string now;
             sim::readFileBytes(file(), &now);
@@ -239,8 +251,8 @@ protected:
     }
 
     sim::Device device;
-    Shared* shared = static_cast<Shared*>(::mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE,
-                                                 MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+    Shared* shared = static_cast<Shared*>(
+        ::mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
     PlistValue values[2];
     std::string versions[2];
     int killsInsideWrites = 0;
@@ -251,19 +263,23 @@ protected:
 TEST_F(CrashSafeWrites, KilledRespringGuardLeavesTheOldOrTheNewFile) {
     useVersions(48 * 1024);
     // Launch after launch, each writing isNotRespringing false, then true.
-    EXPECT_EQ(killRepeatedly("library writer", [this] {
-        sim::Device child(device.deviceRoot());
-        sim::Process process(child);
-        process.start();
-        shared->started = 1;
-        for (;; child.clearEvents(), process.discardZombies()) {
-            process.applicationDidFinishLaunching(process.application());
-            process.queue().runUntilIdle();
-            ++shared->writes;
-            process.queue().advanceBy(kRespringQuiet);
-            ++shared->writes;
-        }
-    }, 12000), "");
+    EXPECT_EQ(killRepeatedly(
+                  "library writer",
+                  [this] {
+                      sim::Device child(device.deviceRoot());
+                      sim::Process process(child);
+                      process.start();
+                      shared->started = 1;
+                      for (;; child.clearEvents(), process.discardZombies()) {
+                          process.applicationDidFinishLaunching(process.application());
+                          process.device().mainQueue().runUntilIdle();
+                          ++shared->writes;
+                          process.device().mainQueue().runFor(kRespringQuiet);
+                          ++shared->writes;
+                      }
+                  },
+                  12000),
+              "");
 }
 
 TEST_F(CrashSafeWrites, KilledAtomicWriterLeavesTheOldOrTheNewFile) {
@@ -282,9 +298,7 @@ TEST_F(CrashSafeWrites, ReadOnlyFolderKeepsTheOldFileAndTheLibraryQuiet) {
     expectQuietFailure(true);
 }
 
-TEST_F(CrashSafeWrites, FullDiskKeepsTheOldFileAndTheLibraryQuiet) {
-    expectQuietFailure(false);
-}
+TEST_F(CrashSafeWrites, FullDiskKeepsTheOldFileAndTheLibraryQuiet) { expectQuietFailure(false); }
 
 }  // namespace
 }  // namespace thrumline::hardening

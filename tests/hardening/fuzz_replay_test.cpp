@@ -1,15 +1,16 @@
 // Replays the fuzzers' seed corpora and every input that ever broke a rule
 // (fuzz/regressions) through the same checks the fuzzers make, in the
 // ordinary builds and under the sanitizers.
-#include "fuzz/ScenarioHarness.h"
-#include "fuzz/SettingsFileHarness.h"
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <map>
 #include <sstream>
 #include <string>
+
+#include "fuzz/ScenarioHarness.h"
+#include "fuzz/SettingsFileHarness.h"
+#include "host/sim/Files.h"
 
 namespace thrumline::hardening {
 namespace {

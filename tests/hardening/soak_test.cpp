@@ -3,18 +3,17 @@
 // live objects must come back to its baseline and the resident memory stay
 // flat. The full counts (a million reloads, a million previews, a hundred
 // thousand call events) carry the label "long"; every test run has 1 %.
-#include "host/HostServices.h"
-#include "host/sim/PlistValue.h"
-#include "host/sim/SimHost.h"
-
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <functional>
+
+#include "host/HostServices.h"
+#include "host/sim/PlistValue.h"
+#include "host/sim/SimHost.h"
 
 namespace thrumline::hardening {
 namespace {
@@ -45,11 +44,15 @@ long residentBytes() {
 PlistValue settings(bool oldMethod, std::int64_t vibration1) {
     const auto yes = PlistValue::boolean(true);
     const auto number = &PlistValue::integer;
-    return PlistValue::dictionary(
-        {{"isEnabled", yes}, {"isNotRespringing", yes}, {"isVibrationsNumber", yes},
-         {"oldMethod", PlistValue::boolean(oldMethod)}, {"firstVibrationNumber", number(2)},
-         {"lastVibrationNumber", number(1)}, {"VibrationDuration", number(50)},
-         {"vibration1", number(vibration1)}, {"vibration2", number(250)}});
+    return PlistValue::dictionary({{"isEnabled", yes},
+                                   {"isNotRespringing", yes},
+                                   {"isVibrationsNumber", yes},
+                                   {"oldMethod", PlistValue::boolean(oldMethod)},
+                                   {"firstVibrationNumber", number(2)},
+                                   {"lastVibrationNumber", number(1)},
+                                   {"VibrationDuration", number(50)},
+                                   {"vibration1", number(vibration1)},
+                                   {"vibration2", number(250)}});
 }
 
 TEST(Soak, ReloadsPreviewsAndCallsLeaveNothingBehind) {
@@ -57,7 +60,7 @@ TEST(Soak, ReloadsPreviewsAndCallsLeaveNothingBehind) {
     device.paneWriteSettings(settings(false, 300));
     sim::Process process(device);
     process.start();
-    sim::MainQueue& queue = process.queue();
+    sim::MainQueue& queue = process.device().mainQueue();
     const Object call = process.newCall(true);
     const std::size_t baseline = process.liveObjects();
     const long rssAtStart = residentBytes();
@@ -69,7 +72,9 @@ TEST(Soak, ReloadsPreviewsAndCallsLeaveNothingBehind) {
     auto count = [&](EventKind kind) {  // a reload counts when it finds the dictionary
         std::size_t n = 0;
         for (const sim::Event& e : device.events()) {
-            n += e.kind == kind && (e.flag || kind != EventKind::SettingsRead);
+            const auto* read = e.get<sim::events::SettingsRead>();
+            n += e.kind() == kind &&
+                 (read == nullptr || read->outcome == sim::events::SettingsRead::Outcome::Found);
         }
         return n;
     };
@@ -89,10 +94,11 @@ TEST(Soak, ReloadsPreviewsAndCallsLeaveNothingBehind) {
             tidy();
         }
         const std::chrono::duration<double> took = std::chrono::steady_clock::now() - since;
-        std::printf("%-9s %8ld in %6.2f s (%5.2f us each), live objects %zu (baseline %zu), "
-                    "RSS %.2f MiB after the first tenth, %.2f MiB at the end\n",
-                    name, n, took.count(), 1e6 * took.count() / n, process.liveObjects(), baseline,
-                    warm / kMiB, residentBytes() / kMiB);
+        std::printf(
+            "%-9s %8ld in %6.2f s (%5.2f us each), live objects %zu (baseline %zu), "
+            "RSS %.2f MiB after the first tenth, %.2f MiB at the end\n",
+            name, n, took.count(), 1e6 * took.count() / n, process.liveObjects(), baseline,
+            warm / kMiB, residentBytes() / kMiB);
         EXPECT_EQ(process.liveObjects(), baseline) << name;
         if (rssWarm == 0) rssWarm = warm;
     };
@@ -112,8 +118,9 @@ TEST(Soak, ReloadsPreviewsAndCallsLeaveNothingBehind) {
         queue.runUntilIdle();
         if (i > 0) return;  // the first plays vib1: three pulses of vibration1
         for (const sim::Event& e : device.events()) {
-            if (e.kind != EventKind::Vibrate) continue;
-            EXPECT_EQ(e.value.find("VibePattern")->describe(),
+            const auto* vibrate = e.get<sim::events::Vibrate>();
+            if (vibrate == nullptr) continue;
+            EXPECT_EQ(vibrate->request.find("VibePattern")->describe(),
                       "(true, 309, false, 50, true, 309, false, 50, true, 309)");
         }
     });
@@ -128,7 +135,7 @@ TEST(Soak, ReloadsPreviewsAndCallsLeaveNothingBehind) {
         const std::size_t perBatch = kTidyEvery / 2 * (classic ? 5 : 2);
         phase(classic ? "chains" : "patterns", kCallEvents / 2, kind, perBatch, [&](long i) {
             process.setActiveCall(i % 2 == 0 ? call : nullptr);
-            queue.advanceBy(250 * sim::kNanosPerMilli);
+            queue.runFor(250 * sim::kNanosPerMilli);
         });
     }
 

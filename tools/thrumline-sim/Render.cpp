@@ -1,68 +1,17 @@
 #include "tools/thrumline-sim/Render.h"
 
+#include <cstring>
+
 #include "hooks/Hooks.h"
+#include "tools/thrumline-sim/Format.h"
 #include "tools/thrumline-sim/Scenario.h"
 #include "vibration/PulseChains.h"
 #include "vibration/VibrationPatterns.h"
 
-#include <cstdio>
-#include <cstring>
-
 namespace thrumline::simtool {
 
 using sim::PlistValue;
-
-std::string formatTime(std::uint64_t t_ns) {
-    char buffer[48];
-    const unsigned long long seconds = t_ns / 1000000000ULL;
-    const unsigned long long fraction = t_ns % 1000000000ULL;
-    if (fraction % 1000000ULL == 0) {
-        std::snprintf(buffer, sizeof buffer, "%4llu.%03llus", seconds, fraction / 1000000ULL);
-    } else {
-        std::snprintf(buffer, sizeof buffer, "%4llu.%09llus", seconds, fraction);
-    }
-    return buffer;
-}
-
-std::string formatDuration(std::uint64_t nanos) {
-    struct Unit {
-        std::uint64_t nanos;
-        const char* name;
-    };
-    static const Unit units[] = {{3600000000000ULL, "h"}, {60000000000ULL, "m"}, {1000000000ULL, "s"},
-                                 {1000000ULL, "ms"},      {1000ULL, "us"},       {1ULL, "ns"}};
-    if (nanos == 0) return "0ms";
-    std::string out;
-    for (const Unit& unit : units) {
-        if (nanos >= unit.nanos) {
-            out += std::to_string(nanos / unit.nanos) + unit.name;
-            nanos %= unit.nanos;
-        }
-    }
-    return out;
-}
-
-std::string settingText(const PlistValue& value) {
-    switch (value.type()) {
-        case PlistValue::Type::Boolean: return value.boolValue() ? "true" : "false";
-        case PlistValue::Type::Integer:
-            return value.isUnsigned() ? std::to_string(static_cast<std::uint64_t>(value.intValue()))
-                                      : std::to_string(value.intValue());
-        case PlistValue::Type::Real: return scenario::formatReal(value.realValue());
-        case PlistValue::Type::String: return scenario::Value::ofString(value.stringValue()).toText();
-        default: return value.describe();
-    }
-}
-
-std::string settingsText(const PlistValue& dictionary) {
-    if (dictionary.entries().empty()) return "(no keys)";
-    std::string out;
-    for (const auto& entry : dictionary.entries()) {
-        if (!out.empty()) out += ' ';
-        out += entry.first + "=" + settingText(entry.second);
-    }
-    return out;
-}
+namespace ev = sim::events;
 
 bool readPattern(const PlistValue& dictionary, std::vector<PatternStepView>& steps) {
     steps.clear();
@@ -71,7 +20,8 @@ bool readPattern(const PlistValue& dictionary, std::vector<PatternStepView>& ste
     const auto& items = pattern->items();
     if (items.size() % 2 != 0) return false;
     for (std::size_t i = 0; i < items.size(); i += 2) {
-        if (items[i].type() != PlistValue::Type::Boolean || items[i + 1].type() != PlistValue::Type::Integer) {
+        if (items[i].type() != PlistValue::Type::Boolean ||
+            items[i + 1].type() != PlistValue::Type::Integer) {
             return false;
         }
         steps.push_back({items[i].boolValue(), items[i + 1].intValue()});
@@ -102,20 +52,15 @@ std::string libraryPrefix() {
 
 std::string shortName(const std::string& name) {
     static const std::string prefix = libraryPrefix();
-    if (!prefix.empty() && name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0) {
+    if (!prefix.empty() && name.size() > prefix.size() &&
+        name.compare(0, prefix.size(), prefix) == 0) {
         return name.substr(prefix.size());
     }
     return name;
 }
 
-// "Class selector" as -[Class selector].
-std::string methodName(const std::string& name) { return "-[" + name + "]"; }
-
-std::string className(const std::string& name) { return name.substr(0, name.find(' ')); }
-
-std::string selectorName(const std::string& name) {
-    const std::size_t space = name.find(' ');
-    return space == std::string::npos ? std::string() : name.substr(space + 1);
+std::string methodName(const std::string& className, const std::string& selector) {
+    return "-[" + className + " " + selector + "]";
 }
 
 std::string trimmedTime(std::uint64_t t_ns) {
@@ -123,106 +68,189 @@ std::string trimmedTime(std::uint64_t t_ns) {
     return text.substr(text.find_first_not_of(' '));
 }
 
-std::string paneAction(const std::string& detail) { return detail.substr(0, detail.find(' ')); }
+const char* readOutcome(ev::SettingsRead::Outcome outcome) {
+    switch (outcome) {
+        case ev::SettingsRead::Outcome::Found:
+            return "found";
+        case ev::SettingsRead::Outcome::Missing:
+            return "missing";
+        case ev::SettingsRead::Outcome::NotAPropertyList:
+            return "not a property list";
+        case ev::SettingsRead::Outcome::NotADictionary:
+            return "root is not a dictionary";
+    }
+    return "?";
+}
 
-std::string vibrationText(const Record& record) {
+const char* paneAction(ev::PaneWroteSettings::Action action) {
+    switch (action) {
+        case ev::PaneWroteSettings::Action::Write:
+            return "write";
+        case ev::PaneWroteSettings::Action::Set:
+            return "set";
+        case ev::PaneWroteSettings::Action::Unset:
+            return "unset";
+        case ev::PaneWroteSettings::Action::Delete:
+            return "delete";
+        case ev::PaneWroteSettings::Action::Bytes:
+            return "bytes";
+    }
+    return "?";
+}
+
+// What the pane set out to do, in its own words: "set {a = 1}", "unset a b".
+std::string paneChange(const ev::PaneWroteSettings& pane) {
+    std::string out = paneAction(pane.action);
+    switch (pane.action) {
+        case ev::PaneWroteSettings::Action::Write:
+        case ev::PaneWroteSettings::Action::Set:
+            return out + " " + pane.change.describe();
+        case ev::PaneWroteSettings::Action::Unset:
+            for (const PlistValue& key : pane.change.items()) out += " " + key.stringValue();
+            return out;
+        case ev::PaneWroteSettings::Action::Bytes:
+            return out + " " + std::to_string(pane.bytes);
+        case ev::PaneWroteSettings::Action::Delete:
+            break;
+    }
+    return out;
+}
+
+std::string paneText(const ev::PaneWroteSettings& pane) {
+    if (pane.action == ev::PaneWroteSettings::Action::Delete) {
+        return pane.ok ? "pane deleted the settings file" : "pane found no settings file to delete";
+    }
+    if (!pane.ok) return "pane could not write the settings file (" + paneChange(pane) + ")";
+    if (pane.action == ev::PaneWroteSettings::Action::Bytes) {
+        return "pane wrote the settings file: " + std::to_string(pane.bytes) + " bytes as given";
+    }
+    if (pane.settings.type() != PlistValue::Type::Dictionary) {
+        return "pane: no settings file to change";
+    }
+    return "pane wrote the settings: " + settingsText(pane.settings);
+}
+
+std::string vibrationText(const ev::Vibrate& vibrate) {
     std::string out = "vibrate";
-    if (record.sound != kVibrateSoundID) out += " (sound " + std::to_string(record.sound) + ")";
+    if (vibrate.sound != kVibrateSoundID) out += " (sound " + std::to_string(vibrate.sound) + ")";
     std::vector<PatternStepView> steps;
-    if (!readPattern(record.value, steps)) return out + " " + record.value.describe();
+    if (!readPattern(vibrate.request, steps)) return out + " " + vibrate.request.describe();
     std::int64_t total = 0;
     for (const PatternStepView& step : steps) total += step.ms;
     out += " " + patternDrawing(steps) + "  (" + std::to_string(total) + " ms";
-    const PlistValue* intensity = record.value.find("Intensity");
-    const bool plainIntensity = intensity != nullptr && intensity->type() == PlistValue::Type::Integer &&
+    const PlistValue* intensity = vibrate.request.find("Intensity");
+    const bool plainIntensity = intensity != nullptr &&
+                                intensity->type() == PlistValue::Type::Integer &&
                                 intensity->intValue() == 1;
-    if (!plainIntensity) out += ", intensity " + (intensity != nullptr ? settingText(*intensity) : "missing");
-    if (record.value.entries().size() != 2) out += ", " + std::to_string(record.value.entries().size()) + " keys";
+    if (!plainIntensity) {
+        out += ", intensity " + (intensity != nullptr ? intensity->describe() : "missing");
+    }
+    const std::size_t keys = vibrate.request.entries().size();
+    if (keys != 2) out += ", " + std::to_string(keys) + " keys";
     return out + ")";
 }
 
-std::string eventText(const Record& record) {
-    switch (record.kind) {
-        case RecordKind::ProcessStart:
-            return "process " + std::to_string(record.process) + " started (CoreFoundation " +
-                   scenario::formatReal(record.version) + ")";
-        case RecordKind::ProcessEnd:
-            return "process " + std::to_string(record.process) + " ended" +
-                   (record.number == 0 ? ""
-                                       : " (" + std::to_string(record.number) +
-                                             (record.number == 1 ? " pending step" : " pending steps") +
-                                             " dropped)");
-        case RecordKind::HookInstalled: return "hook installed: " + methodName(record.name);
-        case RecordKind::HookSkipped: return "hook not installed (absent): " + methodName(record.name);
-        case RecordKind::LibraryLoaded:
-            return record.group == "none" ? "library loaded: no hook group"
-                                          : "library loaded: hook group " + record.group;
-        case RecordKind::Observer: return "observer registered: " + shortName(record.name);
-        case RecordKind::SettingsLoad:
-            return record.flag ? "library read the settings: found"
-                               : "library read the settings: " + (record.message.empty() ? "none" : record.message);
-        case RecordKind::SettingsWrite:
-            return record.flag ? "library wrote the settings: " + settingsText(record.value)
-                               : "library's settings write failed";
-        case RecordKind::PaneWrite: {
-            const std::string action = paneAction(record.message);
-            if (action == "delete") {
-                return record.flag ? "pane deleted the settings file" : "pane found no settings file to delete";
-            }
-            if (!record.flag) return "pane could not write the settings file (" + record.message + ")";
-            if (action == "bytes") {
-                return "pane wrote the settings file: " + record.message.substr(6) + " bytes as given";
-            }
-            if (record.value.type() != PlistValue::Type::Dictionary) return "pane: no settings file to change";
-            return "pane wrote the settings: " + settingsText(record.value);
-        }
-        case RecordKind::Post:
-            return std::string(record.flag ? "posted by the library: " : "posted by the pane: ") +
-                   shortName(record.name);
-        case RecordKind::Delivered: return "delivered: " + shortName(record.name);
-        case RecordKind::HostMethod: return "host ran " + methodName(record.name);
-        case RecordKind::Vibrate: return vibrationText(record);
-        case RecordKind::Sound:
-            return "sound " + std::to_string(record.sound) +
-                   (record.sound == kClassicPulseSoundID ? " (classic pulse)" : "");
-        case RecordKind::StepScheduled:
-            return record.number <= record.t_ns ? "step queued, due now"
-                                                : "step queued, due at " + trimmedTime(record.number);
-        case RecordKind::Fault: return "FAULT: " + record.message;
-        default: return {};
+// The timeline's words for each kind of host event (empty: not shown).
+struct EventText {
+    const sim::Event& event;
+
+    std::string process() const { return "process " + std::to_string(event.process); }
+    std::string operator()(const ev::ProcessStarted& e) const {
+        return process() + " started (CoreFoundation " + sim::formatReal(e.coreFoundationVersion) +
+               ")";
     }
-}
+    std::string operator()(const ev::ProcessEnded& e) const {
+        if (e.droppedItems == 0) return process() + " ended";
+        return process() + " ended (" + std::to_string(e.droppedItems) +
+               (e.droppedItems == 1 ? " pending step" : " pending steps") + " dropped)";
+    }
+    std::string operator()(const ev::HookInstalled& e) const {
+        return "hook installed: " + methodName(e.className, e.selector);
+    }
+    std::string operator()(const ev::HookSkipped& e) const {
+        const bool hooked = e.why == ev::HookSkipped::Why::AlreadyHooked;
+        return std::string(hooked ? "hook not installed (already hooked): "
+                                  : "hook not installed (absent): ") +
+               methodName(e.className, e.selector);
+    }
+    std::string operator()(const ev::ObserverRegistered& e) const {
+        return "observer registered: " + shortName(e.name);
+    }
+    std::string operator()(const ev::AutoreleasePush&) const { return {}; }
+    std::string operator()(const ev::AutoreleasePop&) const { return {}; }
+    std::string operator()(const ev::SettingsRead& e) const {
+        return std::string("library read the settings: ") + readOutcome(e.outcome);
+    }
+    std::string operator()(const ev::SettingsWritten& e) const {
+        return e.ok ? "library wrote the settings: " + settingsText(e.settings)
+                    : "library's settings write failed";
+    }
+    std::string operator()(const ev::NotificationPosted& e) const {
+        return std::string(e.by == ev::NotificationPosted::By::Library ? "posted by the library: "
+                                                                       : "posted by the pane: ") +
+               shortName(e.name);
+    }
+    std::string operator()(const ev::NotificationDelivered& e) const {
+        return "delivered: " + shortName(e.name);
+    }
+    std::string operator()(const ev::HostMethodRan& e) const {
+        return "host ran " + methodName(e.className, e.selector);
+    }
+    std::string operator()(const ev::Vibrate& e) const { return vibrationText(e); }
+    std::string operator()(const ev::Sound& e) const {
+        return "sound " + std::to_string(e.sound) +
+               (e.sound == kClassicPulseSoundID ? " (classic pulse)" : "");
+    }
+    std::string operator()(const ev::StepScheduled& e) const {
+        return e.due <= event.t_ns ? "step queued, due now"
+                                   : "step queued, due at " + trimmedTime(e.due);
+    }
+    std::string operator()(const ev::PaneWroteSettings& e) const { return paneText(e); }
+    std::string operator()(const ev::Fault& e) const { return "FAULT: " + e.problem; }
+};
+
+// The timeline line of each kind of entry.
+struct EntryText {
+    std::string operator()(const CommandRan& c) const {
+        return formatTime(c.t_ns) + "  > " + c.text;
+    }
+    std::string operator()(const ExpectChecked& c) const {
+        return formatTime(c.t_ns) + "  > " + c.text +
+               (c.ok ? ": ok" : ": FAILED (line " + std::to_string(c.line) + "): " + c.problem);
+    }
+    std::string operator()(const LibraryLoaded& l) const {
+        return formatTime(l.t_ns) + "  " + kIndent +
+               (l.group == "none" ? std::string("library loaded: no hook group")
+                                  : "library loaded: hook group " + l.group);
+    }
+    std::string operator()(const sim::Event& e) const {
+        const std::string text = std::visit(EventText{e}, e.data);
+        return text.empty() ? text : formatTime(e.t_ns) + "  " + kIndent + text;
+    }
+};
 
 }  // namespace
 
-std::string textLine(const Record& record) {
-    const std::string time = formatTime(record.t_ns);
-    switch (record.kind) {
-        case RecordKind::Command: return time + "  > " + record.command;
-        case RecordKind::Expect:
-            return time + "  > " + record.command +
-                   (record.flag ? ": ok" : ": FAILED (line " + std::to_string(record.line) + "): " + record.message);
-        case RecordKind::AutoreleasePush:
-        case RecordKind::AutoreleasePop:
-            return {};
-        default: return time + "  " + kIndent + eventText(record);
-    }
-}
+std::string textLine(const Entry& entry) { return std::visit(EntryText{}, entry); }
 
 nlohmann::ordered_json plistToJson(const PlistValue& value) {
     using json = nlohmann::ordered_json;
     switch (value.type()) {
-        case PlistValue::Type::None: return nullptr;
-        case PlistValue::Type::Boolean: return value.boolValue();
+        case PlistValue::Type::None:
+            return nullptr;
+        case PlistValue::Type::Boolean:
+            return value.boolValue();
         case PlistValue::Type::Integer:
             if (value.isUnsigned()) return static_cast<std::uint64_t>(value.intValue());
             return value.intValue();
-        case PlistValue::Type::Real: return value.realValue();
+        case PlistValue::Type::Real:
+            return value.realValue();
         case PlistValue::Type::String:
         case PlistValue::Type::Data:
         case PlistValue::Type::Date:
         case PlistValue::Type::Uid:
-            return value.type() == PlistValue::Type::String ? json(value.stringValue()) : json(value.describe());
+            return value.type() == PlistValue::Type::String ? json(value.stringValue())
+                                                            : json(value.describe());
         case PlistValue::Type::Array: {
             json array = json::array();
             for (const PlistValue& item : value.items()) array.push_back(plistToJson(item));
@@ -230,116 +258,143 @@ nlohmann::ordered_json plistToJson(const PlistValue& value) {
         }
         case PlistValue::Type::Dictionary: {
             json object = json::object();
-            for (const auto& entry : value.entries()) object[entry.first] = plistToJson(entry.second);
+            for (const auto& entry : value.entries())
+                object[entry.first] = plistToJson(entry.second);
             return object;
         }
     }
     return nullptr;
 }
 
-nlohmann::ordered_json jsonObject(const Record& record) {
-    nlohmann::ordered_json out;
-    out["t_ns"] = record.t_ns;
-    auto withProcess = [&](const char* event) {
-        out["event"] = event;
-        out["process"] = record.process;
-    };
-    auto withMethod = [&](const char* event) {
-        withProcess(event);
-        out["class"] = className(record.name);
-        out["selector"] = selectorName(record.name);
-    };
-    switch (record.kind) {
-        case RecordKind::Command:
-            out["event"] = "command";
-            out["line"] = record.line;
-            out["command"] = record.command;
-            break;
-        case RecordKind::Expect:
-            out["event"] = "expect";
-            out["line"] = record.line;
-            out["command"] = record.command;
-            out["ok"] = record.flag;
-            if (!record.flag) out["message"] = record.message;
-            break;
-        case RecordKind::ProcessStart:
-            withProcess("process-start");
-            out["cf"] = record.version;
-            break;
-        case RecordKind::ProcessEnd:
-            withProcess("process-end");
-            out["dropped_steps"] = record.number;
-            break;
-        case RecordKind::HookInstalled: withMethod("hook-installed"); break;
-        case RecordKind::HookSkipped: withMethod("hook-skipped"); break;
-        case RecordKind::LibraryLoaded: {
-            withProcess("library-loaded");
-            out["group"] = record.group;
-            nlohmann::ordered_json hooks = nlohmann::ordered_json::array();
-            for (const std::string& hook : record.hooks) hooks.push_back(methodName(hook));
-            out["hooks"] = hooks;
-            break;
-        }
-        case RecordKind::Observer:
-            withProcess("observer");
-            out["name"] = record.name;
-            break;
-        case RecordKind::SettingsLoad:
-            withProcess("settings-load");
-            out["found"] = record.flag;
-            if (!record.flag && !record.message.empty()) out["why"] = record.message;
-            break;
-        case RecordKind::SettingsWrite: {
-            withProcess("settings-write");
-            out["ok"] = record.flag;
-            nlohmann::ordered_json keys = nlohmann::ordered_json::array();
-            for (const auto& entry : record.value.entries()) keys.push_back(entry.first);
-            out["keys"] = keys;
-            out["settings"] = plistToJson(record.value);
-            break;
-        }
-        case RecordKind::PaneWrite:
-            out["event"] = "pane-write";
-            out["action"] = paneAction(record.message);
-            out["ok"] = record.flag;
-            if (record.value.type() == PlistValue::Type::Dictionary) out["settings"] = plistToJson(record.value);
-            break;
-        case RecordKind::Post:
-            out["event"] = "post";
-            out["name"] = record.name;
-            out["by"] = record.flag ? "library" : "pane";
-            if (record.flag) out["process"] = record.process;
-            break;
-        case RecordKind::Delivered:
-            withProcess("delivered");
-            out["name"] = record.name;
-            break;
-        case RecordKind::HostMethod: withMethod("host-method"); break;
-        case RecordKind::Vibrate: {
-            // Exactly the request: the sound and the dictionary's two values.
-            out["event"] = "vibrate";
-            out["sound"] = record.sound;
-            const PlistValue* pattern = record.value.find("VibePattern");
-            const PlistValue* intensity = record.value.find("Intensity");
-            out["pattern"] = pattern != nullptr ? plistToJson(*pattern) : nlohmann::ordered_json();
-            out["intensity"] = intensity != nullptr ? plistToJson(*intensity) : nlohmann::ordered_json();
-            break;
-        }
-        case RecordKind::Sound:
-            out["event"] = "sound";
-            out["sound"] = record.sound;
-            break;
-        case RecordKind::StepScheduled:
-            withProcess("step-scheduled");
-            out["due_ns"] = record.number;
-            break;
-        case RecordKind::Fault:
-            withProcess("fault");
-            out["message"] = record.message;
-            break;
-        case RecordKind::AutoreleasePush: withProcess("autorelease-push"); break;
-        case RecordKind::AutoreleasePop: withProcess("autorelease-pop"); break;
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+// The JSON fields of each kind of host event, after "t_ns".
+struct EventJson {
+    Json& out;
+    const sim::Event& event;
+
+    void named(const char* name) const {
+        out["event"] = name;
+        out["process"] = event.process;
     }
+    void method(const char* name, const std::string& className, const std::string& selector) const {
+        named(name);
+        out["class"] = className;
+        out["selector"] = selector;
+    }
+    void operator()(const ev::ProcessStarted& e) const {
+        named("process-start");
+        out["cf"] = e.coreFoundationVersion;
+    }
+    void operator()(const ev::ProcessEnded& e) const {
+        named("process-end");
+        out["dropped_steps"] = e.droppedItems;
+    }
+    void operator()(const ev::HookInstalled& e) const {
+        method("hook-installed", e.className, e.selector);
+    }
+    void operator()(const ev::HookSkipped& e) const {
+        method("hook-skipped", e.className, e.selector);
+    }
+    void operator()(const ev::ObserverRegistered& e) const {
+        named("observer");
+        out["name"] = e.name;
+    }
+    void operator()(const ev::AutoreleasePush&) const { named("autorelease-push"); }
+    void operator()(const ev::AutoreleasePop&) const { named("autorelease-pop"); }
+    void operator()(const ev::SettingsRead& e) const {
+        named("settings-load");
+        const bool found = e.outcome == ev::SettingsRead::Outcome::Found;
+        out["found"] = found;
+        if (!found) out["why"] = readOutcome(e.outcome);
+    }
+    void operator()(const ev::SettingsWritten& e) const {
+        named("settings-write");
+        out["ok"] = e.ok;
+        Json keys = Json::array();
+        for (const auto& entry : e.settings.entries()) keys.push_back(entry.first);
+        out["keys"] = keys;
+        out["settings"] = plistToJson(e.settings);
+    }
+    void operator()(const ev::NotificationPosted& e) const {
+        const bool byLibrary = e.by == ev::NotificationPosted::By::Library;
+        out["event"] = "post";
+        out["name"] = e.name;
+        out["by"] = byLibrary ? "library" : "pane";
+        if (byLibrary) out["process"] = event.process;
+    }
+    void operator()(const ev::NotificationDelivered& e) const {
+        named("delivered");
+        out["name"] = e.name;
+    }
+    void operator()(const ev::HostMethodRan& e) const {
+        method("host-method", e.className, e.selector);
+    }
+    void operator()(const ev::Vibrate& e) const {
+        // Exactly the request: the sound and the dictionary's two values.
+        out["event"] = "vibrate";
+        out["sound"] = e.sound;
+        const PlistValue* pattern = e.request.find("VibePattern");
+        const PlistValue* intensity = e.request.find("Intensity");
+        out["pattern"] = pattern != nullptr ? plistToJson(*pattern) : Json();
+        out["intensity"] = intensity != nullptr ? plistToJson(*intensity) : Json();
+    }
+    void operator()(const ev::Sound& e) const {
+        out["event"] = "sound";
+        out["sound"] = e.sound;
+    }
+    void operator()(const ev::StepScheduled& e) const {
+        named("step-scheduled");
+        out["due_ns"] = e.due;
+    }
+    void operator()(const ev::PaneWroteSettings& e) const {
+        out["event"] = "pane-write";
+        out["action"] = paneAction(e.action);
+        out["ok"] = e.ok;
+        if (e.settings.type() == PlistValue::Type::Dictionary) {
+            out["settings"] = plistToJson(e.settings);
+        }
+    }
+    void operator()(const ev::Fault& e) const {
+        named("fault");
+        out["message"] = e.problem;
+    }
+};
+
+struct EntryJson {
+    Json& out;
+
+    void operator()(const CommandRan& c) const {
+        out["event"] = "command";
+        out["line"] = c.line;
+        out["command"] = c.text;
+    }
+    void operator()(const ExpectChecked& c) const {
+        out["event"] = "expect";
+        out["line"] = c.line;
+        out["command"] = c.text;
+        out["ok"] = c.ok;
+        if (!c.ok) out["message"] = c.problem;
+    }
+    void operator()(const LibraryLoaded& l) const {
+        out["event"] = "library-loaded";
+        out["process"] = l.process;
+        out["group"] = l.group;
+        Json hooks = Json::array();
+        for (const auto& hook : l.hooks) hooks.push_back(methodName(hook.className, hook.selector));
+        out["hooks"] = hooks;
+    }
+    void operator()(const sim::Event& e) const { std::visit(EventJson{out, e}, e.data); }
+};
+
+}  // namespace
+
+nlohmann::ordered_json jsonObject(const Entry& entry) {
+    Json out;
+    out["t_ns"] = timeOf(entry);
+    std::visit(EntryJson{out}, entry);
     return out;
 }
 

@@ -1,7 +1,5 @@
 #include "tools/thrumline-sim/Runner.h"
 
-#include "tools/thrumline-sim/Render.h"
-
 #include <exception>
 #include <filesystem>
 #include <fstream>
@@ -9,6 +7,8 @@
 #include <limits>
 #include <set>
 #include <sstream>
+
+#include "tools/thrumline-sim/Format.h"
 
 namespace thrumline::simtool {
 
@@ -20,39 +20,15 @@ using sim::PlistValue;
 
 namespace {
 
-PlistValue toPlist(const scenario::Value& value) {
-    switch (value.type) {
-        case scenario::Value::Type::Boolean: return PlistValue::boolean(value.boolean);
-        case scenario::Value::Type::Integer: return PlistValue::integer(value.integer);
-        case scenario::Value::Type::Real: return PlistValue::real(value.real);
-        case scenario::Value::Type::String: return PlistValue::string(value.string);
-    }
-    return {};
-}
-
-PlistValue toDictionary(const std::vector<scenario::Assignment>& assignments) {
-    PlistValue dictionary = PlistValue::dictionary();
-    for (const scenario::Assignment& a : assignments) dictionary.set(a.first, toPlist(a.second));
-    return dictionary;
-}
-
 // The hook group a finished load put in place, judged by the hooks that
 // were installed: each group is the only one that hooks one of these.
-std::string groupOf(const std::vector<std::string>& hooks) {
-    const std::set<std::string> installed(hooks.begin(), hooks.end());
+std::string groupOf(const std::vector<sim::events::HookInstalled>& hooks) {
+    std::set<std::string> installed;
+    for (const auto& hook : hooks) installed.insert(hook.className + " " + hook.selector);
     if (installed.empty()) return "none";
     if (installed.count("CHManager databaseChanged:") != 0) return "iOS10";
     if (installed.count("SpringBoard applicationDidFinishLaunching:") != 0) return "iOS11";
     return "unknown";
-}
-
-std::uint64_t parseNumber(const std::string& text) {
-    std::uint64_t n = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') break;
-        n = n * 10 + static_cast<std::uint64_t>(c - '0');
-    }
-    return n;
 }
 
 std::string plural(std::int64_t n, const char* one, const char* many) {
@@ -61,7 +37,7 @@ std::string plural(std::int64_t n, const char* one, const char* many) {
 
 }  // namespace
 
-Runner::Runner(const scenario::Scenario& scenario, RunOptions options, RecordSink sink,
+Runner::Runner(const scenario::Scenario& scenario, RunOptions options, EntrySink sink,
                std::ostream& errors)
     : scenario_(scenario), options_(std::move(options)), sink_(std::move(sink)), errors_(errors) {}
 
@@ -70,7 +46,7 @@ Runner::~Runner() {
     process_.reset();
 }
 
-std::uint64_t Runner::endTime() const { return device_ ? device_->clock().now() : 0; }
+std::uint64_t Runner::endTime() const { return device_ ? device_->mainQueue().now() : 0; }
 
 std::string Runner::errorPrefix(int line) const {
     return scenario_.fileName + ":" + std::to_string(line) + ": ";
@@ -84,7 +60,8 @@ bool Runner::loadSettingsFiles() {
         const Command& command = scenario_.commands[i];
         if (command.kind != CommandKind::SettingsFile) continue;
         fs::path path(command.name);
-        if (path.is_relative() && !options_.scenarioDir.empty()) path = fs::path(options_.scenarioDir) / path;
+        if (path.is_relative() && !options_.scenarioDir.empty())
+            path = fs::path(options_.scenarioDir) / path;
         std::ifstream in(path, std::ios::binary);
         std::error_code error;
         if (!in || fs::is_directory(path, error)) {
@@ -92,7 +69,8 @@ bool Runner::loadSettingsFiles() {
                     << ": expected a readable file\n";
             return false;
         }
-        settingsFileBytes_[i].assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        settingsFileBytes_[i].assign(std::istreambuf_iterator<char>(in),
+                                     std::istreambuf_iterator<char>());
     }
     return true;
 }
@@ -112,63 +90,60 @@ int Runner::run() {
     for (std::size_t i = 0; i < scenario_.commands.size(); ++i) {
         const Command& command = scenario_.commands[i];
         if (command.isExpect()) {
-            afterExpect_ = true;
-            Record record;
-            record.kind = RecordKind::Expect;
-            record.t_ns = device_->clock().now();
-            record.line = command.line;
-            record.command = command.text;
-            try {
-                runExpect(command);
-                record.flag = true;
-            } catch (const StateError& failure) {
-                record.flag = false;
-                record.message = failure.message;
-                expectFailed = true;
-                errors_ << errorPrefix(command.line) << "expect failed: " << command.text << ": "
-                        << failure.message << "\n";
-            }
-            emit(std::move(record));
-            continue;
-        }
-        if (afterExpect_) {
-            // Counts for the next expects start after this group of expects.
-            afterExpect_ = false;
-            vibrations_ = 0;
-            sounds_ = 0;
-        }
-
-        Record record;
-        record.kind = RecordKind::Command;
-        record.t_ns = device_->clock().now();
-        record.line = command.line;
-        record.command = command.text;
-        emit(std::move(record));
-        try {
-            if (command.kind == CommandKind::SettingsFile) {
-                device_->paneWriteSettingsBytes(settingsFileBytes_[i]);
-            } else {
-                execute(command);
-            }
-            // What the main thread would run before the next event.
-            device_->clock().runUntilIdle();
-            drainEvents();
-        } catch (const StateError& error) {
-            drainEvents();
-            errors_ << errorPrefix(command.line) << error.message << "\n";
-            return kExitError;
-        } catch (const std::exception& error) {
-            drainEvents();
-            errors_ << errorPrefix(command.line) << command.text << ": " << error.what() << "\n";
-            return kExitError;
-        } catch (const sim::HostFailure& failure) {
-            drainEvents();
-            errors_ << errorPrefix(command.line) << command.text << ": the host failed: " << failure.what
-                    << "\n";
+            expectFailed = !checkExpect(command) || expectFailed;
+        } else if (!runCommand(i)) {
             return kExitError;
         }
     }
     return expectFailed ? kExitExpectFailed : kExitDone;
+}
+
+bool Runner::checkExpect(const Command& command) {
+    afterExpect_ = true;
+    ExpectChecked checked{device_->mainQueue().now(), command.line, command.text, true, {}};
+    try {
+        runExpect(command);
+    } catch (const StateError& failure) {
+        checked.ok = false;
+        checked.problem = failure.message;
+        errors_ << errorPrefix(command.line) << "expect failed: " << command.text << ": "
+                << failure.message << "\n";
+    }
+    const bool ok = checked.ok;
+    emit(std::move(checked));
+    return ok;
+}
+
+bool Runner::runCommand(std::size_t index) {
+    const Command& command = scenario_.commands[index];
+    if (afterExpect_) {
+        // Counts for the next expects start after this group of expects.
+        afterExpect_ = false;
+        vibrations_ = 0;
+        sounds_ = 0;
+    }
+    emit(CommandRan{device_->mainQueue().now(), command.line, command.text});
+    std::string problem;
+    try {
+        if (command.kind == CommandKind::SettingsFile) {
+            device_->paneWriteSettingsBytes(settingsFileBytes_[index]);
+        } else {
+            execute(command);
+        }
+        // What the main thread would run before the next event.
+        device_->mainQueue().runUntilIdle();
+        drainEvents();
+        return true;
+    } catch (const StateError& error) {
+        problem = error.message;
+    } catch (const std::exception& error) {
+        problem = command.text + ": " + error.what();
+    } catch (const sim::HostFailure& failure) {
+        problem = command.text + ": the host failed: " + failure.what;
+    }
+    drainEvents();
+    errors_ << errorPrefix(command.line) << problem << "\n";
+    return false;
 }
 
 sim::Process& Runner::requireProcess(const char* what) {
@@ -183,25 +158,17 @@ void Runner::startProcess() {
     sim::ProcessOptions options;
     options.coreFoundationVersion = version_;
     process_ = std::make_unique<sim::Process>(*device_, options);
-    startingVersion_ = version_;
     const std::size_t first = device_->events().size();
     process_->start();
 
-    std::vector<std::string> hooks;
+    std::vector<sim::events::HookInstalled> hooks;
     const auto& events = device_->events();
     for (std::size_t i = first; i < events.size(); ++i) {
-        if (events[i].kind == EventKind::HookInstalled) hooks.push_back(events[i].name);
+        if (const auto* hook = events[i].get<sim::events::HookInstalled>()) hooks.push_back(*hook);
     }
     group_ = groupOf(hooks);
     drainEvents();
-
-    Record loaded;
-    loaded.kind = RecordKind::LibraryLoaded;
-    loaded.t_ns = device_->clock().now();
-    loaded.process = process_->number();
-    loaded.group = group_;
-    loaded.hooks = std::move(hooks);
-    emit(std::move(loaded));
+    emit(LibraryLoaded{device_->mainQueue().now(), process_->number(), group_, std::move(hooks)});
 }
 
 void Runner::endProcess() {
@@ -233,10 +200,10 @@ void Runner::execute(const Command& command) {
             endProcess();
             break;
         case CommandKind::Settings:
-            device_->paneWriteSettings(toDictionary(command.assignments));
+            device_->paneWriteSettings(PlistValue::dictionary(command.assignments));
             break;
         case CommandKind::Set:
-            device_->paneSetKeys(toDictionary(command.assignments));
+            device_->paneSetKeys(PlistValue::dictionary(command.assignments));
             break;
         case CommandKind::Unset:
             device_->paneUnsetKeys(command.keys);
@@ -273,12 +240,11 @@ void Runner::execute(const Command& command) {
             break;
         }
         case CommandKind::Wait: {
-            const std::uint64_t now = device_->clock().now();
-            if (command.nanos > std::numeric_limits<std::uint64_t>::max() - now) {
+            if (command.nanos > device_->mainQueue().timeLeft()) {
                 throw StateError{"wait " + formatDuration(command.nanos) +
                                  " would take the clock past its end: expected a shorter wait"};
             }
-            device_->clock().advanceBy(command.nanos);
+            device_->mainQueue().runFor(command.nanos);
             break;
         }
         default:
@@ -298,9 +264,9 @@ void Runner::runExpect(const Command& command) {
                 const PlistValue* held = file.find(a.first);
                 if (held == nullptr) {
                     problems += (problems.empty() ? "" : "; ") + a.first + " is not in the file";
-                } else if (*held != toPlist(a.second)) {
-                    problems += (problems.empty() ? "" : "; ") + std::string("the file holds ") + a.first +
-                                "=" + settingText(*held);
+                } else if (*held != a.second) {
+                    problems += (problems.empty() ? "" : "; ") + std::string("the file holds ") +
+                                a.first + "=" + held->describe();
                 }
             }
             if (!problems.empty()) throw StateError{problems};
@@ -311,8 +277,9 @@ void Runner::runExpect(const Command& command) {
             if (fs::exists(device_->settingsFile(), error)) {
                 const PlistValue file = device_->readSettingsFile();
                 throw StateError{"the settings file exists" +
-                                 (file.type() == PlistValue::Type::Dictionary ? ": " + settingsText(file)
-                                                                             : std::string())};
+                                 (file.type() == PlistValue::Type::Dictionary
+                                      ? ": " + settingsText(file)
+                                      : std::string())};
             }
             break;
         }
@@ -320,10 +287,11 @@ void Runner::runExpect(const Command& command) {
             const PlistValue file = device_->readSettingsFile();
             std::string problems;
             for (const std::string& key : command.keys) {
-                const PlistValue* held = file.type() == PlistValue::Type::Dictionary ? file.find(key) : nullptr;
+                const PlistValue* held =
+                    file.type() == PlistValue::Type::Dictionary ? file.find(key) : nullptr;
                 if (held != nullptr) {
-                    problems += (problems.empty() ? "" : "; ") + std::string("the file holds ") + key + "=" +
-                                settingText(*held);
+                    problems += (problems.empty() ? "" : "; ") + std::string("the file holds ") +
+                                key + "=" + held->describe();
                 }
             }
             if (!problems.empty()) throw StateError{problems};
@@ -335,12 +303,14 @@ void Runner::runExpect(const Command& command) {
             }
             break;
         case CommandKind::ExpectSounds:
-            if (sounds_ != command.count) throw StateError{"saw " + plural(sounds_, "sound", "sounds")};
+            if (sounds_ != command.count)
+                throw StateError{"saw " + plural(sounds_, "sound", "sounds")};
             break;
         case CommandKind::ExpectPending: {
-            const auto pending = static_cast<std::int64_t>(device_->clock().pending());
+            const auto pending = static_cast<std::int64_t>(device_->mainQueue().pending());
             if (pending != command.count) {
-                throw StateError{"the main queue holds " + plural(pending, "pending step", "pending steps")};
+                throw StateError{"the main queue holds " +
+                                 plural(pending, "pending step", "pending steps")};
             }
             break;
         }
@@ -348,7 +318,8 @@ void Runner::runExpect(const Command& command) {
             if (!process_ || !process_->isRunning()) {
                 throw StateError{"no home-screen process is running"};
             }
-            if (group_ != command.name) throw StateError{"the running process has hook group " + group_};
+            if (group_ != command.name)
+                throw StateError{"the running process has hook group " + group_};
             break;
         default:
             break;
@@ -356,61 +327,26 @@ void Runner::runExpect(const Command& command) {
 }
 
 void Runner::drainEvents() {
-    const auto& events = device_->events();
-    while (seenEvents_ < events.size()) {
-        const sim::Event& event = events[seenEvents_++];
-        Record record;
-        record.t_ns = event.t_ns;
-        record.process = event.process;
-        record.name = event.name;
-        record.flag = event.flag;
-        record.sound = event.sound;
-        record.value = event.value;
-        record.message = event.detail;
-        switch (event.kind) {
-            case EventKind::ProcessStarted:
-                record.kind = RecordKind::ProcessStart;
-                record.version = startingVersion_;
-                break;
-            case EventKind::ProcessEnded:
-                record.kind = RecordKind::ProcessEnd;
-                record.number = parseNumber(event.detail);
-                break;
-            case EventKind::HookInstalled: record.kind = RecordKind::HookInstalled; break;
-            case EventKind::HookSkipped: record.kind = RecordKind::HookSkipped; break;
-            case EventKind::ObserverRegistered: record.kind = RecordKind::Observer; break;
-            case EventKind::AutoreleasePush: record.kind = RecordKind::AutoreleasePush; break;
-            case EventKind::AutoreleasePop: record.kind = RecordKind::AutoreleasePop; break;
-            case EventKind::SettingsRead: record.kind = RecordKind::SettingsLoad; break;
-            case EventKind::SettingsWritten: record.kind = RecordKind::SettingsWrite; break;
-            case EventKind::NotificationPosted: record.kind = RecordKind::Post; break;
-            case EventKind::NotificationDelivered: record.kind = RecordKind::Delivered; break;
-            case EventKind::HostMethodRan: record.kind = RecordKind::HostMethod; break;
+    for (const sim::Event& event : device_->events()) {
+        switch (event.kind()) {
             case EventKind::Vibrate:
-                record.kind = RecordKind::Vibrate;
                 ++vibrations_;
                 break;
             case EventKind::Sound:
-                record.kind = RecordKind::Sound;
                 ++sounds_;
                 break;
-            case EventKind::StepScheduled:
-                record.kind = RecordKind::StepScheduled;
-                record.number = parseNumber(event.detail);
-                break;
-            case EventKind::PaneWroteSettings: record.kind = RecordKind::PaneWrite; break;
             case EventKind::Fault:
-                record.kind = RecordKind::Fault;
                 ++faults_;
                 break;
+            default:
+                break;
         }
-        emit(std::move(record));
+        emit(event);
     }
     // Everything is passed on: the log need not grow with the scenario.
     device_->clearEvents();
-    seenEvents_ = 0;
 }
 
-void Runner::emit(Record record) { sink_(record); }
+void Runner::emit(Entry entry) { sink_(entry); }
 
 }  // namespace thrumline::simtool

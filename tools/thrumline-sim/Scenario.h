@@ -9,52 +9,34 @@
 #include <variant>
 #include <vector>
 
+#include "host/sim/PlistValue.h"
+
 namespace thrumline::scenario {
 
-// A settings value as written in a scenario: true/false, an integer, a real
+// KEY=VALUE, in the order written. A value is true/false, an integer, a real
 // (written with a point) or a double-quoted string.
-struct Value {
-    enum class Type { Boolean, Integer, Real, String };
-    Type type = Type::Boolean;
-    bool boolean = false;
-    std::int64_t integer = 0;
-    double real = 0;
-    std::string string;
-
-    static Value ofBoolean(bool v);
-    static Value ofInteger(std::int64_t v);
-    static Value ofReal(double v);
-    static Value ofString(std::string v);
-
-    bool operator==(const Value& other) const;
-    // The value as a scenario would write it (strings quoted and escaped).
-    std::string toText() const;
-    // "a boolean", "an integer", ...
-    const char* typeName() const;
-};
-
-using Assignment = std::pair<std::string, Value>;
+using Assignment = std::pair<std::string, sim::PlistValue>;
 
 enum class CallState { Connected, Ended, Nil };
 
 enum class CommandKind {
-    Cf,             // cf VERSION, ios N
+    Cf,  // cf VERSION, ios N
     Start,
     Restart,
     Stop,
-    Settings,       // settings KEY=VALUE ...
-    Set,            // set KEY=VALUE ...
-    Unset,          // unset KEY ...
+    Settings,  // settings KEY=VALUE ...
+    Set,       // set KEY=VALUE ...
+    Unset,     // unset KEY ...
     DeleteSettings,
-    SettingsFile,   // settings-file PATH
-    Post,           // post NAME
+    SettingsFile,  // settings-file PATH
+    Post,          // post NAME
     Launch,
-    Call,           // call connected|ended|nil
+    Call,  // call connected|ended|nil
     History,
-    Wait,           // wait DURATION
-    ExpectFile,     // expect file KEY=VALUE ...
-    ExpectNoFile,   // expect no-file
-    ExpectNoKey,    // expect no-key KEY ...
+    Wait,          // wait DURATION
+    ExpectFile,    // expect file KEY=VALUE ...
+    ExpectNoFile,  // expect no-file
+    ExpectNoKey,   // expect no-key KEY ...
     ExpectVibrations,
     ExpectSounds,
     ExpectPending,  // expect pending N: steps waiting on the main queue
@@ -68,10 +50,10 @@ struct Command {
     double version = 0;                   // Cf
     std::vector<Assignment> assignments;  // Settings, Set, ExpectFile
     std::vector<std::string> keys;        // Unset, ExpectNoKey
-    std::string name;                     // Post: the full notification name; SettingsFile: the path; ExpectGroup
-    CallState call = CallState::Nil;      // Call
-    std::uint64_t nanos = 0;              // Wait
-    std::int64_t count = 0;               // ExpectVibrations, ExpectSounds, ExpectPending
+    std::string name;  // Post: the full notification name; SettingsFile: the path; ExpectGroup
+    CallState call = CallState::Nil;  // Call
+    std::uint64_t nanos = 0;          // Wait
+    std::int64_t count = 0;           // ExpectVibrations, ExpectSounds, ExpectPending
 
     bool isExpect() const;
 };
@@ -105,8 +87,5 @@ double coreFoundationVersionOfIos(int major);
 // False when the text is not such a duration or it does not fit in 64 bits
 // of nanoseconds.
 bool parseDuration(const std::string& text, std::uint64_t& nanos);
-
-// The shortest text that reads back as `v`, always with a point ("1443.0").
-std::string formatReal(double v);
 
 }  // namespace thrumline::scenario

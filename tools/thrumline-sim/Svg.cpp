@@ -1,10 +1,15 @@
-#include "tools/thrumline-sim/Render.h"
-
-#include "vibration/PulseChains.h"
+#include "tools/thrumline-sim/Svg.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <sstream>
+
+#include "tools/thrumline-sim/Bursts.h"
+#include "tools/thrumline-sim/Format.h"
+#include "tools/thrumline-sim/Render.h"
+#include "tools/thrumline-sim/Scenario.h"
+#include "tools/thrumline-sim/SvgText.h"
+#include "vibration/PulseChains.h"
 
 namespace thrumline::simtool {
 
@@ -13,117 +18,28 @@ using sim::PlistValue;
 namespace {
 
 constexpr double kWidth = 1200;
-constexpr double kLeft = 130;   // room for the lane labels
+constexpr double kLeft = 130;  // room for the lane labels
 constexpr double kRight = 30;
 constexpr double kPlot = kWidth - kLeft - kRight;
 constexpr double kCharWidth = 6.6;  // 11px monospace
 constexpr int kMaxLabelRows = 24;
 constexpr std::size_t kMaxPatternRows = 100;
+constexpr double kPatternRowHeight = 34;
 
-// The length of the valid UTF-8 sequence starting at `i`, or 0.
-std::size_t utf8Length(const std::string& text, std::size_t i) {
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-    const unsigned char lead = byte(i);
-    std::size_t length = 0;
-    unsigned int minimum = 0;
-    unsigned int code = 0;
-    if (lead < 0x80) return 1;
-    if (lead >= 0xC2 && lead <= 0xDF) { length = 2; minimum = 0x80; code = lead & 0x1F; }
-    else if (lead >= 0xE0 && lead <= 0xEF) { length = 3; minimum = 0x800; code = lead & 0x0F; }
-    else if (lead >= 0xF0 && lead <= 0xF4) { length = 4; minimum = 0x10000; code = lead & 0x07; }
-    else return 0;
-    if (i + length > text.size()) return 0;
-    for (std::size_t k = 1; k < length; ++k) {
-        if ((byte(i + k) & 0xC0) != 0x80) return 0;
-        code = (code << 6) | (byte(i + k) & 0x3F);
-    }
-    if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
-    return length;
+constexpr double kPulseHalfWidth = 5;  // a classic pulse's diamond in the detail panel
+
+// "call connected: " before a burst's description; nothing when unknown.
+std::string causeOf(const Burst& burst) {
+    return burst.cause.empty() ? std::string() : burst.cause + ": ";
 }
 
-// Text for XML: markup characters escaped, control bytes and broken UTF-8
-// (scenario strings may hold any bytes) replaced.
-std::string escape(const std::string& raw) {
+// A scenario line as a mark on the picture.
+struct Mark {
+    std::uint64_t t_ns;
+    int line;
     std::string text;
-    for (std::size_t i = 0; i < raw.size();) {
-        const std::size_t length = utf8Length(raw, i);
-        if (length == 0) {
-            text += "\uFFFD";
-            ++i;
-        } else {
-            text.append(raw, i, length);
-            i += length;
-        }
-    }
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            default:
-                // Control bytes are not allowed in XML text.
-                if (static_cast<unsigned char>(c) < 0x20 && c != '\t') out += ' ';
-                else out += c;
-        }
-    }
-    return out;
-}
-
-std::string num(double v) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%.2f", v);
-    std::string text = buffer;
-    while (text.back() == '0') text.pop_back();
-    if (text.back() == '.') text.pop_back();
-    return text == "-0" ? "0" : text;
-}
-
-std::string shorten(const std::string& text, std::size_t chars) {
-    if (text.size() <= chars) return text;
-    return text.substr(0, chars - 1) + "~";
-}
-
-std::uint64_t patternNanos(const std::vector<PatternStepView>& steps) {
-    std::uint64_t total = 0;
-    for (const PatternStepView& step : steps) {
-        if (step.ms > 0) total += static_cast<std::uint64_t>(step.ms) * 1000000ULL;
-    }
-    return total;
-}
-
-// A tick step of 1, 2 or 5 times a power of ten nanoseconds giving at most
-// about ten ticks.
-std::uint64_t tickStep(std::uint64_t span) {
-    std::uint64_t power = 1;
-    while (true) {
-        for (std::uint64_t m : {1ULL, 2ULL, 5ULL}) {
-            if (span / (m * power) <= 10) return m * power;
-        }
-        power *= 10;
-    }
-}
-
-std::string tickLabel(std::uint64_t t, std::uint64_t step) {
-    int decimals = 0;
-    std::uint64_t unit = 1000000000ULL;
-    while (decimals < 9 && step % unit != 0) {
-        unit /= 10;
-        ++decimals;
-    }
-    char buffer[48];
-    if (decimals == 0) {
-        std::snprintf(buffer, sizeof buffer, "%llus", static_cast<unsigned long long>(t / 1000000000ULL));
-    } else {
-        std::snprintf(buffer, sizeof buffer, "%.*f", decimals, static_cast<double>(t) / 1e9);
-        std::string text = buffer;
-        while (text.back() == '0') text.pop_back();
-        if (text.back() == '.') text.pop_back();
-        return text + "s";
-    }
-    return buffer;
-}
+    bool failed;
+};
 
 struct Span {
     std::uint64_t from;
@@ -132,264 +48,375 @@ struct Span {
     std::string label;
 };
 
-}  // namespace
+// The picture of one run: what to draw is gathered first, so the scale and
+// the height are known before anything is written.
+class Picture {
+public:
+    Picture(const std::vector<Entry>& entries, std::uint64_t endNs);
+    std::string draw(const std::string& title);
 
-std::string svgTimeline(const std::vector<Record>& records, std::uint64_t endNs, const std::string& title) {
-    // What to draw, gathered first so the scale and height are known.
-    std::vector<const Record*> commands;
-    std::vector<const Record*> vibrations;
-    std::vector<const Record*> pulses;
-    std::vector<Span> processes;
-    std::uint64_t span = std::max<std::uint64_t>(endNs, 1000000000ULL);
-    for (const Record& record : records) {
-        switch (record.kind) {
-            case RecordKind::Command:
-            case RecordKind::Expect:
-                commands.push_back(&record);
-                break;
-            case RecordKind::Vibrate: {
-                vibrations.push_back(&record);
-                std::vector<PatternStepView> steps;
-                if (readPattern(record.value, steps)) span = std::max(span, record.t_ns + patternNanos(steps));
-                break;
-            }
-            case RecordKind::Sound: pulses.push_back(&record); break;
-            case RecordKind::ProcessStart:
-                processes.push_back({record.t_ns, endNs, record.process,
-                                     "process " + std::to_string(record.process) + " \u00B7 cf " +
-                                         scenario::formatReal(record.version)});
-                break;
-            case RecordKind::LibraryLoaded:
-                if (!processes.empty() && processes.back().process == record.process) {
-                    processes.back().label += " \u00B7 " + record.group;
-                }
-                break;
-            case RecordKind::ProcessEnd:
-                for (Span& s : processes) {
-                    if (s.process == record.process) s.to = record.t_ns;
-                }
-                break;
-            default: break;
+private:
+    void gather(const Entry& entry);
+    void gatherEvent(const sim::Event& e);
+    void placeLabels();
+    double x(std::uint64_t t) const {
+        return kLeft + kPlot * static_cast<double>(t) / static_cast<double>(span_);
+    }
+    void laneLabel(double y, const std::string& text);
+    void header(const std::string& title, double height);
+    void commandMarks();
+    void processBands();
+    void vibrationBars();
+    void pulseMarkers();
+    void timeAxis();
+    void patternPanel();
+    void patternRow(const Burst& burst, double top, double perNano);
+    void classicRow(const DetailRow& row, double top, double perNano);
+    std::size_t patternRows() const { return std::min(rows_.size(), kMaxPatternRows); }
+
+    std::uint64_t endNs_;
+    std::uint64_t span_;
+    std::vector<Mark> commands_;
+    BurstCollector bursts_;
+    const std::vector<Burst>& vibrations_ = bursts_.vibrations();
+    const std::vector<Burst>& pulses_ = bursts_.pulses();
+    std::vector<DetailRow> rows_;  // the detail panel's
+    std::vector<Span> processes_;
+    // Label placement of each command: its row (-1: no room) and side.
+    std::vector<int> rowOf_;
+    std::vector<bool> leftwardOf_;
+    std::size_t labelRows_ = 0;
+    // Vertical layout.
+    double labelsTop_ = 62;
+    double rowHeight_ = 14;
+    double processLane_ = 0;
+    double vibrateLane_ = 0;
+    double soundLane_ = 0;
+    double axisY_ = 0;
+    double panelTop_ = 0;
+    std::ostringstream svg_;
+};
+
+Picture::Picture(const std::vector<Entry>& entries, std::uint64_t endNs)
+    : endNs_(endNs), span_(std::max<std::uint64_t>(endNs, 1000000000ULL)) {
+    for (const Entry& entry : entries) gather(entry);
+    rows_ = bursts_.detailRows();
+    for (Span& s : processes_) {
+        if (s.to == endNs_) s.to = span_;  // still running when the scenario ended
+    }
+    placeLabels();
+    processLane_ =
+        labelsTop_ + rowHeight_ * static_cast<double>(std::max<std::size_t>(labelRows_, 1)) + 10;
+    vibrateLane_ = processLane_ + 28;
+    soundLane_ = vibrateLane_ + 44;
+    axisY_ = soundLane_ + 44;
+    panelTop_ = axisY_ + 52;
+}
+
+void Picture::gather(const Entry& entry) {
+    bursts_.add(entry);
+    if (const auto* c = std::get_if<CommandRan>(&entry)) {
+        commands_.push_back({c->t_ns, c->line, c->text, false});
+    } else if (const auto* x = std::get_if<ExpectChecked>(&entry)) {
+        commands_.push_back({x->t_ns, x->line, x->text, !x->ok});
+    } else if (const auto* l = std::get_if<LibraryLoaded>(&entry)) {
+        if (!processes_.empty() && processes_.back().process == l->process) {
+            processes_.back().label += " \u00B7 " + l->group;
+        }
+    } else if (const auto* e = std::get_if<sim::Event>(&entry)) {
+        gatherEvent(*e);
+    }
+}
+
+void Picture::gatherEvent(const sim::Event& e) {
+    if (const auto* v = e.get<sim::events::Vibrate>()) {
+        span_ = std::max(span_, e.t_ns + requestNanos(v->request));
+    } else if (const auto* started = e.get<sim::events::ProcessStarted>()) {
+        processes_.push_back({e.t_ns, endNs_, e.process,
+                              "process " + std::to_string(e.process) + " \u00B7 cf " +
+                                  sim::formatReal(started->coreFoundationVersion)});
+    } else if (e.kind() == sim::EventKind::ProcessEnded) {
+        for (Span& s : processes_) {
+            if (s.process == e.process) s.to = e.t_ns;
         }
     }
-    for (Span& s : processes) {
-        if (s.to == endNs) s.to = span;  // still running when the scenario ended
-    }
-    auto x = [&](std::uint64_t t) { return kLeft + kPlot * static_cast<double>(t) / static_cast<double>(span); };
+}
 
-    // Command labels go to the first row where they do not run into the
-    // previous label.
+// Command labels go to the first row where they do not run into the
+// previous label.
+void Picture::placeLabels() {
     std::vector<double> rowEnds;
-    std::vector<int> rowOf;
-    std::vector<bool> leftwardOf;
-    for (const Record* command : commands) {
-        const std::string text = shorten(command->command, 30);
+    for (const Mark& command : commands_) {
+        const std::string text = shorten(command.text, 30);
         const double width = kCharWidth * static_cast<double>(text.size()) + 8;
-        const double mark = x(command->t_ns);
+        const double mark = x(command.t_ns);
         // Near the right edge a label ends at its mark instead of starting there.
         const bool leftward = mark + width > kWidth - 4;
         const double start = leftward ? mark - width : mark;
-        int row = 0;
-        while (row < static_cast<int>(rowEnds.size()) && rowEnds[static_cast<std::size_t>(row)] > start) ++row;
-        if (row >= kMaxLabelRows) {
+        std::size_t row = 0;
+        while (row < rowEnds.size() && rowEnds[row] > start) ++row;
+        if (row >= static_cast<std::size_t>(kMaxLabelRows)) {
             // No room left: the mark stays, its label shows only as a tooltip.
-            rowOf.push_back(-1);
-            leftwardOf.push_back(false);
+            rowOf_.push_back(-1);
+            leftwardOf_.push_back(false);
             continue;
         }
-        if (row >= static_cast<int>(rowEnds.size())) rowEnds.resize(static_cast<std::size_t>(row) + 1, 0);
-        rowEnds[static_cast<std::size_t>(row)] = start + width;
-        rowOf.push_back(row);
-        leftwardOf.push_back(leftward);
+        if (row >= rowEnds.size()) rowEnds.resize(row + 1, 0);
+        rowEnds[row] = start + width;
+        rowOf_.push_back(static_cast<int>(row));
+        leftwardOf_.push_back(leftward);
     }
+    labelRows_ = rowEnds.size();
+}
 
-    const double labelsTop = 62;
-    const double rowHeight = 14;
-    const double lanesTop = labelsTop + rowHeight * static_cast<double>(std::max<std::size_t>(rowEnds.size(), 1)) + 10;
-    const double processLane = lanesTop;
-    const double vibrateLane = processLane + 28;
-    const double soundLane = vibrateLane + 44;
-    const double axisY = soundLane + 44;
-    const double panelTop = axisY + 52;
-    const std::size_t patternRows = std::min(vibrations.size(), kMaxPatternRows);
-    const double patternRowHeight = 34;
-    const double height = panelTop + 30 + patternRowHeight * static_cast<double>(std::max<std::size_t>(patternRows, 1)) +
-                          (vibrations.size() > kMaxPatternRows ? 20 : 0) + 20;
+void Picture::laneLabel(double y, const std::string& text) {
+    svg_ << "<text class=\"lane\" x=\"16\" y=\"" << num(y) << "\">" << escape(text) << "</text>\n";
+}
 
-    std::ostringstream svg;
-    svg << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-        << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << num(kWidth) << "\" height=\"" << num(height)
-        << "\" viewBox=\"0 0 " << num(kWidth) << " " << num(height) << "\" font-family=\"DejaVu Sans, sans-serif\">\n"
-        << "<style>\n"
-        << "  .title { font-size: 16px; font-weight: bold; fill: #212529; }\n"
-        << "  .note { font-size: 11px; fill: #495057; }\n"
-        << "  .lane { font-size: 12px; fill: #343a40; }\n"
-        << "  .cmd { font: 11px 'DejaVu Sans Mono', monospace; fill: #343a40; }\n"
-        << "  .cmdfail { font: 11px 'DejaVu Sans Mono', monospace; fill: #c92a2a; }\n"
-        << "  .tick { font-size: 11px; fill: #495057; }\n"
-        << "  .step { font-size: 10px; fill: #343a40; }\n"
-        << "  .gap { font-size: 10px; fill: #868e96; }\n"
-        << "</style>\n"
-        << "<rect x=\"0\" y=\"0\" width=\"" << num(kWidth) << "\" height=\"" << num(height) << "\" fill=\"#ffffff\"/>\n";
+std::string Picture::draw(const std::string& title) {
+    const double height =
+        panelTop_ + 30 +
+        kPatternRowHeight * static_cast<double>(std::max<std::size_t>(patternRows(), 1)) +
+        (rows_.size() > kMaxPatternRows ? 20 : 0) + 20;
+    header(title, height);
+    commandMarks();
+    processBands();
+    vibrationBars();
+    pulseMarkers();
+    timeAxis();
+    patternPanel();
+    svg_ << "</svg>\n";
+    return svg_.str();
+}
 
-    svg << "<text class=\"title\" x=\"16\" y=\"28\">" << escape("thrumline-sim: " + title) << "</text>\n";
-    svg << "<text class=\"note\" x=\"16\" y=\"46\">"
-        << escape(std::to_string(vibrations.size()) + (vibrations.size() == 1 ? " vibration pattern, " : " vibration patterns, ") +
-                  std::to_string(pulses.size()) + (pulses.size() == 1 ? " classic pulse" : " classic pulses") +
-                  " in " + formatDuration(endNs) + " of virtual time")
-        << "</text>\n";
+void Picture::header(const std::string& title, double height) {
+    svg_ << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+         << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << num(kWidth) << "\" height=\""
+         << num(height) << "\" viewBox=\"0 0 " << num(kWidth) << " " << num(height)
+         << "\" font-family=\"DejaVu Sans, sans-serif\">\n"
+         << kSvgStyle << "<rect x=\"0\" y=\"0\" width=\"" << num(kWidth) << "\" height=\""
+         << num(height) << "\" fill=\"#ffffff\"/>\n";
 
+    svg_ << "<text class=\"title\" x=\"16\" y=\"28\">" << escape("thrumline-sim: " + title)
+         << "</text>\n";
+    svg_ << "<text class=\"note\" x=\"16\" y=\"46\">"
+         << escape(std::to_string(vibrations_.size()) +
+                   (vibrations_.size() == 1 ? " vibration pattern, " : " vibration patterns, ") +
+                   std::to_string(pulses_.size()) +
+                   (pulses_.size() == 1 ? " classic pulse" : " classic pulses") + " in " +
+                   formatDuration(endNs_) + " of virtual time")
+         << "</text>\n";
     // Lane labels and guides.
-    auto laneLabel = [&](double y, const std::string& text) {
-        svg << "<text class=\"lane\" x=\"16\" y=\"" << num(y) << "\">" << escape(text) << "</text>\n";
-    };
-    laneLabel(processLane + 12, "process");
-    laneLabel(vibrateLane + 20, "vibrate (4095)");
-    laneLabel(soundLane + 20, "sound (" + std::to_string(kClassicPulseSoundID) + ")");
-    for (double y : {vibrateLane + 30, soundLane + 30}) {
-        svg << "<line x1=\"" << num(kLeft) << "\" y1=\"" << num(y) << "\" x2=\"" << num(kLeft + kPlot) << "\" y2=\""
-            << num(y) << "\" stroke=\"#dee2e6\"/>\n";
+    laneLabel(processLane_ + 12, "process");
+    laneLabel(vibrateLane_ + 20, "vibrate (4095)");
+    laneLabel(soundLane_ + 20, "sound (" + std::to_string(kClassicPulseSoundID) + ")");
+    for (double y : {vibrateLane_ + 30, soundLane_ + 30}) {
+        svg_ << "<line x1=\"" << num(kLeft) << "\" y1=\"" << num(y) << "\" x2=\""
+             << num(kLeft + kPlot) << "\" y2=\"" << num(y) << "\" stroke=\"#dee2e6\"/>\n";
     }
+}
 
-    // Commands: a dashed mark through the lanes and a label above them.
-    for (std::size_t i = 0; i < commands.size(); ++i) {
-        const Record& command = *commands[i];
+// Commands: a dashed mark through the lanes and a label above them.
+void Picture::commandMarks() {
+    for (std::size_t i = 0; i < commands_.size(); ++i) {
+        const Mark& command = commands_[i];
         const double cx = x(command.t_ns);
-        const bool labelled = rowOf[i] >= 0;
-        const double labelY = labelsTop + rowHeight * static_cast<double>(labelled ? rowOf[i] : kMaxLabelRows - 1) + 10;
-        const bool failed = command.kind == RecordKind::Expect && !command.flag;
-        const std::string tip = "line " + std::to_string(command.line) + ": " + command.command;
-        svg << "<line x1=\"" << num(cx) << "\" y1=\"" << num(labelY + 3) << "\" x2=\"" << num(cx) << "\" y2=\""
-            << num(axisY) << "\" stroke=\"" << (failed ? "#ff8787" : "#ced4da") << "\" stroke-dasharray=\"3 3\"/>\n";
-        svg << "<circle cx=\"" << num(cx) << "\" cy=\"" << num(labelY - 4) << "\" r=\"2.5\" fill=\""
-            << (failed ? "#c92a2a" : "#868e96") << "\"><title>" << escape(tip) << "</title></circle>\n";
+        const bool labelled = rowOf_[i] >= 0;
+        const double labelY =
+            labelsTop_ +
+            rowHeight_ * static_cast<double>(labelled ? rowOf_[i] : kMaxLabelRows - 1) + 10;
+        const bool failed = command.failed;
+        const std::string tip = "line " + std::to_string(command.line) + ": " + command.text;
+        svg_ << "<line x1=\"" << num(cx) << "\" y1=\"" << num(labelY + 3) << "\" x2=\"" << num(cx)
+             << "\" y2=\"" << num(axisY_) << "\" stroke=\"" << (failed ? "#ff8787" : "#ced4da")
+             << "\" stroke-dasharray=\"3 3\"/>\n";
+        svg_ << "<circle cx=\"" << num(cx) << "\" cy=\"" << num(labelY - 4)
+             << "\" r=\"2.5\" fill=\"" << (failed ? "#c92a2a" : "#868e96") << "\"><title>"
+             << escape(tip) << "</title></circle>\n";
         if (!labelled) continue;
-        svg << "<text class=\"" << (failed ? "cmdfail" : "cmd") << "\" x=\""
-            << num(leftwardOf[i] ? cx - 5 : cx + 5) << "\" y=\"" << num(labelY) << "\""
-            << (leftwardOf[i] ? " text-anchor=\"end\"" : "") << "><title>" << escape(tip)
-            << "</title>" << escape(shorten(command.command, 30)) << "</text>\n";
+        svg_ << "<text class=\"" << (failed ? "cmdfail" : "cmd") << "\" x=\""
+             << num(leftwardOf_[i] ? cx - 5 : cx + 5) << "\" y=\"" << num(labelY) << "\""
+             << (leftwardOf_[i] ? " text-anchor=\"end\"" : "") << "><title>" << escape(tip)
+             << "</title>" << escape(shorten(command.text, 30)) << "</text>\n";
     }
+}
 
-    // Processes: a band for the time each one ran.
-    for (const Span& s : processes) {
+// Processes: a band for the time each one ran.
+void Picture::processBands() {
+    for (const Span& s : processes_) {
         const double x1 = x(s.from);
         const double w = std::max(x(s.to) - x1, 2.0);
-        svg << "<rect x=\"" << num(x1) << "\" y=\"" << num(processLane) << "\" width=\"" << num(w)
-            << "\" height=\"16\" rx=\"3\" fill=\"#e7f5ff\" stroke=\"#a5d8ff\"/>\n";
-        svg << "<text class=\"note\" x=\"" << num(x1 + 4) << "\" y=\"" << num(processLane + 12) << "\">"
-            << escape(shorten(s.label, static_cast<std::size_t>(std::max(w - 8, 0.0) / 6.0))) << "</text>\n";
+        svg_ << "<rect x=\"" << num(x1) << "\" y=\"" << num(processLane_) << "\" width=\"" << num(w)
+             << "\" height=\"16\" rx=\"3\" fill=\"#e7f5ff\" stroke=\"#a5d8ff\"/>\n";
+        svg_ << "<text class=\"note\" x=\"" << num(x1 + 4) << "\" y=\"" << num(processLane_ + 12)
+             << "\">"
+             << escape(shorten(s.label, static_cast<std::size_t>(std::max(w - 8, 0.0) / 6.0)))
+             << "</text>\n";
     }
+}
 
-    // Vibrations: every on-step as a bar at its own time.
-    for (const Record* vibration : vibrations) {
+// Vibrations: every on-step as a bar at its own time.
+void Picture::vibrationBars() {
+    for (const Burst& burst : vibrations_) {
         std::vector<PatternStepView> steps;
-        const std::string tip = formatTime(vibration->t_ns) + " vibrate ";
-        if (!readPattern(vibration->value, steps)) {
-            svg << "<text x=\"" << num(x(vibration->t_ns) - 3) << "\" y=\"" << num(vibrateLane + 20)
-                << "\" fill=\"#c92a2a\" font-size=\"14\"><title>" << escape(tip + vibration->value.describe())
-                << "</title>?</text>\n";
+        const std::string tip = formatTime(burst.t_ns) + " " + causeOf(burst) + "vibrate ";
+        if (!readPattern(burst.request, steps)) {
+            svg_ << "<text x=\"" << num(x(burst.t_ns) - 3) << "\" y=\"" << num(vibrateLane_ + 20)
+                 << "\" fill=\"#c92a2a\" font-size=\"14\"><title>"
+                 << escape(tip + burst.request.describe()) << "</title>?</text>\n";
             continue;
         }
-        svg << "<g><title>" << escape(tip + patternDrawing(steps)) << "</title>\n";
+        svg_ << "<g><title>" << escape(tip + patternDrawing(steps)) << "</title>\n";
         std::uint64_t offset = 0;
         for (const PatternStepView& step : steps) {
-            const std::uint64_t length = step.ms > 0 ? static_cast<std::uint64_t>(step.ms) * 1000000ULL : 0;
+            const std::uint64_t length =
+                step.ms > 0 ? static_cast<std::uint64_t>(step.ms) * 1000000ULL : 0;
             if (step.on) {
-                const double x1 = x(vibration->t_ns + offset);
-                const double w = std::max(x(vibration->t_ns + offset + length) - x1, 1.5);
-                svg << "  <rect x=\"" << num(x1) << "\" y=\"" << num(vibrateLane + 6) << "\" width=\"" << num(w)
-                    << "\" height=\"24\" fill=\"#e8590c\" fill-opacity=\"0.8\"/>\n";
+                const double x1 = x(burst.t_ns + offset);
+                const double w = std::max(x(burst.t_ns + offset + length) - x1, 1.5);
+                svg_ << "  <rect x=\"" << num(x1) << "\" y=\"" << num(vibrateLane_ + 6)
+                     << "\" width=\"" << num(w)
+                     << "\" height=\"24\" fill=\"#e8590c\" fill-opacity=\"0.8\"/>\n";
             }
             offset += length;
         }
-        svg << "</g>\n";
+        svg_ << "</g>\n";
     }
+}
 
-    // Classic pulses: a diamond each, and a count where several fall on
-    // nearly the same spot.
-    for (std::size_t i = 0; i < pulses.size();) {
+// Classic pulses: a diamond each, and a count where several fall on nearly
+// the same spot.
+void Picture::pulseMarkers() {
+    for (std::size_t i = 0; i < pulses_.size();) {
         std::size_t j = i + 1;
-        while (j < pulses.size() && x(pulses[j]->t_ns) - x(pulses[i]->t_ns) < 8) ++j;
+        while (j < pulses_.size() && x(pulses_[j].t_ns) - x(pulses_[i].t_ns) < 8) ++j;
         if (j - i > 1) {
-            svg << "<text class=\"note\" x=\"" << num(x(pulses[i]->t_ns) + 8) << "\" y=\"" << num(soundLane + 8)
-                << "\">\u00D7" << (j - i) << "</text>\n";
+            svg_ << "<text class=\"note\" x=\"" << num(x(pulses_[i].t_ns) + 8) << "\" y=\""
+                 << num(soundLane_ + 8) << "\">\u00D7" << (j - i) << "</text>\n";
         }
         i = j;
     }
-    for (const Record* pulse : pulses) {
-        const double cx = x(pulse->t_ns);
-        const double cy = soundLane + 18;
-        svg << "<path d=\"M" << num(cx) << " " << num(cy - 8) << " L" << num(cx + 6) << " " << num(cy) << " L"
-            << num(cx) << " " << num(cy + 8) << " L" << num(cx - 6) << " " << num(cy) << " Z\" fill=\"#1c7ed6\"><title>"
-            << escape(formatTime(pulse->t_ns) + " sound " + std::to_string(pulse->sound)) << "</title></path>\n";
+    for (const Burst& burst : pulses_) {
+        const double cx = x(burst.t_ns);
+        const double cy = soundLane_ + 18;
+        svg_ << "<path d=\"M" << num(cx) << " " << num(cy - 8) << " L" << num(cx + 6) << " "
+             << num(cy) << " L" << num(cx) << " " << num(cy + 8) << " L" << num(cx - 6) << " "
+             << num(cy) << " Z\" fill=\"#1c7ed6\"><title>"
+             << escape(formatTime(burst.t_ns) + " " + causeOf(burst) + "sound " +
+                       std::to_string(burst.sound))
+             << "</title></path>\n";
     }
+}
 
-    // The time axis.
-    svg << "<line x1=\"" << num(kLeft) << "\" y1=\"" << num(axisY) << "\" x2=\"" << num(kLeft + kPlot) << "\" y2=\""
-        << num(axisY) << "\" stroke=\"#343a40\"/>\n";
-    const std::uint64_t step = tickStep(span);
-    for (std::uint64_t t = 0; t <= span; t += step) {
+void Picture::timeAxis() {
+    svg_ << "<line x1=\"" << num(kLeft) << "\" y1=\"" << num(axisY_) << "\" x2=\""
+         << num(kLeft + kPlot) << "\" y2=\"" << num(axisY_) << "\" stroke=\"#343a40\"/>\n";
+    const std::uint64_t step = tickStep(span_);
+    for (std::uint64_t t = 0; t <= span_; t += step) {
         const double tx = x(t);
-        svg << "<line x1=\"" << num(tx) << "\" y1=\"" << num(axisY) << "\" x2=\"" << num(tx) << "\" y2=\""
-            << num(axisY + 6) << "\" stroke=\"#343a40\"/>\n";
-        svg << "<text class=\"tick\" x=\"" << num(tx) << "\" y=\"" << num(axisY + 20) << "\" text-anchor=\"middle\">"
-            << tickLabel(t, step) << "</text>\n";
-        if (span - t < step) break;
+        svg_ << "<line x1=\"" << num(tx) << "\" y1=\"" << num(axisY_) << "\" x2=\"" << num(tx)
+             << "\" y2=\"" << num(axisY_ + 6) << "\" stroke=\"#343a40\"/>\n";
+        svg_ << "<text class=\"tick\" x=\"" << num(tx) << "\" y=\"" << num(axisY_ + 20)
+             << "\" text-anchor=\"middle\">" << tickLabel(t, step) << "</text>\n";
+        if (span_ - t < step) break;
     }
-    laneLabel(axisY + 20, "virtual time");
+    laneLabel(axisY_ + 20, "virtual time");
+}
 
-    // Each pattern again, on one shared millisecond scale, with its steps.
-    svg << "<text class=\"lane\" x=\"16\" y=\"" << num(panelTop) << "\" font-weight=\"bold\">"
-        << "Vibration patterns</text>\n";
+// Each pattern again, on one shared millisecond scale, with its steps.
+// Each vibration and each cause's classic pulses again, on one shared
+// millisecond scale, with their steps and gaps.
+void Picture::patternPanel() {
+    svg_ << "<text class=\"lane\" x=\"16\" y=\"" << num(panelTop_) << "\" font-weight=\"bold\">"
+         << "Vibrations in detail</text>\n";
     std::uint64_t longest = 1;
-    for (std::size_t i = 0; i < patternRows; ++i) {
-        std::vector<PatternStepView> steps;
-        if (readPattern(vibrations[i]->value, steps)) longest = std::max(longest, patternNanos(steps));
+    for (std::size_t i = 0; i < patternRows(); ++i) longest = std::max(longest, rows_[i].nanos());
+    if (!rows_.empty()) {
+        svg_ << "<text class=\"note\" x=\"" << num(kLeft + kPlot) << "\" y=\"" << num(panelTop_)
+             << "\" text-anchor=\"end\">"
+             << escape("one scale for all: the full width is " +
+                       std::to_string(longest / 1000000ULL) + " ms")
+             << "</text>\n";
+    } else {
+        svg_ << "<text class=\"note\" x=\"" << num(kLeft) << "\" y=\"" << num(panelTop_ + 30)
+             << "\">no vibration patterns or classic pulses were played</text>\n";
     }
-    if (!vibrations.empty()) svg << "<text class=\"note\" x=\"" << num(kLeft + kPlot) << "\" y=\"" << num(panelTop)
-        << "\" text-anchor=\"end\">" << escape("one scale for all: the full width is " + std::to_string(longest / 1000000ULL) + " ms")
-        << "</text>\n";
-    const double perNano = kPlot / static_cast<double>(longest);
-    if (vibrations.empty()) {
-        svg << "<text class=\"note\" x=\"" << num(kLeft) << "\" y=\"" << num(panelTop + 30)
-            << "\">no vibration patterns were played</text>\n";
-    }
-    for (std::size_t i = 0; i < patternRows; ++i) {
-        const Record& vibration = *vibrations[i];
-        const double top = panelTop + 16 + patternRowHeight * static_cast<double>(i);
-        laneLabel(top + 12, formatTime(vibration.t_ns).substr(formatTime(vibration.t_ns).find_first_not_of(' ')));
-        std::vector<PatternStepView> steps;
-        if (!readPattern(vibration.value, steps)) {
-            svg << "<text class=\"note\" x=\"" << num(kLeft) << "\" y=\"" << num(top + 12) << "\">"
-                << escape("not a step list: " + vibration.value.describe()) << "</text>\n";
-            continue;
-        }
-        double cursor = kLeft;
-        for (const PatternStepView& step : steps) {
-            const double w = step.ms > 0 ? static_cast<double>(step.ms) * 1e6 * perNano : 0;
-            const std::string label = std::to_string(step.ms);
-            const bool fits = w >= 6.0 * static_cast<double>(label.size()) + 2;
-            if (step.on) {
-                svg << "<rect x=\"" << num(cursor) << "\" y=\"" << num(top + 2) << "\" width=\""
-                    << num(std::max(w, 1.5)) << "\" height=\"12\" fill=\"#e8590c\"/>\n";
-            } else {
-                svg << "<line x1=\"" << num(cursor) << "\" y1=\"" << num(top + 8) << "\" x2=\"" << num(cursor + w)
-                    << "\" y2=\"" << num(top + 8) << "\" stroke=\"#adb5bd\" stroke-dasharray=\"2 2\"/>\n";
-            }
-            if (fits) {
-                svg << "<text class=\"" << (step.on ? "step" : "gap") << "\" x=\"" << num(cursor + w / 2)
-                    << "\" y=\"" << num(top + 26) << "\" text-anchor=\"middle\">" << label << "</text>\n";
-            }
-            cursor += w;
+    const double perNano = (kPlot - 2 * kPulseHalfWidth) / static_cast<double>(longest);
+    for (std::size_t i = 0; i < patternRows(); ++i) {
+        const DetailRow& row = rows_[i];
+        const double top = panelTop_ + 16 + kPatternRowHeight * static_cast<double>(i);
+        laneLabel(top + 12, trimmed(formatTime(row.t_ns)));
+        svg_ << "<text class=\"note\" x=\"16\" y=\"" << num(top + 26) << "\">"
+             << escape(shorten(row.cause, 17)) << "</text>\n";
+        if (row.vibration != nullptr) {
+            patternRow(*row.vibration, top, perNano);
+        } else {
+            classicRow(row, top, perNano);
         }
     }
-    if (vibrations.size() > kMaxPatternRows) {
-        svg << "<text class=\"note\" x=\"" << num(kLeft) << "\" y=\""
-            << num(panelTop + 16 + patternRowHeight * static_cast<double>(patternRows) + 12) << "\">"
-            << (vibrations.size() - kMaxPatternRows) << " more not drawn</text>\n";
+    if (rows_.size() > kMaxPatternRows) {
+        svg_ << "<text class=\"note\" x=\"" << num(kLeft) << "\" y=\""
+             << num(panelTop_ + 16 + kPatternRowHeight * static_cast<double>(patternRows()) + 12)
+             << "\">" << (rows_.size() - kMaxPatternRows) << " more not drawn</text>\n";
     }
-    svg << "</svg>\n";
-    return svg.str();
+}
+
+// A cause's classic pulses as diamonds at their offsets, the gaps between
+// them marked and labelled in ms.
+void Picture::classicRow(const DetailRow& row, double top, double perNano) {
+    double previous = 0;
+    for (std::size_t i = 0; i < row.pulses.size(); ++i) {
+        const double cx = kLeft + kPulseHalfWidth + static_cast<double>(row.pulses[i]) * perNano;
+        if (i > 0) {
+            const std::string label = std::to_string((row.pulses[i] - row.pulses[i - 1]) / 1000000);
+            svg_ << "<line x1=\"" << num(previous) << "\" y1=\"" << num(top + 8) << "\" x2=\""
+                 << num(cx) << "\" y2=\"" << num(top + 8)
+                 << "\" stroke=\"#adb5bd\" stroke-dasharray=\"2 2\"/>\n";
+            if (cx - previous >=
+                6.0 * static_cast<double>(label.size()) + 2 + 2 * kPulseHalfWidth) {
+                svg_ << "<text class=\"gap\" x=\"" << num((previous + cx) / 2) << "\" y=\""
+                     << num(top + 26) << "\" text-anchor=\"middle\">" << label << "</text>\n";
+            }
+        }
+        svg_ << diamond(cx, top + 8, kPulseHalfWidth) << "\n";
+        previous = cx;
+    }
+}
+
+void Picture::patternRow(const Burst& burst, double top, double perNano) {
+    std::vector<PatternStepView> steps;
+    if (!readPattern(burst.request, steps)) {
+        svg_ << "<text class=\"note\" x=\"" << num(kLeft) << "\" y=\"" << num(top + 12) << "\">"
+             << escape("not a step list: " + burst.request.describe()) << "</text>\n";
+        return;
+    }
+    double cursor = kLeft;
+    for (const PatternStepView& step : steps) {
+        const double w = step.ms > 0 ? static_cast<double>(step.ms) * 1e6 * perNano : 0;
+        const std::string label = std::to_string(step.ms);
+        const bool fits = w >= 6.0 * static_cast<double>(label.size()) + 2;
+        if (step.on) {
+            svg_ << "<rect x=\"" << num(cursor) << "\" y=\"" << num(top + 2) << "\" width=\""
+                 << num(std::max(w, 1.5)) << "\" height=\"12\" fill=\"#e8590c\"/>\n";
+        } else {
+            svg_ << "<line x1=\"" << num(cursor) << "\" y1=\"" << num(top + 8) << "\" x2=\""
+                 << num(cursor + w) << "\" y2=\"" << num(top + 8)
+                 << "\" stroke=\"#adb5bd\" stroke-dasharray=\"2 2\"/>\n";
+        }
+        if (fits) {
+            svg_ << "<text class=\"" << (step.on ? "step" : "gap") << "\" x=\""
+                 << num(cursor + w / 2) << "\" y=\"" << num(top + 26)
+                 << "\" text-anchor=\"middle\">" << label << "</text>\n";
+        }
+        cursor += w;
+    }
+}
+
+}  // namespace
+
+std::string svgTimeline(const std::vector<Entry>& entries, std::uint64_t endNs,
+                        const std::string& title) {
+    return Picture(entries, endNs).draw(title);
 }
 
 }  // namespace thrumline::simtool

@@ -1,10 +1,6 @@
 // thrumline-sim: replays a scenario through the simulated home screen and
 // shows, on a virtual clock, what the library makes the phone do.
 
-#include "tools/thrumline-sim/Render.h"
-#include "tools/thrumline-sim/Runner.h"
-#include "tools/thrumline-sim/Scenario.h"
-
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -14,6 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "tools/thrumline-sim/Render.h"
+#include "tools/thrumline-sim/Runner.h"
+#include "tools/thrumline-sim/Scenario.h"
+#include "tools/thrumline-sim/Svg.h"
+
 #ifndef THRUMLINE_VERSION
 #define THRUMLINE_VERSION "unknown"
 #endif
@@ -22,7 +23,8 @@ namespace {
 
 using namespace thrumline;
 
-const char* const kUsage = "usage: thrumline-sim [--json] [--svg FILE] [--root DIR] [--settings FILE] SCENARIO\n";
+const char* const kUsage =
+    "usage: thrumline-sim [--json] [--svg FILE] [--root DIR] [--settings FILE] SCENARIO\n";
 
 const char* const kHelp = R"(Replays a scenario through the simulated home screen and shows what the
 phone does: every vibration, sound, settings write and notification, on a
@@ -100,9 +102,9 @@ int usageError(const std::string& message) {
     return simtool::kExitError;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+// The command line. parseArguments returns an exit code when the run ends
+// there (help, version, a usage error), or -1 to go on.
+struct Arguments {
     bool json = false;
     std::string svgPath;
     std::string root;
@@ -110,7 +112,9 @@ int main(int argc, char** argv) {
     std::string scenarioPath;
     bool haveScenario = false;
     bool haveSettings = false;
+};
 
+int parseArguments(int argc, char** argv, Arguments& a) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -126,7 +130,8 @@ int main(int argc, char** argv) {
             return !out.empty();
         };
         auto is = [&](const char* option) {
-            return arg == option || arg.compare(0, std::string(option).size() + 1, std::string(option) + "=") == 0;
+            return arg == option ||
+                   arg.compare(0, std::string(option).size() + 1, std::string(option) + "=") == 0;
         };
         if (arg == "--help" || arg == "-h") {
             std::cout << kUsage << "\n" << kHelp;
@@ -137,24 +142,39 @@ int main(int argc, char** argv) {
             return simtool::kExitDone;
         }
         if (arg == "--json") {
-            json = true;
+            a.json = true;
         } else if (is("--svg")) {
-            if (!value("--svg", svgPath)) return usageError("--svg needs a FILE");
+            if (!value("--svg", a.svgPath)) return usageError("--svg needs a FILE");
         } else if (is("--root")) {
-            if (!value("--root", root)) return usageError("--root needs a DIR");
+            if (!value("--root", a.root)) return usageError("--root needs a DIR");
         } else if (is("--settings")) {
-            if (!value("--settings", settingsPath)) return usageError("--settings needs a FILE");
-            haveSettings = true;
+            if (!value("--settings", a.settingsPath)) return usageError("--settings needs a FILE");
+            a.haveSettings = true;
         } else if (arg.size() > 1 && arg[0] == '-') {
             return usageError("unknown option " + arg);
-        } else if (haveScenario) {
-            return usageError("one SCENARIO only, got " + scenarioPath + " and " + arg);
+        } else if (a.haveScenario) {
+            return usageError("one SCENARIO only, got " + a.scenarioPath + " and " + arg);
         } else {
-            scenarioPath = arg;
-            haveScenario = true;
+            a.scenarioPath = arg;
+            a.haveScenario = true;
         }
     }
-    if (!haveScenario) return usageError("expected a SCENARIO file, or - for standard input");
+    if (!a.haveScenario) return usageError("expected a SCENARIO file, or - for standard input");
+    return -1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Arguments arguments;
+    const int early = parseArguments(argc, argv, arguments);
+    if (early >= 0) return early;
+    const bool json = arguments.json;
+    const std::string& svgPath = arguments.svgPath;
+    const std::string& root = arguments.root;
+    const std::string& settingsPath = arguments.settingsPath;
+    const std::string& scenarioPath = arguments.scenarioPath;
+    const bool haveSettings = arguments.haveSettings;
 
     std::string text;
     std::string fileName = scenarioPath;
@@ -165,14 +185,16 @@ int main(int argc, char** argv) {
         text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
     } else {
         if (!readFile(scenarioPath, text)) {
-            std::cerr << "thrumline-sim: cannot read scenario " << scenarioPath << ": expected a readable file\n";
+            std::cerr << "thrumline-sim: cannot read scenario " << scenarioPath
+                      << ": expected a readable file\n";
             return simtool::kExitError;
         }
         options.scenarioDir = std::filesystem::path(scenarioPath).parent_path().string();
     }
     if (haveSettings) {
         if (!readFile(settingsPath, options.settingsBytes)) {
-            std::cerr << "thrumline-sim: cannot read settings file " << settingsPath << ": expected a readable file\n";
+            std::cerr << "thrumline-sim: cannot read settings file " << settingsPath
+                      << ": expected a readable file\n";
             return simtool::kExitError;
         }
         options.haveSettingsBytes = true;
@@ -184,17 +206,18 @@ int main(int argc, char** argv) {
     }
     const scenario::Scenario& scenario = std::get<scenario::Scenario>(parsed);
 
-    std::vector<simtool::Record> records;
-    auto sink = [&](const simtool::Record& record) {
+    std::vector<simtool::Entry> entries;
+    auto sink = [&](const simtool::Entry& entry) {
         if (json) {
             // Scenario strings may hold any bytes; JSON must stay UTF-8.
-            std::cout << simtool::jsonObject(record).dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
+            std::cout << simtool::jsonObject(entry).dump(
+                             -1, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
                       << "\n";
         } else {
-            const std::string line = simtool::textLine(record);
+            const std::string line = simtool::textLine(entry);
             if (!line.empty()) std::cout << line << "\n";
         }
-        if (!svgPath.empty()) records.push_back(record);
+        if (!svgPath.empty()) entries.push_back(entry);
     };
 
     simtool::Runner runner(scenario, options, sink, std::cerr);
@@ -202,13 +225,15 @@ int main(int argc, char** argv) {
     std::cout.flush();
     if (runner.faults() > 0) {
         std::cerr << "thrumline-sim: the library broke " << runner.faults()
-                  << (runner.faults() == 1 ? " platform rule" : " platform rules") << " (see the FAULT lines)\n";
+                  << (runner.faults() == 1 ? " platform rule" : " platform rules")
+                  << " (see the FAULT lines)\n";
     }
     if (!svgPath.empty()) {
-        const std::string title =
-            scenarioPath == "-" ? "standard input" : std::filesystem::path(scenarioPath).filename().string();
+        const std::string title = scenarioPath == "-"
+                                      ? "standard input"
+                                      : std::filesystem::path(scenarioPath).filename().string();
         std::ofstream out(svgPath, std::ios::binary | std::ios::trunc);
-        out << simtool::svgTimeline(records, runner.endTime(), title);
+        out << simtool::svgTimeline(entries, runner.endTime(), title);
         out.close();
         if (!out) {
             std::cerr << "thrumline-sim: cannot write " << svgPath << "\n";

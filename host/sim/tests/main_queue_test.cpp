@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -7,6 +9,8 @@
 
 namespace thrumline::sim {
 namespace {
+
+constexpr std::uint64_t kEnd = std::numeric_limits<std::uint64_t>::max();
 
 // "label@time" for each item run, in order.
 struct Trace {
@@ -17,60 +21,84 @@ struct Trace {
     }
 };
 
+const int kOwner = 0;
+const int kOtherOwner = 1;
+
 TEST(MainQueueTest, RunsByDueTimeThenSchedulingOrderEachAtItsOwnTime) {
     MainQueue queue;
     Trace trace{queue, {}};
     // Enough equal times that a heap ordered by time alone would mix them up.
     for (const char* label : {"c", "a1", "b", "a2", "a3", "a4", "a5", "a6"}) {
-        queue.scheduleAt(label[0] == 'a' ? 1 : label[0] == 'b' ? 2 : 5, trace.note(label));
+        queue.postAt(&kOwner, label[0] == 'a' ? 1 : label[0] == 'b' ? 2 : 5, trace.note(label));
     }
-    queue.scheduleAt(1, [&] {
+    queue.postAt(&kOwner, 1, [&] {
         trace.ran.push_back("chain@" + std::to_string(queue.now()));
-        queue.scheduleAt(queue.now() + 2, trace.note("chained"));
-        queue.scheduleAt(queue.now() + 20, trace.note("too late"));
+        queue.postAt(&kOwner, queue.now() + 2, trace.note("chained"));
+        queue.postAt(&kOwner, queue.now() + 20, trace.note("too late"));
     });
     EXPECT_TRUE(trace.ran.empty());
-    queue.advanceBy(6);
+    queue.runFor(6);
     EXPECT_EQ(trace.ran, (std::vector<std::string>{"a1@1", "a2@1", "a3@1", "a4@1", "a5@1", "a6@1",
                                                    "chain@1", "b@2", "chained@3", "c@5"}));
     EXPECT_EQ(queue.now(), 6u);
+    queue.runUntil(3);  // never backwards
+    EXPECT_EQ(queue.now(), 6u);
+    queue.runUntil(26);
+    EXPECT_EQ(trace.ran.back(), "too late@21");
+    EXPECT_EQ(queue.now(), 26u);
 }
 
 TEST(MainQueueTest, RunUntilIdleRunsWhatIsDueIncludingThePastButNotTheFuture) {
     MainQueue queue;
     Trace trace{queue, {}};
-    queue.advanceBy(10);
-    queue.scheduleAt(10, [&] {
+    queue.runFor(10);
+    queue.postAt(&kOwner, 10, [&] {
         trace.ran.push_back("first@" + std::to_string(queue.now()));
-        queue.scheduleAt(queue.now(), trace.note("now"));
-        queue.scheduleAt(queue.now() + 1, trace.note("later"));
+        queue.postAt(&kOwner, queue.now(), trace.note("now"));
+        queue.postAt(&kOwner, queue.now() + 1, trace.note("later"));
     });
-    queue.scheduleAt(2, trace.note("past"));  // due at once, behind what was due already
+    queue.postAt(&kOwner, 2, trace.note("past"));  // due at once, behind what was due already
     queue.runUntilIdle();
     EXPECT_EQ(trace.ran, (std::vector<std::string>{"first@10", "past@10", "now@10"}));
     EXPECT_EQ(queue.pending(), 1u);
 }
 
-// The platform side: dispatch_after of a process.
-int stepRuns = 0;
-void countingStep() { ++stepRuns; }
+TEST(MainQueueTest, CancellingAnOwnerDropsExactlyItsItemsAndKeepsTheOrderOfTheRest) {
+    MainQueue queue;
+    Trace trace{queue, {}};
+    for (int i = 0; i < 6; ++i) {
+        const bool mine = i % 2 == 0;
+        queue.postAt(mine ? &kOwner : &kOtherOwner, static_cast<std::uint64_t>(6 - i),
+                     trace.note((mine ? "mine" : "other") + std::to_string(i)));
+    }
+    EXPECT_EQ(queue.cancel(&kOwner), 3u);
+    EXPECT_EQ(queue.cancel(&kOwner), 0u);
+    queue.runFor(10);
+    EXPECT_EQ(trace.ran, (std::vector<std::string>{"other5@1", "other3@3", "other1@5"}));
+}
 
-TEST(DispatchTest, StepsRunLaterOnceEachAtTheirOwnTime) {
-    Device device;
-    Process process(device);
-    HostServices& h = process.services();
-    stepRuns = 0;
-    const DispatchQueue main = h.dispatch_get_main_queue();
-    h.dispatch_after(h.dispatch_time(kDispatchTimeNow, 0), main, &countingStep);
-    h.dispatch_after(h.dispatch_time(kDispatchTimeNow, -kNanosPerSecond), main, &countingStep);
-    h.dispatch_after(h.dispatch_time(kDispatchTimeNow, 2 * kNanosPerSecond), main, &countingStep);
-    EXPECT_EQ(stepRuns, 0);  // never inside the scheduling call
-    device.clock().runUntilIdle();
-    EXPECT_EQ(stepRuns, 2);  // a past time is due at once
-    device.clock().advanceBy(2 * kNanosPerSecond - 1);
-    EXPECT_EQ(stepRuns, 2);
-    device.clock().advanceBy(100 * kNanosPerSecond);
-    EXPECT_EQ(stepRuns, 3);
+TEST(MainQueueTest, TimeArithmeticStopsAtBothEndsOfTheClock) {
+    struct Case {
+        std::uint64_t base;
+        std::int64_t delta;
+        std::uint64_t expected;
+    };
+    const std::int64_t min = std::numeric_limits<std::int64_t>::min();
+    const std::int64_t max = std::numeric_limits<std::int64_t>::max();
+    for (const Case& c : {Case{10, 5, 15}, Case{10, -5, 5}, Case{10, -11, 0}, Case{0, min, 0},
+                          Case{kEnd, min, kEnd - (kEnd / 2) - 1}, Case{kEnd - 3, 4, kEnd},
+                          Case{kEnd, max, kEnd}, Case{kEnd / 2 + 1, max, kEnd}}) {
+        SCOPED_TRACE(std::to_string(c.base) + " " + std::to_string(c.delta));
+        EXPECT_EQ(MainQueue::shifted(c.base, c.delta), c.expected);
+    }
+    MainQueue queue;
+    Trace trace{queue, {}};
+    queue.postAt(&kOwner, kEnd, trace.note("last"));
+    queue.runFor(kEnd - 1);
+    EXPECT_EQ(queue.timeLeft(), 1u);
+    queue.runFor(kEnd);  // would pass the end: stops there, running what is due
+    EXPECT_EQ(queue.now(), kEnd);
+    EXPECT_EQ(trace.ran, (std::vector<std::string>{"last@" + std::to_string(kEnd)}));
 }
 
 // Darwin notifications: each delivery is a main-queue item.
@@ -103,9 +131,24 @@ TEST(NotificationCenterTest, EachPostReachesEachObserverOfItsExactNameOnceAfterT
     post(h, "a.b.changed");  // not merged with the first
     for (const char* other : {"a.b.Changed", "a.b.changed.more", "a.b"}) post(h, other);
     EXPECT_TRUE(deliveries.empty());
-    device.clock().runUntilIdle();
+    device.mainQueue().runUntilIdle();
     EXPECT_EQ(deliveries, (std::vector<std::string>{"first a.b.changed", "second a.b.changed",
                                                     "first a.b.changed", "second a.b.changed"}));
+}
+
+TEST(NotificationCenterTest, ADeliveryToAProcessThatIsGoneNeverRuns) {
+    deliveries.clear();
+    Device device;
+    {
+        Process never(device);  // made, never started, gone before the queue runs
+        current = &never;
+        observe(never.services(), "gone", "a.b");
+        post(never.services(), "a.b");
+        EXPECT_EQ(device.mainQueue().pending(), 1u);
+    }
+    EXPECT_EQ(device.mainQueue().pending(), 0u);
+    device.mainQueue().runUntilIdle();
+    EXPECT_TRUE(deliveries.empty());
 }
 
 }  // namespace

@@ -26,6 +26,12 @@ TEST(ObjectRuntimeTest, HookTakesAnInheritedMethodAndLeavesTheSlotEmptyForAnAbse
     EXPECT_EQ(slot, &baseImp);
     EXPECT_EQ(rt.lookup(derived, poke), &replacement);
     EXPECT_EQ(rt.lookup(base, poke), &baseImp);
+    // The same replacement again would make it its own original.
+    MethodImp again = nullptr;
+    EXPECT_EQ(rt.hook(toHandle(derived), toHandle(poke), &replacement, &again),
+              ObjectRuntime::HookResult::AlreadyHooked);
+    EXPECT_EQ(again, nullptr);
+    EXPECT_EQ(rt.lookup(derived, poke), &replacement);
 
     Device device;
     Process process(device);
@@ -34,6 +40,16 @@ TEST(ObjectRuntimeTest, HookTakesAnInheritedMethodAndLeavesTheSlotEmptyForAnAbse
     h.MSHookMessageEx(h.objc_getClass("NoSuchManager"), h.sel_registerName("setActiveCall:"),
                       &replacement, &absent);
     EXPECT_EQ(absent, nullptr);
+    EXPECT_EQ(process.faults(), 0);
+    MethodImp first = nullptr;
+    MethodImp second = nullptr;
+    const Class telephony = h.objc_getClass("SBTelephonyManager");
+    const Selector setActiveCall = h.sel_registerName("setActiveCall:");
+    h.MSHookMessageEx(telephony, setActiveCall, &replacement, &first);
+    h.MSHookMessageEx(telephony, setActiveCall, &replacement, &second);
+    EXPECT_NE(first, nullptr);
+    EXPECT_EQ(second, nullptr);
+    EXPECT_EQ(process.faults(), 1);
 }
 
 TEST(ObjectRuntimeTest, ReferencesCountAndTheDeadStayAsZombiesThatReportMessages) {

@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "host/sim/Files.h"
 #include "host/sim/PlistValue.h"
+#include "host/sim/PropertyList.h"
 #include "host/sim/SimHost.h"
 
 namespace thrumline::sim {

@@ -35,20 +35,21 @@ TEST(ProcessTest, EachStartLoadsAFreshCopyAndEachEndDropsWhatIsPending) {
         device.panePost("n");
         process.end();
         EXPECT_EQ(device.running(), nullptr);
-        EXPECT_EQ(device.clock().pending(), 0u);
+        EXPECT_EQ(device.mainQueue().pending(), 0u);
         EXPECT_EQ(process.observerCount(), 0u);
         EXPECT_EQ(process.liveObjects(), 0u);
         EXPECT_EQ(process.faults(), 0);
         // The probe's load step plays 2000 + the loads its copy has seen, its
         // hook 1000 for a connected call.
         std::vector<std::uint32_t> sounds;
-        std::string dropped;
+        std::size_t dropped = 0;
         for (const Event& e : device.events()) {
-            if (e.process == round && e.kind == EventKind::Sound) sounds.push_back(e.sound);
-            if (e.process == round && e.kind == EventKind::ProcessEnded) dropped = e.detail;
+            if (e.process != round) continue;
+            if (const auto* sound = e.get<events::Sound>()) sounds.push_back(sound->sound);
+            if (const auto* end = e.get<events::ProcessEnded>()) dropped = end->droppedItems;
         }
         EXPECT_EQ(sounds, (std::vector<std::uint32_t>{2001, 1000}));
-        EXPECT_EQ(dropped, "2");
+        EXPECT_EQ(dropped, 2u);
     }
 }
 

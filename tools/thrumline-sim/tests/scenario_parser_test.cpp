@@ -1,24 +1,41 @@
 // The scenario parser on its own: what each line becomes, or which message
 // refuses it. Arbitrary text is the fuzz harness's job (tests/hardening).
-#include "tools/thrumline-sim/Scenario.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
+
+#include "tools/thrumline-sim/Scenario.h"
 
 namespace thrumline::scenario {
 namespace {
 
 // A command as one comparable line: its kind and every argument it carries.
 std::string describe(const Command& c) {
-    static const char* const kinds[] = {"cf", "start", "restart", "stop", "settings", "set", "unset",
-                                        "delete-settings", "settings-file", "post", "launch", "call",
-                                        "history", "wait", "expect-file", "expect-no-file", "expect-no-key",
-                                        "expect-vibrations", "expect-sounds", "expect-pending", "expect-group"};
+    static const char* const kinds[] = {"cf",
+                                        "start",
+                                        "restart",
+                                        "stop",
+                                        "settings",
+                                        "set",
+                                        "unset",
+                                        "delete-settings",
+                                        "settings-file",
+                                        "post",
+                                        "launch",
+                                        "call",
+                                        "history",
+                                        "wait",
+                                        "expect-file",
+                                        "expect-no-file",
+                                        "expect-no-key",
+                                        "expect-vibrations",
+                                        "expect-sounds",
+                                        "expect-pending",
+                                        "expect-group"};
     static const char* const calls[] = {"connected", "ended", "nil"};
     std::string out = kinds[static_cast<int>(c.kind)];
-    if (c.kind == CommandKind::Cf) out += " " + formatReal(c.version);
-    for (const Assignment& a : c.assignments) out += " " + a.first + "=" + a.second.toText();
+    if (c.kind == CommandKind::Cf) out += " " + sim::formatReal(c.version);
+    for (const Assignment& a : c.assignments) out += " " + a.first + "=" + a.second.describe();
     for (const std::string& key : c.keys) out += " " + key;
     if (!c.name.empty()) out += " " + c.name;
     if (c.kind == CommandKind::Call) out += std::string(" ") + calls[static_cast<int>(c.call)];
@@ -30,11 +47,13 @@ std::string describe(const Command& c) {
 // The line parsed after a blank line and a comment (so it is line 4), and
 // before a good one: its description, or "LINE: message".
 std::string parseLine(const std::string& line) {
-    const ParseResult result = parseScenario("start\r\n\n   # a comment\n" + line + "\nstop\n", "t.scn");
+    const ParseResult result =
+        parseScenario("start\r\n\n   # a comment\n" + line + "\nstop\n", "t.scn");
     const auto* error = std::get_if<ParseError>(&result);
     if (error != nullptr) return std::to_string(error->line) + ": " + error->message;
     const std::vector<Command>& commands = std::get<Scenario>(result).commands;
-    if (commands.size() != 3 || commands[1].line != 4 || commands[2].line != 5) return "wrong lines";
+    if (commands.size() != 3 || commands[1].line != 4 || commands[2].line != 5)
+        return "wrong lines";
     return describe(commands[1]);
 }
 
@@ -45,50 +64,74 @@ TEST(ScenarioParser, EachLineBecomesItsCommandOrNamesWhatWasExpected) {
     };
     const Case cases[] = {
         {"  \trestart   # with a comment", "restart"},
-        {"history", "history"}, {"delete-settings", "delete-settings"}, {"settings", "settings"},
+        {"history", "history"},
+        {"delete-settings", "delete-settings"},
+        {"settings", "settings"},
         {"expect no-file", "expect-no-file"},
-        {"cf 1442.99", "cf 1442.99"}, {"cf .5", "cf 0.5"},
-        {"ios 9", "cf 1240.1"}, {"ios 13", "cf 1665.15"},
-        {"settings isEnabled=true oldMethod=false vibration1=-250 big=9223372036854775807 r=2.5 e=1.5e3 "
+        {"cf 1442.99", "cf 1442.99"},
+        {"cf .5", "cf 0.5"},
+        {"ios 9", "cf 1240.1"},
+        {"ios 13", "cf 1665.15"},
+        {"settings isEnabled=true oldMethod=false vibration1=-250 big=9223372036854775807 r=2.5 "
+         "e=1.5e3 "
          "s=\"a # b\" esc=\"q\\\"\\\\\\n\\t\" empty=\"\"   # comment",
-         "settings isEnabled=true oldMethod=false vibration1=-250 big=9223372036854775807 r=2.5 e=1500.0 "
+         "settings isEnabled=true oldMethod=false vibration1=-250 big=9223372036854775807 r=2.5 "
+         "e=1500.0 "
          "s=\"a # b\" esc=\"q\\\"\\\\\\n\\t\" empty=\"\""},
         {"unset a b.c", "unset a b.c"},
         {"post prefschanged", "post com.brindle.thrumline.prefschanged"},
         {"post vib4Preview", "post com.brindle.thrumline.vib4Preview"},
         {"post com.example.other", "post com.example.other"},
-        {"call connected", "call connected"}, {"call ended", "call ended"}, {"call nil", "call nil"},
+        {"call connected", "call connected"},
+        {"call ended", "call ended"},
+        {"call nil", "call nil"},
         {"settings-file \"with space.plist\"", "settings-file with space.plist"},
-        {"expect vibrations 3", "expect-vibrations 3"}, {"expect pending 2", "expect-pending 2"},
+        {"expect vibrations 3", "expect-vibrations 3"},
+        {"expect pending 2", "expect-pending 2"},
         {"expect group none", "expect-group none"},
         {"expect no-key isNotRespringing", "expect-no-key isNotRespringing"},
-        {"expect file isNotRespringing=false vibration1=250", "expect-file isNotRespringing=false vibration1=250"},
-        {"wait 250", "wait 250000000ns"}, {"wait 2m", "wait 120000000000ns"},
+        {"expect file isNotRespringing=false vibration1=250",
+         "expect-file isNotRespringing=false vibration1=250"},
+        {"wait 250", "wait 250000000ns"},
+        {"wait 2m", "wait 120000000000ns"},
         {"wait 1.500000000000000000s", "wait 1500000000ns"},
-        {"wait 0.001ms", "wait 1000ns"}, {"wait 10us", "wait 10000ns"},
+        {"wait 0.001ms", "wait 1000ns"},
+        {"wait 10us", "wait 10000ns"},
         {"wait 5124095h", "wait 18446742000000000000ns"},
         {"dance", "!unknown command \"dance\": expected cf, ios, start"},
-        {"start now\nbogus", "!start takes no arguments, got \"now\""},  // the first bad line is the one named
+        {"start now\nbogus",
+         "!start takes no arguments, got \"now\""},  // the first bad line is the one named
         {"call maybe", "!expected connected, ended or nil after call, got \"maybe\""},
         {"call ended twice", "!expected connected, ended or nil only"},
         {"wait soon", "!expected a duration such as 250ms, 7s, 2m or 1h"},
-        {"wait -5s", "!expected a duration"}, {"wait 1.5ns", "!expected a duration"},
-        {"wait 5124096h", "!expected a duration"}, {"wait 1e3", "!expected a duration"},
+        {"wait -5s", "!expected a duration"},
+        {"wait 1.5ns", "!expected a duration"},
+        {"wait 5124096h", "!expected a duration"},
+        {"wait 1e3", "!expected a duration"},
         {"cf eleven", "!expected a CoreFoundation version such as 1443.0"},
         {"ios 10.3", "!expected an iOS major version such as 10 or 11"},
         {"ios 6", "!no representative CoreFoundation version for iOS 6: expected 7 to 15"},
-        {"set", "!set needs at least one KEY=VALUE"}, {"wait", "!wait needs a DURATION"},
+        {"set", "!set needs at least one KEY=VALUE"},
+        {"wait", "!wait needs a DURATION"},
         {"set isEnabled", "!expected KEY=VALUE, got \"isEnabled\""},
         {"set isEnabled=", "!expected a value after \"isEnabled=\": true, false, an integer"},
-        {"set isEnabled=TRUE", "!bad value \"TRUE\" for \"isEnabled\": expected true, false, an integer"},
-        {"Start", "!unknown command \"Start\""}, {"set a=1,5", "!bad value \"1,5\""},
+        {"set isEnabled=TRUE",
+         "!bad value \"TRUE\" for \"isEnabled\": expected true, false, an integer"},
+        {"Start", "!unknown command \"Start\""},
+        {"set a=1,5", "!bad value \"1,5\""},
         {"set a=99999999999999999999", "!integer \"99999999999999999999\" is out of range"},
-        {"set =1", "!expected a key before \"=1\""}, {"set a=1 a=2", "!key \"a\" is given twice"},
+        {"set =1", "!expected a key before \"=1\""},
+        {"set a=1 a=2", "!key \"a\" is given twice"},
         {"set s=\"open", "!unterminated string"},
         {"set s=\"a\"b", "!unexpected \"b\" after a string"},
-        {"set s=\"\\q\"", "!unknown escape \"\\q\""},
+        {"set s=\"\\q\"", "!unknown escape \"\\\\q\""},
+        // Control bytes read and write as \xNN, so what the tool shows reads back.
+        {"set c=\"\\x01\\x7F\\x41\"", "set c=\"\\x01\\x7fA\""},
+        {"set c=\"\\x4\"", "!expected two hex digits after \\x"},
+        {"set c=\"\\xg1\"", "!expected two hex digits after \\x"},
         {"unset a=1", "!expected a key without a value"},
-        {"post vib5Preview", "!unknown notification \"vib5Preview\": expected prefschanged, vib1Preview"},
+        {"post vib5Preview",
+         "!unknown notification \"vib5Preview\": expected prefschanged, vib1Preview"},
         {"settings-file \"\"", "!settings-file needs a PATH, got an empty string"},
         {"expect miracles", "!unknown check \"miracles\" after expect"},
         {"expect vibrations -1", "!expected a count of vibrations (0 or more), got \"-1\""},
@@ -113,7 +156,8 @@ TEST(ScenarioParser, EachLineBecomesItsCommandOrNamesWhatWasExpected) {
     EXPECT_LT(coreFoundationVersionOfIos(9), 1348.0);
     EXPECT_GE(coreFoundationVersionOfIos(10), 1348.0);
     EXPECT_LE(coreFoundationVersionOfIos(10), 1442.99);
-    for (int major = 11; major <= 15; ++major) EXPECT_GE(coreFoundationVersionOfIos(major), 1443.0) << major;
+    for (int major = 11; major <= 15; ++major)
+        EXPECT_GE(coreFoundationVersionOfIos(major), 1443.0) << major;
 }
 
 }  // namespace

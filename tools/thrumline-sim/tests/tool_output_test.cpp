@@ -1,14 +1,14 @@
 // What thrumline-sim prints: JSON Lines read back with nlohmann-json, the
 // SVG, and that the same scenario gives the same bytes. The timeline's text
 // is pinned by the examples (examples/).
-#include "ToolProcess.h"
-
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "ToolProcess.h"
 
 namespace thrumline::simtool::test {
 namespace {
@@ -21,7 +21,8 @@ const char* const kScenario =
     "settings isEnabled=true isNotRespringing=true isVibrationsNumber=true firstVibrationNumber=2 "
     "lastVibrationNumber=3 vibration1=120 VibrationDuration=80\n"
     "start\nlaunch\nwait 8s\ncall connected\nwait 500ms\ncall ended\n"
-    "set oldMethod=true\npost prefschanged\ncall connected\nwait 1s\nexpect sounds 2\nrestart\nstop\n";
+    "set oldMethod=true\npost prefschanged\ncall connected\nwait 1s\nexpect sounds "
+    "2\nrestart\nstop\n";
 
 TEST(ToolJson, RequestsAreExactlyTheLibrarysAndEveryEventIsReported) {
     const ToolResult r = runTool({"--json", "-"}, kScenario);
@@ -39,28 +40,43 @@ TEST(ToolJson, RequestsAreExactlyTheLibrarysAndEveryEventIsReported) {
         if (o.at("event") == "vibrate" || o.at("event") == "sound") requests.push_back(o);
     }
     const json first = {true, 120, false, 80, true, 120, false, 80, true, 120};
-    const json rhythm = {true, 50,  false, 100, true, 50,  false, 300, true,
-                         50,   false, 300, true,  50,  false, 100, true, 50};
+    const json rhythm = {true, 50,    false, 100,  true, 50,    false, 300,  true,
+                         50,   false, 300,   true, 50,   false, 100,   true, 50};
     const json expected = {
-        {{"t_ns", 8000000000ULL}, {"event", "vibrate"}, {"sound", 4095}, {"pattern", first}, {"intensity", 1}},
-        {{"t_ns", 8500000000ULL}, {"event", "vibrate"}, {"sound", 4095}, {"pattern", rhythm}, {"intensity", 1}},
+        {{"t_ns", 8000000000ULL},
+         {"event", "vibrate"},
+         {"sound", 4095},
+         {"pattern", first},
+         {"intensity", 1}},
+        {{"t_ns", 8500000000ULL},
+         {"event", "vibrate"},
+         {"sound", 4095},
+         {"pattern", rhythm},
+         {"intensity", 1}},
         {{"t_ns", 8500000000ULL}, {"event", "sound"}, {"sound", 1352}},
         {{"t_ns", 8660000000ULL}, {"event", "sound"}, {"sound", 1352}},
         {{"t_ns", 8820000000ULL}, {"event", "sound"}, {"sound", 1352}},
     };
-    EXPECT_EQ(requests.dump(), expected.dump());  // dumped, so that 1 and 1.0 or a key too many differ
+    EXPECT_EQ(requests.dump(),
+              expected.dump());  // dumped, so that 1 and 1.0 or a key too many differ
 
     const json details = {
         {"command", {{"t_ns", 0}, {"line", 1}}},
         {"process-start", {{"process", 1}, {"cf", 1443.0}}},
         {"hook-installed", {{"class", "SBTelephonyManager"}, {"selector", "setActiveCall:"}}},
-        {"library-loaded", {{"group", "iOS11"}, {"hooks", {"-[SBTelephonyManager setActiveCall:]",
-                                                          "-[SpringBoard applicationDidFinishLaunching:]"}}}},
+        {"library-loaded",
+         {{"group", "iOS11"},
+          {"hooks",
+           {"-[SBTelephonyManager setActiveCall:]",
+            "-[SpringBoard applicationDidFinishLaunching:]"}}}},
         {"observer", {{"name", "com.brindle.thrumline.prefschanged"}}},
-        {"settings-load", {{"found", true}}}, {"pane-write", {{"ok", true}}},
-        {"settings-write", {{"ok", true}, {"keys", {"isEnabled", "isNotRespringing", "isVibrationsNumber",
-                                                    "firstVibrationNumber", "lastVibrationNumber", "vibration1",
-                                                    "VibrationDuration"}}}},
+        {"settings-load", {{"found", true}}},
+        {"pane-write", {{"ok", true}}},
+        {"settings-write",
+         {{"ok", true},
+          {"keys",
+           {"isEnabled", "isNotRespringing", "isVibrationsNumber", "firstVibrationNumber",
+            "lastVibrationNumber", "vibration1", "VibrationDuration"}}}},
         {"post", {{"by", "library"}, {"name", "com.brindle.thrumline.prefschanged"}}},
         {"delivered", {{"name", "com.brindle.thrumline.prefschanged"}}},
         {"host-method", {{"class", "SpringBoard"}, {"selector", "applicationDidFinishLaunching:"}}},
@@ -70,13 +86,15 @@ TEST(ToolJson, RequestsAreExactlyTheLibrarysAndEveryEventIsReported) {
     };
     for (const auto& [event, fields] : details.items()) {
         ASSERT_TRUE(firsts.contains(event)) << event;
-        for (const auto& [key, value] : fields.items()) EXPECT_EQ(firsts[event][key], value) << event << " " << key;
+        for (const auto& [key, value] : fields.items())
+            EXPECT_EQ(firsts[event][key], value) << event << " " << key;
     }
 }
 
 std::size_t count(const std::string& text, const std::string& part) {
     std::size_t n = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++n;
     return n;
 }
 
@@ -87,11 +105,15 @@ std::string tagProblem(const std::string& svg) {
         const std::size_t end = svg.find('>', at);
         if (end == std::string::npos || end == at + 1) return "a broken tag";
         const std::string tag = svg.substr(at + 1, end - at - 1);
-        const std::string name = tag.substr(tag[0] == '/', tag.find_first_of(" />", 1) - (tag[0] == '/'));
+        const std::string name =
+            tag.substr(tag[0] == '/', tag.find_first_of(" />", 1) - (tag[0] == '/'));
         if (tag[0] == '?' || tag[0] == '!' || tag.back() == '/') continue;
-        if (tag[0] != '/') open.push_back(name);
-        else if (open.empty() || open.back() != name) return "</" + name + "> does not close the last open tag";
-        else open.pop_back();
+        if (tag[0] != '/')
+            open.push_back(name);
+        else if (open.empty() || open.back() != name)
+            return "</" + name + "> does not close the last open tag";
+        else
+            open.pop_back();
     }
     return open.empty() ? "" : "<" + open.back() + "> is never closed";
 }
@@ -113,10 +135,21 @@ TEST(ToolSvg, SameBytesEveryRunAndValidSvg) {
     EXPECT_EQ(tagProblem(svg), "");
     EXPECT_TRUE(contains(svg, "caf\xc3\xa9 \xef\xbf\xbd &lt;&amp;&gt;"));
     EXPECT_FALSE(contains(svg, "\xff"));
-    // Patterns of three and five on-steps, on the timeline and again in the
-    // pattern panel; three classic pulses; a labelled tick; every command.
+    // Patterns of three and five on-steps and a chain of three classic
+    // pulses 160 ms apart, each on the timeline and again in the detail
+    // panel, which names what caused each; a labelled tick; every command.
     EXPECT_EQ(count(svg, "fill=\"#e8590c\""), 16u);
-    EXPECT_EQ(count(svg, "fill=\"#1c7ed6\""), 3u);
+    EXPECT_EQ(count(svg, "fill=\"#1c7ed6\""), 6u);
+    EXPECT_EQ(count(svg, "text-anchor=\"middle\">160</text>"), 2u);
+    std::vector<std::string> causes;
+    const std::string cause = "<text class=\"note\" x=\"16\" y=\"";
+    const std::size_t panel = svg.find("Vibrations in detail");
+    for (std::size_t at = svg.find(cause, panel); at != std::string::npos;
+         at = svg.find(cause, at + 1)) {
+        const std::size_t from = svg.find('>', at) + 1;
+        causes.push_back(svg.substr(from, svg.find('<', from) - from));
+    }
+    EXPECT_EQ(causes, (std::vector<std::string>{"call connected", "call ended", "call connected"}));
     EXPECT_EQ(count(svg, "<circle"), 15u);
     EXPECT_TRUE(contains(svg, ">call ended<"));
     EXPECT_TRUE(contains(svg, ">2s</text>"));

@@ -8,7 +8,9 @@
 #include "ChildProcess.h"
 #include "ProofPlatform.h"
 #include "hooks/Hooks.h"
+#include "host/sim/Files.h"
 #include "host/sim/PlistValue.h"
+#include "host/sim/PropertyList.h"
 #include "settings/Settings.h"
 
 #include <CoreFoundation/CoreFoundation.h>

@@ -1,0 +1,180 @@
+// What the simulated host records: one event per platform operation the
+// library (or the settings pane stand-in) performs, each kind with its own
+// typed fields. Tests and thrumline-sim read these directly.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <type_traits>
+#include <variant>
+
+#include "host/HostServices.h"
+#include "host/sim/PlistValue.h"
+
+namespace thrumline::sim {
+
+namespace events {
+
+// A home-screen process started.
+struct ProcessStarted {
+    double coreFoundationVersion = 0;
+};
+// It ended; its pending main-queue items (steps, deliveries) were dropped.
+struct ProcessEnded {
+    std::size_t droppedItems = 0;
+};
+// MSHookMessageEx put a replacement in place.
+struct HookInstalled {
+    std::string className;
+    std::string selector;
+};
+// MSHookMessageEx left a method alone.
+struct HookSkipped {
+    enum class Why { NoClass, NoMethod, NoReplacement, AlreadyHooked };
+    std::string className;  // "(null)" for an absent class
+    std::string selector;
+    Why why = Why::NoClass;
+};
+// CFNotificationCenterAddObserver.
+struct ObserverRegistered {
+    std::string name;
+    int suspensionBehavior = 0;
+};
+// objc_autoreleasePoolPush: the pool depth after the push.
+struct AutoreleasePush {
+    std::uintptr_t depth = 0;
+};
+// objc_autoreleasePoolPop: the depth of the pool popped.
+struct AutoreleasePop {
+    std::uintptr_t depth = 0;
+};
+// initWithContentsOfFile:.
+struct SettingsRead {
+    enum class Outcome { Found, Missing, NotAPropertyList, NotADictionary };
+    std::string path;
+    Outcome outcome = Outcome::Missing;
+};
+// writeToFile:atomically:.
+struct SettingsWritten {
+    std::string path;
+    PlistValue settings;
+    bool ok = false;
+};
+// A Darwin notification was posted.
+struct NotificationPosted {
+    enum class By { Library, Pane };
+    std::string name;
+    By by = By::Library;
+};
+// An observer's callback ran for a post.
+struct NotificationDelivered {
+    std::string name;
+};
+// A host implementation of a hooked method ran. Compare the receiver and
+// argument with the handles of the process; never message them.
+struct HostMethodRan {
+    std::string className;  // of the receiver
+    std::string selector;
+    Object receiver = nullptr;
+    Object argument = nullptr;
+};
+// AudioServicesPlaySystemSoundWithVibration: a copy of the request, since
+// the library may change or release the dictionary afterwards.
+struct Vibrate {
+    std::uint32_t sound = 0;
+    PlistValue request;
+    Object secondArgument = nullptr;  // unused by the platform; nil expected
+};
+// AudioServicesPlaySystemSound.
+struct Sound {
+    std::uint32_t sound = 0;
+};
+// dispatch_after: the due time on the virtual clock (a time already past is
+// recorded as the current time).
+struct StepScheduled {
+    std::uint64_t due = 0;
+};
+// The settings pane stand-in changed the settings file.
+struct PaneWroteSettings {
+    enum class Action { Write, Set, Unset, Delete, Bytes };
+    Action action = Action::Write;
+    bool ok = false;
+    PlistValue change;      // Write, Set: the keys and values; Unset: the keys, as an array
+    std::size_t bytes = 0;  // Bytes: how many were written
+    PlistValue settings;    // Write, Set, Unset: the file's content afterwards (None: no file)
+};
+// The library broke a platform rule.
+struct Fault {
+    std::string call;     // the message or function
+    std::string problem;  // e.g. "message to deallocated <TUCall #4>"
+};
+
+}  // namespace events
+
+// The kinds, in the order of Event::Data's alternatives.
+enum class EventKind {
+    ProcessStarted,
+    ProcessEnded,
+    HookInstalled,
+    HookSkipped,
+    ObserverRegistered,
+    AutoreleasePush,
+    AutoreleasePop,
+    SettingsRead,
+    SettingsWritten,
+    NotificationPosted,
+    NotificationDelivered,
+    HostMethodRan,
+    Vibrate,
+    Sound,
+    StepScheduled,
+    PaneWroteSettings,
+    Fault,
+};
+
+struct Event {
+    using Data =
+        std::variant<events::ProcessStarted, events::ProcessEnded, events::HookInstalled,
+                     events::HookSkipped, events::ObserverRegistered, events::AutoreleasePush,
+                     events::AutoreleasePop, events::SettingsRead, events::SettingsWritten,
+                     events::NotificationPosted, events::NotificationDelivered,
+                     events::HostMethodRan, events::Vibrate, events::Sound, events::StepScheduled,
+                     events::PaneWroteSettings, events::Fault>;
+
+    std::uint64_t t_ns = 0;  // virtual time since the device was created
+    int process = 0;         // 1 for the first process made on the device, ...; 0 for the pane
+    Data data;
+
+    EventKind kind() const { return static_cast<EventKind>(data.index()); }
+    // The fields of kind T, or null for an event of another kind.
+    template <class T>
+    const T* get() const {
+        return std::get_if<T>(&data);
+    }
+};
+
+template <EventKind K, class T>
+constexpr bool kindHolds =
+    std::is_same_v<std::variant_alternative_t<static_cast<std::size_t>(K), Event::Data>, T>;
+static_assert(std::variant_size_v<Event::Data> == static_cast<std::size_t>(EventKind::Fault) + 1 &&
+                  kindHolds<EventKind::ProcessStarted, events::ProcessStarted> &&
+                  kindHolds<EventKind::ProcessEnded, events::ProcessEnded> &&
+                  kindHolds<EventKind::HookInstalled, events::HookInstalled> &&
+                  kindHolds<EventKind::HookSkipped, events::HookSkipped> &&
+                  kindHolds<EventKind::ObserverRegistered, events::ObserverRegistered> &&
+                  kindHolds<EventKind::AutoreleasePush, events::AutoreleasePush> &&
+                  kindHolds<EventKind::AutoreleasePop, events::AutoreleasePop> &&
+                  kindHolds<EventKind::SettingsRead, events::SettingsRead> &&
+                  kindHolds<EventKind::SettingsWritten, events::SettingsWritten> &&
+                  kindHolds<EventKind::NotificationPosted, events::NotificationPosted> &&
+                  kindHolds<EventKind::NotificationDelivered, events::NotificationDelivered> &&
+                  kindHolds<EventKind::HostMethodRan, events::HostMethodRan> &&
+                  kindHolds<EventKind::Vibrate, events::Vibrate> &&
+                  kindHolds<EventKind::Sound, events::Sound> &&
+                  kindHolds<EventKind::StepScheduled, events::StepScheduled> &&
+                  kindHolds<EventKind::PaneWroteSettings, events::PaneWroteSettings> &&
+                  kindHolds<EventKind::Fault, events::Fault>,
+              "each kind names its own alternative");
+
+}  // namespace thrumline::sim

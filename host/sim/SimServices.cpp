@@ -1,0 +1,306 @@
+// The platform services a simulated process gives the library: the runtime,
+// the Darwin notification center, the main queue, sounds and vibrations,
+// and the settings file, each recording what the library did.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+
+#include "host/sim/Files.h"
+#include "host/sim/ProcessImpl.h"
+#include "host/sim/PropertyList.h"
+#include "host/sim/ValueConversion.h"
+
+namespace thrumline::sim {
+
+namespace {
+
+class SimServices final : public HostServices {
+public:
+    explicit SimServices(Process::Impl& process) : p_(process) {}
+
+    ObjectRuntime& rt() { return *p_.runtime; }
+
+    void retain(Object object) override { rt().retain(object); }
+    void release(Object object) override { rt().release(object); }
+
+    double kCFCoreFoundationVersionNumber() override { return p_.options.coreFoundationVersion; }
+
+    Class objc_getClass(const char* name) override {
+        if (name == nullptr) return nullptr;
+        SimClass* cls = rt().findClass(name);
+        return cls != nullptr ? toHandle(cls) : nullptr;
+    }
+
+    Selector sel_registerName(const char* name) override {
+        return name != nullptr ? toHandle(rt().selector(name)) : nullptr;
+    }
+
+    void MSHookMessageEx(Class cls, Selector selector, MethodImp replacement,
+                         MethodImp* slot) override {
+        using Why = events::HookSkipped::Why;
+        SimClass* target = rt().classOf(cls);
+        std::string className = target != nullptr ? target->name : std::string("(null)");
+        std::string selectorText = p_.selectorName(selector);
+        if (cls != nullptr && target == nullptr) {
+            p_.recordFault("MSHookMessageEx", "a class this process never made");
+        }
+        Why why = Why::NoClass;
+        switch (rt().hook(cls, selector, replacement, slot)) {
+            case ObjectRuntime::HookResult::Installed:
+                p_.record(events::HookInstalled{std::move(className), std::move(selectorText)});
+                return;
+            case ObjectRuntime::HookResult::NoClass:
+                why = Why::NoClass;
+                break;
+            case ObjectRuntime::HookResult::NoMethod:
+                why = Why::NoMethod;
+                break;
+            case ObjectRuntime::HookResult::NoReplacement:
+                why = Why::NoReplacement;
+                break;
+            case ObjectRuntime::HookResult::AlreadyHooked:
+                why = Why::AlreadyHooked;
+                break;
+        }
+        p_.record(events::HookSkipped{std::move(className), std::move(selectorText), why});
+    }
+
+    void* objc_autoreleasePoolPush() override {
+        ++p_.autoreleaseDepth;
+        p_.record(events::AutoreleasePush{p_.autoreleaseDepth});
+        return reinterpret_cast<void*>(p_.autoreleaseDepth);
+    }
+
+    void objc_autoreleasePoolPop(void* token) override {
+        const auto depth = reinterpret_cast<std::uintptr_t>(token);
+        if (depth == 0 || depth > p_.autoreleaseDepth) {
+            p_.recordFault("objc_autoreleasePoolPop", "a token of no open pool");
+            return;
+        }
+        if (depth != p_.autoreleaseDepth) {
+            p_.recordFault("objc_autoreleasePoolPop", "pools popped out of order");
+        }
+        p_.autoreleaseDepth = depth - 1;
+        p_.record(events::AutoreleasePop{depth});
+    }
+
+    bool respondsToSelector(Object object, Selector selector) override {
+        SimObject* receiver = rt().receiver(object, "respondsToSelector:");
+        return rt().respondsTo(receiver, rt().selectorOf(selector));
+    }
+
+    NotificationCenter CFNotificationCenterGetDarwinNotifyCenter() override {
+        return reinterpret_cast<NotificationCenter>(&p_.centerToken);
+    }
+
+    void CFNotificationCenterAddObserver(NotificationCenter center, const void* observer,
+                                         NotificationCallback callback, const char* name,
+                                         const void*, int suspensionBehavior) override {
+        if (!isCenter(center, "CFNotificationCenterAddObserver")) return;
+        if (name == nullptr || callback == nullptr) {
+            p_.recordFault("CFNotificationCenterAddObserver",
+                           "the Darwin center needs a name and a callback");
+            return;
+        }
+        p_.observers.push_back(Process::Impl::Observer{callback, observer, name});
+        p_.record(events::ObserverRegistered{name, suspensionBehavior});
+    }
+
+    void CFNotificationCenterPostNotification(NotificationCenter center, const char* name,
+                                              const void*, Object, bool) override {
+        if (!isCenter(center, "CFNotificationCenterPostNotification")) return;
+        if (name == nullptr) {
+            p_.recordFault("CFNotificationCenterPostNotification", "no name");
+            return;
+        }
+        p_.record(events::NotificationPosted{name, events::NotificationPosted::By::Library});
+        p_.deliver(name);
+    }
+
+    std::uint64_t dispatch_time(std::uint64_t when, std::int64_t delta) override {
+        const std::uint64_t base = when == kDispatchTimeNow ? p_.device.mainQueue().now() : when;
+        return MainQueue::shifted(base, delta);
+    }
+
+    DispatchQueue dispatch_get_main_queue() override {
+        return reinterpret_cast<DispatchQueue>(&p_.queueToken);
+    }
+
+    void dispatch_after(std::uint64_t when, DispatchQueue queue, DispatchStep step) override {
+        if (queue != dispatch_get_main_queue()) {
+            p_.recordFault("dispatch_after", "not the main queue");
+            return;
+        }
+        if (step == nullptr) {
+            p_.recordFault("dispatch_after", "no step");
+            return;
+        }
+        MainQueue& mainQueue = p_.device.mainQueue();
+        const std::uint64_t due = std::max(when, mainQueue.now());
+        p_.record(events::StepScheduled{due});
+        mainQueue.postAt(&p_, due, [step] { step(); });
+    }
+
+    void AudioServicesPlaySystemSound(std::uint32_t soundID) override {
+        p_.record(events::Sound{soundID});
+    }
+
+    void AudioServicesPlaySystemSoundWithVibration(std::uint32_t soundID, Object unused,
+                                                   Object vibrationPattern) override {
+        SimObject* pattern =
+            rt().receiver(vibrationPattern, "AudioServicesPlaySystemSoundWithVibration");
+        p_.record(events::Vibrate{soundID, rt().toPlist(pattern), unused});
+    }
+
+    StrongRef initWithContentsOfFile(const char* path) override {
+        using Outcome = events::SettingsRead::Outcome;
+        Outcome outcome = Outcome::Missing;
+        std::string bytes;
+        SimObject* dictionary = nullptr;
+        if (path != nullptr && readFileBytes(p_.device.hostPath(path), &bytes)) {
+            const PlistValue contents = parsePlist(bytes);
+            if (contents.isNone()) {
+                outcome = Outcome::NotAPropertyList;
+            } else if (contents.type() != PlistValue::Type::Dictionary) {
+                outcome = Outcome::NotADictionary;
+            } else {
+                dictionary = rt().fromPlist(contents);
+                outcome = Outcome::Found;
+            }
+        }
+        p_.record(events::SettingsRead{path != nullptr ? path : "", outcome});
+        return StrongRef::adopt(*this, toHandle(dictionary));
+    }
+
+    StrongRef newMutableDictionary() override {
+        return StrongRef::adopt(*this, toHandle(rt().newDictionary()));
+    }
+    StrongRef newMutableArray() override {
+        return StrongRef::adopt(*this, toHandle(rt().newArray()));
+    }
+    StrongRef numberWithBool(bool value) override {
+        return StrongRef::adopt(*this, toHandle(rt().fromPlist(PlistValue::boolean(value))));
+    }
+    StrongRef numberWithInt(std::int32_t value) override {
+        return StrongRef::adopt(*this, toHandle(rt().fromPlist(PlistValue::integer(value))));
+    }
+
+    Object objectForKeyedSubscript(Object dictionary, const char* key) override {
+        SimObject* dict = expect(dictionary, "objectForKeyedSubscript:", ObjectKind::Dictionary);
+        if (dict == nullptr || key == nullptr) return nullptr;
+        return toHandle(rt().objectForKey(dict, key));
+    }
+
+    void setObject_forKey(Object dictionary, Object value, const char* key) override {
+        SimObject* dict = expect(dictionary, "setObject:forKey:", ObjectKind::Dictionary);
+        if (dict == nullptr) return;
+        SimObject* item = rt().receiver(value, "setObject:forKey:");
+        if (item == nullptr || key == nullptr) {
+            if (value == nullptr || key == nullptr) {
+                p_.recordFault("setObject:forKey:", "nil value or key");
+            }
+            return;
+        }
+        rt().setObjectForKey(dict, item, key);
+    }
+
+    void addObject(Object array, Object value) override {
+        SimObject* list = expect(array, "addObject:", ObjectKind::Array);
+        if (list == nullptr) return;
+        SimObject* item = rt().receiver(value, "addObject:");
+        if (item == nullptr) {
+            if (value == nullptr) p_.recordFault("addObject:", "nil value");
+            return;
+        }
+        rt().addObject(list, item);
+    }
+
+    bool boolValue(Object value) override {
+        SimObject* object = convertible(value, "boolValue");
+        return object != nullptr && boolValueOf(object->value);
+    }
+
+    std::int32_t intValue(Object value) override {
+        SimObject* object = convertible(value, "intValue");
+        return object != nullptr ? intValueOf(object->value) : 0;
+    }
+
+    bool writeToFile_atomically(Object dictionary, const char* path, bool atomically) override {
+        SimObject* object = rt().receiver(dictionary, "writeToFile:atomically:");
+        if (object == nullptr) return false;
+        if (object->kind != ObjectKind::Dictionary && object->kind != ObjectKind::Array) {
+            unrecognized("writeToFile:atomically:", dictionary);
+            return false;
+        }
+        PlistValue contents = rt().toPlist(object);
+        bool ok = false;
+        if (path != nullptr && !contents.isNone()) {
+            const std::string target = p_.device.hostPath(path);
+            ok = atomically ? writePlistFileAtomically(target, contents)
+                            : writeInPlace(target, toXmlPlist(contents));
+        }
+        p_.record(events::SettingsWritten{path != nullptr ? path : "", std::move(contents), ok});
+        return ok;
+    }
+
+    bool isConnected(Object call) override {
+        SimObject* object = rt().receiver(call, "isConnected");
+        if (object == nullptr) return false;
+        if (object->kind != ObjectKind::Call) {
+            unrecognized("isConnected", call);
+            return false;
+        }
+        ++object->connectedQueries;
+        return object->connected;
+    }
+
+private:
+    bool isCenter(NotificationCenter center, const char* operation) {
+        if (center == CFNotificationCenterGetDarwinNotifyCenter()) return true;
+        p_.recordFault(operation, "not the Darwin notification center");
+        return false;
+    }
+
+    void unrecognized(const std::string& message, Object object) {
+        p_.recordFault(message, "unrecognized selector sent to " + rt().describe(object));
+    }
+
+    SimObject* expect(Object handle, const std::string& message, ObjectKind kind) {
+        SimObject* object = rt().receiver(handle, message.c_str());
+        if (object != nullptr && object->kind != kind) {
+            unrecognized(message, handle);
+            return nullptr;
+        }
+        return object;
+    }
+
+    SimObject* convertible(Object handle, const std::string& message) {
+        SimObject* object = rt().receiver(handle, message.c_str());
+        if (object == nullptr) return nullptr;
+        if (object->kind != ObjectKind::Value || !answersValueConversions(object->value)) {
+            unrecognized(message, handle);
+            return nullptr;
+        }
+        return object;
+    }
+
+    static bool writeInPlace(const std::string& path, const std::string& bytes) {
+        if (bytes.empty()) return false;
+        std::FILE* file = std::fopen(path.c_str(), "wb");
+        if (file == nullptr) return false;
+        bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+        ok = std::fclose(file) == 0 && ok;
+        return ok;
+    }
+
+    Process::Impl& p_;
+};
+
+}  // namespace
+
+std::unique_ptr<HostServices> makeSimServices(Process::Impl& process) {
+    return std::make_unique<SimServices>(process);
+}
+
+}  // namespace thrumline::sim
