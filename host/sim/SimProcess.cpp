@@ -319,6 +319,13 @@ public:
         return object->connected;
     }
 
+    // Asked only of connected calls; one that cannot answer counts as incoming.
+    bool isOutgoing(Object call) override {
+        const SimObject* object = rt().receiver(call, "isOutgoing");
+        return object != nullptr && object->kind == ObjectKind::Call &&
+               object->outgoing.value_or(false);
+    }
+
 private:
     bool isCenter(NotificationCenter center, const char* operation) {
         if (center == CFNotificationCenterGetDarwinNotifyCenter()) return true;
@@ -598,6 +605,11 @@ PlistValue Process::valueOf(Object object) const {
 void Process::setConnected(Object call, bool connected) {
     SimObject* object = impl_->runtime->receiver(call, "setConnected:");
     if (object != nullptr && object->kind == ObjectKind::Call) object->connected = connected;
+}
+
+void Process::setOutgoing(Object call, std::optional<bool> outgoing) {
+    SimObject* object = impl_->runtime->receiver(call, "setOutgoing:");
+    if (object != nullptr && object->kind == ObjectKind::Call) object->outgoing = outgoing;
 }
 
 void Process::retainObject(Object object) { impl_->runtime->retain(object); }
