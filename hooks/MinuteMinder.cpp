@@ -3,9 +3,7 @@
 // to a minute. Each pending step therefore runs in a slot of its own (its
 // own function, as steps capture nothing) and, when it runs, serves the
 // current minder only if that minder's step is the one in its slot.
-#include <array>
 #include <cstddef>
-#include <utility>
 
 #include "hooks/Hooks.h"
 #include "settings/Settings.h"
@@ -29,7 +27,7 @@ constexpr PatternStep kMinderPulse[] = {{true, 50}};
 StrongRef minderCall;               // the followed call; none without a minder
 int minderSlot = -1;                // the slot of its pending step; -1: no minder
 std::int32_t minderStepSecond = 0;  // the second that step was timed for
-std::array<bool, kMinderSlots> slotPending = {};
+bool slotPending[kMinderSlots] = {};
 
 std::int32_t minderSecond() {
     const std::int32_t second = prefsValues.minuteMinderSecond;
@@ -43,12 +41,10 @@ void minderStep() {
     runMinderStep(Slot);
 }
 
-template <std::size_t... Slots>
-constexpr std::array<DispatchStep, sizeof...(Slots)> minderStepsFor(std::index_sequence<Slots...>) {
-    return {{&minderStep<Slots>...}};
-}
-constexpr std::array<DispatchStep, kMinderSlots> kMinderSteps =
-    minderStepsFor(std::make_index_sequence<kMinderSlots>());
+const DispatchStep kMinderSteps[kMinderSlots] = {
+    &minderStep<0>, &minderStep<1>, &minderStep<2>, &minderStep<3>,
+    &minderStep<4>, &minderStep<5>, &minderStep<6>, &minderStep<7>,
+};
 
 void scheduleMinderStep(std::size_t slot, std::int32_t second, std::int32_t afterSeconds) {
     slotPending[slot] = true;
