@@ -64,22 +64,5 @@ TEST_F(ConnectOutgoingOnly, FirstVibrationWaitsForAnOutgoingCallTheLastDoesNot) 
     }
 }
 
-// The gate still comes first: closed, an outgoing call plays nothing either.
-TEST_F(ConnectOutgoingOnly, ClosedGateSilencesOutgoingCallsToo) {
-    for (const char* gate : {"isEnabled", "isNotRespringing"}) {
-        SCOPED_TRACE(gate);
-        startWith(enabledSettings({{"connectOutgoingOnly", B(true)}, {gate, B(false)}}));
-        const Object call = process->newCall(true);
-        process->setOutgoing(call, true);
-        const Mark from = mark();
-        process->setActiveCall(call);
-        advance(kSecond);
-        EXPECT_EQ(played(from), "");
-        EXPECT_EQ(process->isConnectedQueries(call), 0);
-        process->releaseObject(call);
-        endProcess();
-    }
-}
-
 }  // namespace
 }  // namespace thrumline::test
