@@ -255,6 +255,17 @@ public:
         return object->connected;
     }
 
+    // Asked only of connected calls; one that cannot answer counts as incoming.
+    bool isOutgoing(Object call) override {
+        SimObject* object = rt().receiver(call, "isOutgoing");
+        if (object == nullptr) return false;
+        if (object->kind != ObjectKind::Call) {
+            unrecognized("isOutgoing", call);
+            return false;
+        }
+        return object->outgoing.value_or(false);
+    }
+
 private:
     bool isCenter(NotificationCenter center, const char* operation) {
         if (center == CFNotificationCenterGetDarwinNotifyCenter()) return true;
