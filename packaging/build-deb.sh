@@ -77,7 +77,8 @@ trap 'rm -rf "$stage"' EXIT
 # build_package SCHEME DYLIB ARCHITECTURE ROOT FIRMWARE SHELL
 build_package() {
   local scheme="$1" dylib="$2" architecture="$3" root="$4" firmware="$5" shell="$6"
-  local dir="$stage/$scheme" tweaks="$stage/$scheme$root/Library/MobileSubstrate/DynamicLibraries"
+  local dir="$stage/$scheme"
+  local tweaks="$dir$root/Library/MobileSubstrate/DynamicLibraries"
   local bundle="$dir$root/Library/PreferenceBundles/Thrumline.bundle"
   local entries="$dir$root/Library/PreferenceLoader/Preferences"
   mkdir -p "$dir/DEBIAN" "$tweaks" "$bundle" "$entries"
