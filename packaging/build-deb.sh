@@ -2,8 +2,10 @@
 # Lays out Thrumline's Debian package for jailbroken iPhones and builds it
 # with dpkg-deb. Prints the path of each .deb it wrote.
 #
-# Usage: build-deb.sh [--rootful DYLIB] [--rootless DYLIB] [--out DIR]
-#        build-deb.sh --dylib DYLIB [--scheme rootful|rootless] [--out DIR]
+# Usage: build-deb.sh --pane PANE [--rootful DYLIB] [--rootless DYLIB] [--out DIR]
+#        build-deb.sh --pane PANE --dylib DYLIB [--scheme rootful|rootless] [--out DIR]
+#   --pane      the settings pane's executable (Thrumline.bundle/Thrumline),
+#               the same for both schemes
 #   --rootful   Thrumline.dylib built for rootful jailbreaks (files under /)
 #   --rootless  Thrumline.dylib built for rootless ones (files under /var/jb)
 #   --dylib, --scheme  the same, one package (the scheme defaults to rootful)
@@ -12,7 +14,9 @@
 # Each package holds, under its scheme's root (/ or /var/jb):
 #   Library/MobileSubstrate/DynamicLibraries/Thrumline.dylib   the library
 #   Library/MobileSubstrate/DynamicLibraries/Thrumline.plist   loads it into SpringBoard only
-#   Library/PreferenceLoader/Preferences/...                  the settings pane (layout/)
+#   Library/PreferenceBundles/Thrumline.bundle/                the settings pane: PANE as
+#                                                              Thrumline, pane/Resources' plists
+#   Library/PreferenceLoader/Preferences/Thrumline.plist       its entry in Settings (pane/entry/)
 # and DEBIAN/control and DEBIAN/postinst from this folder. The settings file
 # stays in /var/mobile/Library/Preferences for both.
 set -euo pipefail
@@ -21,13 +25,14 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 top="$(dirname "$here")"
 
 usage() {
-  echo "usage: $0 [--rootful DYLIB] [--rootless DYLIB] [--out DIR]" >&2
-  echo "       $0 --dylib DYLIB [--scheme rootful|rootless] [--out DIR]" >&2
+  echo "usage: $0 --pane PANE [--rootful DYLIB] [--rootless DYLIB] [--out DIR]" >&2
+  echo "       $0 --pane PANE --dylib DYLIB [--scheme rootful|rootless] [--out DIR]" >&2
   exit 2
 }
 
 rootful=""
 rootless=""
+pane=""
 dylib=""
 scheme=rootful
 out="."
@@ -36,6 +41,7 @@ while [ $# -gt 0 ]; do
   case "$1" in
     --rootful) rootful="$2" ;;
     --rootless) rootless="$2" ;;
+    --pane) pane="$2" ;;
     --dylib) dylib="$2" ;;
     --scheme) scheme="$2" ;;
     --out) out="$2" ;;
@@ -50,8 +56,8 @@ if [ -n "$dylib" ]; then
     *) echo "$0: unknown scheme: $scheme (rootful or rootless)" >&2; exit 2 ;;
   esac
 fi
-[ -n "$rootful$rootless" ] || usage
-for file in $rootful $rootless; do
+[ -n "$rootful$rootless" ] && [ -n "$pane" ] || usage
+for file in "$pane" $rootful $rootless; do
   if [ ! -f "$file" ]; then
     echo "$0: no such file: $file" >&2
     exit 1
@@ -71,25 +77,25 @@ trap 'rm -rf "$stage"' EXIT
 # build_package SCHEME DYLIB ARCHITECTURE ROOT FIRMWARE SHELL
 build_package() {
   local scheme="$1" dylib="$2" architecture="$3" root="$4" firmware="$5" shell="$6"
-  local dir="$stage/$scheme" tweaks="$stage/$scheme$4/Library/MobileSubstrate/DynamicLibraries"
-  mkdir -p "$dir/DEBIAN" "$tweaks"
+  local dir="$stage/$scheme"
+  local tweaks="$dir$root/Library/MobileSubstrate/DynamicLibraries"
+  local bundle="$dir$root/Library/PreferenceBundles/Thrumline.bundle"
+  local entries="$dir$root/Library/PreferenceLoader/Preferences"
+  mkdir -p "$dir/DEBIAN" "$tweaks" "$bundle" "$entries"
   sed -e "s/^Architecture: .*/Architecture: $architecture/" \
       -e "s/^Depends: .*/&, firmware (>= $firmware)/" "$here/control" > "$dir/DEBIAN/control"
   # The phone's shell: rootless jailbreaks have none at /bin/sh.
   sed -e "1s|^#!.*|#!$shell|" "$here/postinst" > "$dir/DEBIAN/postinst"
   cp "$dylib" "$tweaks/Thrumline.dylib"
   cp "$here/Thrumline.plist" "$tweaks/Thrumline.plist"
-  if [ -d "$top/layout" ]; then
-    (cd "$top/layout" && find . -type f ! -name '.*' -print0 | while IFS= read -r -d '' f; do
-      mkdir -p "$dir$root/$(dirname "$f")"
-      cp "$f" "$dir$root/$f"
-    done)
-  fi
-  # Folders 0755 and files 0644 whatever the umask; only the library and
-  # the maintainer script are executable.
+  cp "$pane" "$bundle/Thrumline"
+  cp "$top/pane/Resources/Info.plist" "$top/pane/Resources/Root.plist" "$bundle/"
+  cp "$top/pane/entry/Thrumline.plist" "$entries/Thrumline.plist"
+  # Folders 0755 and files 0644 whatever the umask; only the library, the
+  # pane's executable and the maintainer script are executable.
   find "$dir" -type d -exec chmod 0755 {} +
   find "$dir" -type f -exec chmod 0644 {} +
-  chmod 0755 "$dir/DEBIAN/postinst" "$tweaks/Thrumline.dylib"
+  chmod 0755 "$dir/DEBIAN/postinst" "$tweaks/Thrumline.dylib" "$bundle/Thrumline"
 
   local deb="$out/${package}_${version}_${architecture}.deb"
   # gzip: the dpkg of older jailbreaks reads neither xz nor zstd.

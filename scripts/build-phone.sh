@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds Thrumline.dylib for iPhone and both packages (rootful, rootless)
-# with the ios-arm64 preset: on Linux with Debian's clang, lld and libc++
-# headers and the stand-in SDK, on macOS with Xcode. Prints the packages.
+# Builds Thrumline.dylib and the settings pane for iPhone and both packages
+# (rootful, rootless) with the ios-arm64 preset: on Linux with Debian's clang,
+# lld and libc++ headers and the stand-in SDK, on macOS with Xcode. Prints
+# the packages.
 # Usage: build-phone.sh
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"

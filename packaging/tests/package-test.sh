@@ -1,19 +1,22 @@
 #!/usr/bin/env bash
 # Checks the packages the way dpkg on the phone will see them: control
-# fields, files, owners and modes, the filter, the compression, and the
-# maintainer script run by a POSIX shell (dash), for both schemes.
+# fields, files, owners and modes, the library and the settings pane, the
+# filter, the compression, and the maintainer script run by a POSIX shell
+# (dash), for both schemes.
 #
 # Usage: package-test.sh VERSION
 #          builds both packages from stand-in files, after checking that the
 #          script refuses what it cannot package
-#        package-test.sh VERSION --built DEB_DIR ROOTFUL_DYLIB ROOTLESS_DYLIB
-#          checks the packages the phone build made from those libraries
+#        package-test.sh VERSION --built DEB_DIR ROOTFUL_DYLIB ROOTLESS_DYLIB PANE
+#          checks the packages the phone build made from those libraries and
+#          the pane's executable
 set -uo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 packaging="$(dirname "$here")"
-usage() { echo "usage: $0 VERSION [--built DEB_DIR ROOTFUL_DYLIB ROOTLESS_DYLIB]" >&2; exit 2; }
-[ $# -eq 1 ] || { [ $# -eq 5 ] && [ "$2" = --built ]; } || usage
+pane_sources="$(dirname "$packaging")/pane"
+usage() { echo "usage: $0 VERSION [--built DEB_DIR ROOTFUL_DYLIB ROOTLESS_DYLIB PANE]" >&2; exit 2; }
+[ $# -eq 1 ] || { [ $# -eq 6 ] && [ "$2" = --built ]; } || usage
 expected_version="$1"
 command -v dash >/dev/null || { echo "$0: dash not found (apt-get install dash)" >&2; exit 2; }
 
@@ -35,31 +38,39 @@ check() {  # check DESCRIPTION COMMAND...
 }
 equals() { [ "$1" = "$2" ] || { echo "  expected [$2], got [$1]"; return 1; }; }
 
-if [ $# -eq 5 ]; then
+if [ $# -eq 6 ]; then
   debs="$3"
   rootful_dylib="$4"
   rootless_dylib="$5"
+  pane="$6"
 else
   # --- The script refuses what it cannot package ---
   build="$packaging/build-deb.sh"
   printf 'stand-in for the rootful Thrumline.dylib\n' > "$work/rootful.dylib"
-  for refused in "--out $work" "--rootful $work/none --out $work" "--dylib $work/rootful.dylib --scheme sideways" \
-                 "--dylib $work/rootful.dylib --rootful $work/rootful.dylib" "--rootful"; do
+  printf 'stand-in for the settings pane\n' > "$work/pane"
+  for refused in "--pane $work/pane --out $work" "--pane $work/pane --rootful $work/none --out $work" \
+                 "--rootful $work/rootful.dylib --out $work" \
+                 "--pane $work/none --rootful $work/rootful.dylib --out $work" \
+                 "--pane $work/pane --dylib $work/rootful.dylib --scheme sideways" \
+                 "--pane $work/pane --dylib $work/rootful.dylib --rootful $work/rootful.dylib" \
+                 "--pane $work/pane --rootful"; do
     # shellcheck disable=SC2086  # the options are split on purpose
     check "build-deb.sh $refused is refused" bash -c "! bash '$build' $refused 2>/dev/null"
   done
-  # --- Build with stand-in libraries ---
+  # --- Build with stand-in binaries ---
   printf 'stand-in for the rootless Thrumline.dylib\n' > "$work/rootless.dylib"
   debs="$work/out"
-  (umask 077 && bash "$build" --rootful "$work/rootful.dylib" --rootless "$work/rootless.dylib" --out "$debs") \
-    > "$work/built"
+  (umask 077 && bash "$build" --rootful "$work/rootful.dylib" --rootless "$work/rootless.dylib" \
+                              --pane "$work/pane" --out "$debs") > "$work/built"
   check "the script prints the two packages it built" equals "$(wc -l < "$work/built")" "2"
   # One package alone, named by its scheme, is the same package.
-  bash "$build" --dylib "$work/rootless.dylib" --scheme rootless --out "$work/alone" >/dev/null
+  bash "$build" --dylib "$work/rootless.dylib" --scheme rootless --pane "$work/pane" \
+    --out "$work/alone" >/dev/null
   check "--dylib --scheme rootless builds the rootless package alone" \
     equals "$(ls "$work/alone")" "com.brindle.thrumline_${expected_version}_iphoneos-arm64.deb"
   rootful_dylib="$work/rootful.dylib"
   rootless_dylib="$work/rootless.dylib"
+  pane="$work/pane"
 fi
 
 # check_package SCHEME ARCHITECTURE ROOT FIRMWARE SHELL DYLIB
@@ -67,6 +78,7 @@ check_package() {
   local scheme="$1" architecture="$2" root="$3" firmware="$4" shell="$5" dylib="$6"
   local deb="$debs/com.brindle.thrumline_${expected_version}_${architecture}.deb"
   local tweaks=".$root/Library/MobileSubstrate/DynamicLibraries"
+  local bundle=".$root/Library/PreferenceBundles/Thrumline.bundle"
   echo "--- $scheme: $(basename "$deb")"
   check "$scheme: the package is named package_version_architecture.deb" test -f "$deb"
   [ -f "$deb" ] || return
@@ -96,12 +108,17 @@ drwxr-xr-x root/root ./Library/MobileSubstrate/
 drwxr-xr-x root/root ./Library/MobileSubstrate/DynamicLibraries/
 -rwxr-xr-x root/root ./Library/MobileSubstrate/DynamicLibraries/Thrumline.dylib
 -rw-r--r-- root/root ./Library/MobileSubstrate/DynamicLibraries/Thrumline.plist
+drwxr-xr-x root/root ./Library/PreferenceBundles/
+drwxr-xr-x root/root ./Library/PreferenceBundles/Thrumline.bundle/
+-rw-r--r-- root/root ./Library/PreferenceBundles/Thrumline.bundle/Info.plist
+-rw-r--r-- root/root ./Library/PreferenceBundles/Thrumline.bundle/Root.plist
+-rwxr-xr-x root/root ./Library/PreferenceBundles/Thrumline.bundle/Thrumline
 drwxr-xr-x root/root ./Library/PreferenceLoader/
 drwxr-xr-x root/root ./Library/PreferenceLoader/Preferences/
 -rw-r--r-- root/root ./Library/PreferenceLoader/Preferences/Thrumline.plist
 EOF_LISTING
 )"
-  check "$scheme: exactly the library, its filter and the settings pane under ${root:-/}, owned by root" \
+  check "$scheme: exactly the library, its filter, the pane's bundle and entry under ${root:-/}, owned by root" \
     equals "$listing" "$(sort -k3 <<< "$expected")"
 
   local unpacked="$work/$scheme"
@@ -110,8 +127,13 @@ EOF_LISTING
   dpkg-deb --control "$deb" "$unpacked/control"
   check "$scheme: the library is the one built for the scheme" \
     cmp -s "$dylib" "$unpacked/root/$tweaks/Thrumline.dylib"
-  check "$scheme: the settings pane is layout/'s" \
-    cmp -s "$packaging/../layout/Library/PreferenceLoader/Preferences/Thrumline.plist" \
+  check "$scheme: the pane's executable is the one built" cmp -s "$pane" "$unpacked/root/$bundle/Thrumline"
+  for plist in Info Root; do
+    check "$scheme: the pane's $plist.plist is pane/Resources'" \
+      cmp -s "$pane_sources/Resources/$plist.plist" "$unpacked/root/$bundle/$plist.plist"
+  done
+  check "$scheme: the pane's entry in Settings is pane/entry's" \
+    cmp -s "$pane_sources/entry/Thrumline.plist" \
            "$unpacked/root/.$root/Library/PreferenceLoader/Preferences/Thrumline.plist"
   # The filter: loaded into SpringBoard and nothing else.
   check "$scheme: the filter names SpringBoard's bundle only" \

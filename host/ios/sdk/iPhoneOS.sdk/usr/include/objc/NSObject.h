@@ -1,4 +1,5 @@
-// The root class (libobjc), with the messages the backend sends to any object.
+// The root class (libobjc), with the messages the device backend and the
+// settings pane send to any object.
 #pragma once
 
 #include <objc/objc.h>
@@ -7,6 +8,7 @@ typedef unsigned long NSUInteger;
 typedef long NSInteger;
 
 @protocol NSObject
+- (Class)class;
 - (BOOL)isKindOfClass:(Class)aClass;
 - (BOOL)respondsToSelector:(SEL)aSelector;
 - (instancetype)retain;

@@ -1,6 +1,7 @@
 // CoreFoundation's version number and its Darwin notification center.
 #pragma once
 
+#include <stddef.h>
 #include <stdint.h>
 #include <sys/cdefs.h>
 

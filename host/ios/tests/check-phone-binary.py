@@ -1,0 +1,297 @@
+#!/usr/bin/env python3
+"""Inspects a built binary of the phone build the way the phone's loader
+will meet it: arm64 Mach-O for the deployment target, loading exactly the
+libraries it should, every import bound to the library that exports it on
+iOS, a valid ad-hoc signature, no libstdc++. Then, for Thrumline.dylib: a
+dylib exporting refreshPrefs only, its load-time initialisers, the scheme's
+install name, Substrate path and rpaths, under 64 KiB; for the settings
+pane's Thrumline.bundle/Thrumline: a bundle defining the class its
+Info.plist names and nothing else.
+
+Usage: check-phone-binary.py --dylib FILE --scheme rootful|rootless COMMON
+       check-phone-binary.py --bundle FILE --info-plist PLIST COMMON
+  COMMON: --sdk DIR --min-os VERSION --objdump TOOL --nm TOOL --otool TOOL
+Exit 0 when every check holds, 1 otherwise, 2 on bad usage."""
+import argparse
+import os
+import plistlib
+import re
+import subprocess
+import sys
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+# Where each library lives on iOS, by the short name the tools print.
+LIBRARIES = {
+    "libSystem": "/usr/lib/libSystem.B.dylib",
+    "libobjc": "/usr/lib/libobjc.A.dylib",
+    "libc++": "/usr/lib/libc++.1.dylib",
+    "libc++abi": "/usr/lib/libc++abi.dylib",
+    "Foundation": "/System/Library/Frameworks/Foundation.framework/Foundation",
+    "CoreFoundation": "/System/Library/Frameworks/CoreFoundation.framework/CoreFoundation",
+    "AudioToolbox": "/System/Library/Frameworks/AudioToolbox.framework/AudioToolbox",
+    "CoreTelephony": "/System/Library/Frameworks/CoreTelephony.framework/CoreTelephony",
+    "UIKit": "/System/Library/Frameworks/UIKit.framework/UIKit",
+    "Preferences": "/System/Library/PrivateFrameworks/Preferences.framework/Preferences",
+}
+# What each binary loads (libobjc through Foundation, which re-exports it).
+LOADS = {
+    "dylib": ["libSystem", "libobjc", "libc++", "libc++abi", "Foundation", "CoreFoundation",
+              "AudioToolbox", "CoreTelephony", "CydiaSubstrate"],
+    "bundle": ["libSystem", "libobjc", "Foundation", "CoreFoundation", "UIKit", "Preferences"],
+}
+SUBSTRATE = {
+    "rootful": "/Library/Frameworks/CydiaSubstrate.framework/CydiaSubstrate",
+    "rootless": "@rpath/CydiaSubstrate.framework/CydiaSubstrate",
+}
+ROOT = {"rootful": "", "rootless": "/var/jb"}
+RPATHS = {"rootful": [], "rootless": ["/var/jb/Library/Frameworks", "/var/jb/usr/lib"]}
+
+# Every symbol the library or the pane may import, at any deployment target
+# the preset offers, and the library that exports it on iOS. Foundation's
+# classes bind to Foundation, which has them on every version from 7.0,
+# itself or through the CoreFoundation it re-exports where newer systems
+# moved some. Every symbol of the stand-in stubs is here too.
+EXPORTED_BY = {
+    "dyld_stub_binder": "libSystem",
+    "__Unwind_Resume": "libSystem",
+    "___cxa_atexit": "libSystem",
+    "___stack_chk_fail": "libSystem",
+    "___stack_chk_guard": "libSystem",
+    "__dispatch_main_q": "libSystem",
+    "_dispatch_after_f": "libSystem",
+    "_dispatch_time": "libSystem",
+    "_memset": "libSystem",          # the pane's loops, unoptimised
+    "_objc_msgSend": "libobjc",
+    "_objc_getClass": "libobjc",
+    "_sel_registerName": "libobjc",
+    "_objc_autoreleasePoolPush": "libobjc",
+    "_objc_autoreleasePoolPop": "libobjc",
+    "_objc_alloc": "libobjc",        # iOS 10 and later targets
+    "_objc_retain": "libobjc",       # iOS 10 and later targets
+    "_objc_release": "libobjc",      # iOS 10 and later targets
+    "_objc_alloc_init": "libobjc",   # iOS 13 and later targets
+    "_objc_enumerationMutation": "libobjc",
+    "__objc_empty_cache": "libobjc",
+    "_OBJC_METACLASS_$_NSObject": "libobjc",
+    "__Znwm": "libc++",
+    "__ZdlPv": "libc++",
+    "__ZSt9terminatev": "libc++abi",
+    "__ZTVN10__cxxabiv117__class_type_infoE": "libc++abi",
+    "__ZTVN10__cxxabiv120__si_class_type_infoE": "libc++abi",
+    "___cxa_begin_catch": "libc++abi",
+    "___cxa_guard_abort": "libc++abi",
+    "___cxa_guard_acquire": "libc++abi",
+    "___cxa_guard_release": "libc++abi",
+    "___gxx_personality_v0": "libc++abi",
+    "_OBJC_CLASS_$_NSDictionary": "Foundation",
+    "_OBJC_CLASS_$_NSFileManager": "Foundation",
+    "_OBJC_CLASS_$_NSMutableArray": "Foundation",
+    "_OBJC_CLASS_$_NSMutableDictionary": "Foundation",
+    "_OBJC_CLASS_$_NSNumber": "Foundation",
+    "_OBJC_CLASS_$_NSPropertyListSerialization": "Foundation",
+    "_OBJC_CLASS_$_NSString": "Foundation",
+    "_kCFCoreFoundationVersionNumber": "CoreFoundation",
+    "___CFConstantStringClassReference": "CoreFoundation",
+    "_CFNotificationCenterGetDarwinNotifyCenter": "CoreFoundation",
+    "_CFNotificationCenterAddObserver": "CoreFoundation",
+    "_CFNotificationCenterPostNotification": "CoreFoundation",
+    "_AudioServicesPlaySystemSound": "AudioToolbox",
+    "_AudioServicesPlaySystemSoundWithVibration": "AudioToolbox",
+    "_MSHookMessageEx": "CydiaSubstrate",
+    "_OBJC_CLASS_$_PSListController": "Preferences",
+    "_OBJC_METACLASS_$_PSListController": "Preferences",
+    "_OBJC_IVAR_$_PSListController._specifiers": "Preferences",
+}
+MAX_SIZE = 64 * 1024
+
+
+class Checks:
+    def __init__(self):
+        self.failures = 0
+        self.count = 0
+
+    def check(self, what, ok, detail=""):
+        self.count += 1
+        if ok:
+            print(f"ok: {what}")
+        else:
+            self.failures += 1
+            print(f"FAILED: {what}" + (f"\n  {detail}" if detail else ""))
+
+
+def run(*command):
+    result = subprocess.run(command, capture_output=True, text=True)
+    if result.returncode != 0:
+        raise SystemExit(f"{' '.join(command)} failed:\n{result.stderr}")
+    return result.stdout
+
+
+# The symbols of each kind of objc entry in a .tbd stub.
+TBD_PREFIXES = {
+    "symbols": [""],
+    "objc-classes": ["_OBJC_CLASS_$_", "_OBJC_METACLASS_$_"],
+    "objc-ivars": ["_OBJC_IVAR_$_"],
+}
+
+
+def tbd_exports(path):
+    """The symbols a .tbd stub exports, and the libraries it re-exports."""
+    with open(path) as f:
+        text = f.read()
+    names = set()
+    for kind, items in re.findall(r"(symbols|objc-classes|objc-ivars):\s*\[([^\]]*)\]", text):
+        for item in items.replace("\n", " ").split(","):
+            item = item.strip().strip("'")
+            if item:
+                names.update(prefix + item for prefix in TBD_PREFIXES[kind])
+    reexports = re.findall(r"'([^']+)'", "".join(re.findall(r"libraries:\s*\[([^\]]*)\]", text)))
+    return names, reexports
+
+
+def stub_path(sdk, install_name):
+    """The stand-in SDK's stub for a library, by its install name."""
+    path = os.path.join(sdk, install_name.replace("@rpath/", "/Library/Frameworks/").lstrip("/"))
+    return (path[:-len(".dylib")] if path.endswith(".dylib") else path) + ".tbd"
+
+
+def load_commands(otool, dylib):
+    """(command, {field: value}) for each load command."""
+    commands = []
+    for block in re.split(r"\nLoad command \d+\n", run(otool, "-l", dylib))[1:]:
+        fields = {}
+        for line in block.splitlines():
+            parts = line.split(None, 1)
+            if len(parts) == 2:
+                fields.setdefault(parts[0], parts[1])
+        commands.append((fields.get("cmd"), fields))
+    return commands
+
+
+def bindings(objdump, dylib):
+    """{symbol: library short name} from the bind, lazy and weak tables."""
+    bound = {}
+    for table in ("--bind", "--lazy-bind", "--weak-bind"):
+        for line in run(objdump, "--macho", table, dylib).splitlines():
+            parts = line.split()
+            if len(parts) >= 5 and parts[0].startswith("__") and parts[-1].startswith(("_", "dyld")):
+                bound[parts[-1]] = parts[-2]
+    return bound
+
+
+def as_class(symbol):
+    """A stub exports a class and its metaclass together: one export."""
+    return symbol.replace("_OBJC_METACLASS_$_", "_OBJC_CLASS_$_", 1)
+
+
+def check_stubs(c, sdk):
+    """The table agrees with the stubs, both ways: each symbol is exported by
+    the stub of its library and each stub exports only symbols of the table
+    under its own library, so the stubs say what iOS says."""
+    libraries = dict(LIBRARIES, CydiaSubstrate=SUBSTRATE["rootful"])
+    for library, install_name in sorted(libraries.items()):
+        names = {as_class(name) for name in tbd_exports(stub_path(sdk, install_name))[0]}
+        table = {as_class(symbol) for symbol, owner in EXPORTED_BY.items() if owner == library}
+        c.check(f"the stand-in {library} exports exactly its symbols of the table", names == table,
+                f"missing {sorted(table - names)}, not in the table {sorted(names - table)}")
+    _, foundation_reexports = tbd_exports(stub_path(sdk, LIBRARIES["Foundation"]))
+    c.check("Foundation re-exports libobjc and CoreFoundation",
+            sorted(foundation_reexports) == sorted([LIBRARIES["libobjc"], LIBRARIES["CoreFoundation"]]),
+            f"re-exports {foundation_reexports}")
+
+
+def check_dylib(c, args, commands):
+    """Thrumline.dylib: the scheme's names and paths, one export, its
+    initialisers, its size."""
+    root = ROOT[args.scheme]
+    ids = [f.get("name", "").split(" (offset")[0] for cmd, f in commands if cmd == "LC_ID_DYLIB"]
+    c.check("install name under the scheme's root",
+            ids == [f"{root}/Library/MobileSubstrate/DynamicLibraries/Thrumline.dylib"], f"found {ids}")
+    rpaths = [f.get("path", "").split(" (offset")[0] for cmd, f in commands if cmd == "LC_RPATH"]
+    c.check("the scheme's rpaths", rpaths == RPATHS[args.scheme], f"found {rpaths}")
+
+    exported = run(args.nm, "-g", "--defined-only", args.file).split()
+    c.check("exports exactly _refreshPrefs", exported[2::3] == ["_refreshPrefs"], f"found {exported[2::3]}")
+
+    # installHooks and startObservers, run by the loader in this order.
+    sections = run(args.objdump, "--macho", "--section-headers", args.file)
+    init = re.search(r"__mod_init_func\s+([0-9a-f]+)", sections)
+    c.check("two load-time initialisers", init is not None and int(init.group(1), 16) == 16,
+            f"__mod_init_func: {init.group(1) if init else 'missing'}")
+    size = os.path.getsize(args.file)
+    c.check(f"under 64 KiB ({size} bytes)", size < MAX_SIZE)
+
+
+def check_bundle(c, args):
+    """The pane's executable: Settings makes the class Info.plist names, so
+    the bundle must define it, and needs nothing else from it."""
+    with open(args.info_plist, "rb") as f:
+        principal = plistlib.load(f)["NSPrincipalClass"]
+    exported = run(args.nm, "-g", "--defined-only", args.file).split()
+    expected = sorted(f"_OBJC_{kind}_$_{principal}" for kind in ("CLASS", "METACLASS"))
+    c.check(f"defines {principal}, Info.plist's principal class, and exports nothing else",
+            sorted(exported[2::3]) == expected, f"found {exported[2::3]}")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    kind = parser.add_mutually_exclusive_group(required=True)
+    kind.add_argument("--dylib")
+    kind.add_argument("--bundle")
+    parser.add_argument("--scheme")
+    parser.add_argument("--info-plist")
+    for option in ("--sdk", "--min-os", "--objdump", "--nm", "--otool"):
+        parser.add_argument(option, required=True)
+    args = parser.parse_args()
+    is_dylib = args.dylib is not None
+    args.file = args.dylib if is_dylib else args.bundle
+    if is_dylib and args.scheme not in ROOT:
+        parser.error("--dylib needs --scheme rootful or rootless")
+    if not is_dylib and not args.info_plist:
+        parser.error("--bundle needs --info-plist")
+    if not os.path.isfile(args.file):
+        parser.error(f"no such file: {args.file}")
+    c = Checks()
+    check_stubs(c, args.sdk)
+
+    header = run(args.otool, "-hv", args.file).splitlines()[-1].split()
+    c.check("a 64-bit Mach-O", header[0] == "MH_MAGIC_64", " ".join(header))
+    c.check("arm64", header[1:3] == ["ARM64", "ALL"], " ".join(header))
+    file_type = "DYLIB" if is_dylib else "BUNDLE"
+    c.check(f"a {file_type.lower()}", header[4] == file_type, " ".join(header))
+
+    commands = load_commands(args.otool, args.file)
+    versions = [f.get("version") for cmd, f in commands if cmd == "LC_VERSION_MIN_IPHONEOS"]
+    versions += [f.get("minos") for cmd, f in commands
+                 if cmd == "LC_BUILD_VERSION" and f.get("platform", "").lower() in ("2", "ios")]
+    c.check(f"minimum iOS {args.min_os}", versions == [args.min_os], f"found {versions}")
+
+    libraries = dict(LIBRARIES, CydiaSubstrate=SUBSTRATE.get(args.scheme))
+    expected = [libraries[name] for name in LOADS["dylib" if is_dylib else "bundle"]]
+    loaded = [f.get("name", "").split(" (offset")[0] for cmd, f in commands if cmd == "LC_LOAD_DYLIB"]
+    c.check("loads exactly the libraries it needs", sorted(loaded) == sorted(expected), f"found {loaded}")
+    c.check("no libstdc++", not any("stdc++" in name for name in loaded))
+
+    undefined = set(run(args.nm, "-u", args.file).split())
+    bound = bindings(args.objdump, args.file)
+    c.check("every import is bound", undefined == set(bound),
+            f"unbound {sorted(undefined - set(bound))}, bound only {sorted(set(bound) - undefined)}")
+    for symbol in sorted(undefined):
+        owner = EXPORTED_BY.get(symbol)
+        c.check(f"{symbol} bound to {owner}", bound.get(symbol) == owner,
+                f"bound to {bound.get(symbol)}" if owner else "not an import the phone build may have")
+
+    verify = subprocess.run([sys.executable, os.path.join(HERE, "verify-code-signature.py"), args.file],
+                            capture_output=True, text=True)
+    c.check("an ad-hoc signature whose page hashes verify", verify.returncode == 0, verify.stderr.strip())
+
+    if is_dylib:
+        check_dylib(c, args, commands)
+    else:
+        check_bundle(c, args)
+    print(f"{c.count - c.failures} passed, {c.failures} failed")
+    return 1 if c.failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
