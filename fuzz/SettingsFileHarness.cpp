@@ -21,6 +21,7 @@ constexpr std::int64_t kLongestWait = 3600 * sim::kNanosPerSecond;
 // Far from the end of the virtual clock, where every step would be due at once.
 constexpr std::uint64_t kClockLimit = 1ULL << 62;
 const std::string kOnePulse = "sound 1352\n";
+constexpr std::int64_t kMinute = 60 * sim::kNanosPerSecond;
 
 // --- The conversions, written down once more from the rules -------------
 
@@ -84,8 +85,11 @@ std::string figure(std::int32_t number, std::int32_t length, std::int32_t pause)
     return number == 3 ? vibration({50, 100, 50, 300, 50, 300, 50, 100, 50}) : "";
 }
 
+bool callsAllowed(const SettingsValues& v) { return v.isEnabled && v.isNotRespringing; }
+
+// The harness's connected call is an incoming one.
 std::string callOutput(const SettingsValues& v, bool connected) {
-    if (!v.isEnabled || !v.isNotRespringing) return "";
+    if (!callsAllowed(v) || (connected && v.connectOutgoingOnly)) return "";
     const std::int32_t number = connected ? v.firstVibrationNumber : v.lastVibrationNumber;
     const std::int32_t length = connected ? v.vibration1 : v.vibration2;
     if (!v.isVibrationsNumber) return v.oldMethod ? kOnePulse : pulses(1, length, 0);
@@ -143,7 +147,10 @@ SettingsValues expectedSettings(const PlistValue& file) {
             integer("lastVibrationNumber", 0),
             integer("VibrationDuration", 200),
             integer("vibration1", 300),
-            integer("vibration2", 300)};
+            integer("vibration2", 300),
+            boolean("connectOutgoingOnly"),
+            boolean("minuteMinder"),
+            integer("minuteMinderSecond", 50)};
 }
 
 void SettingsFileHarness::start() {
@@ -199,8 +206,17 @@ std::string SettingsFileHarness::check(const SettingsValues& v, const char* when
     // pulse and its next step, then dropped.
     const std::int64_t gap = 2 * std::int64_t{pause} * sim::kNanosPerMilli;
     for (const bool connected : {true, false}) {
+        const std::size_t callMark = device_->events().size();
         process_->setActiveCall(connected ? connectedCall_ : nullptr);
         queue.runUntilIdle();
+        // The call is over at once for its minder, so the minder's step
+        // plays nothing, wherever it falls among a chain's.
+        process_->setConnected(connectedCall_, false);
+        const bool minder = connected && v.minuteMinder && callsAllowed(v);
+        if (minder) {
+            const std::string problem = checkMinder(v, callMark);
+            if (!problem.empty()) return problem + " " + when;
+        }
         std::string calls = callOutput(v, connected);
         const bool chain = calls.size() > kOnePulse.size() && calls.rfind(kOnePulse, 0) == 0;
         if (drainChains && gap > 0 && gap <= kLongestWait) {
@@ -210,6 +226,7 @@ std::string SettingsFileHarness::check(const SettingsValues& v, const char* when
             calls = kOnePulse;
             process_->cancelPending();
         }
+        process_->setConnected(connectedCall_, true);
         expected += calls;
     }
     const std::string actual = trace(device_->events(), mark);
@@ -218,6 +235,29 @@ std::string SettingsFileHarness::check(const SettingsValues& v, const char* when
                "  actual:\n" + actual;
     }
     if (drainChains && queue.pending() != 0) return std::string("steps left behind ") + when;
+    return {};
+}
+
+// A minder started for the connected call: it holds the call and its first
+// step is due at its second; that step finds the call over and lets it go,
+// so no step is left queued for the next input.
+std::string SettingsFileHarness::checkMinder(const SettingsValues& v, std::size_t mark) {
+    const std::int32_t second =
+        v.minuteMinderSecond >= 1 && v.minuteMinderSecond <= 59 ? v.minuteMinderSecond : 50;
+    const std::uint64_t due =
+        device_->mainQueue().now() + static_cast<std::uint64_t>(second) * sim::kNanosPerSecond;
+    bool stepAtSecond = false;  // a chain's step may be due then too
+    for (std::size_t i = mark; i < device_->events().size(); ++i) {
+        const auto* step = device_->events()[i].get<sim::events::StepScheduled>();
+        stepAtSecond = stepAtSecond || (step != nullptr && step->due == due);
+    }
+    if (!stepAtSecond) return "no minute minder step at second " + std::to_string(second);
+    if (process_->retainCount(connectedCall_) != 2) return "the minder does not hold its call";
+    const std::size_t before = device_->mainQueue().pending();
+    device_->mainQueue().runFor(kMinute);
+    if (process_->retainCount(connectedCall_) != 1) return "the minder kept its ended call";
+    // Whatever else ran (a chain's next pulses) left its own steps.
+    if (device_->mainQueue().pending() >= before) return "the minder's step did not run";
     return {};
 }
 

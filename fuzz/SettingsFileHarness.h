@@ -1,5 +1,5 @@
 // Feeds arbitrary bytes to the library as its settings file and checks, from
-// what the library does, that every load ended with all nine values set by
+// what the library does, that every load ended with all its values set by
 // the rules. Shared by the libFuzzer target and the tests that replay its
 // corpus, so a crash input found once stays a test.
 #pragma once
@@ -12,11 +12,13 @@
 
 namespace thrumline::hardening {
 
-// The nine values a load must produce.
+// The values a load must produce.
 struct SettingsValues {
     bool isEnabled, isNotRespringing, isVibrationsNumber, oldMethod;
     std::int32_t firstVibrationNumber, lastVibrationNumber;
     std::int32_t VibrationDuration, vibration1, vibration2;
+    bool connectOutgoingOnly, minuteMinder;
+    std::int32_t minuteMinderSecond;  // as read; the minder takes 1..59, else 50
 };
 
 // The values a load of this file content gives, computed here on our own
@@ -33,7 +35,8 @@ public:
     ~SettingsFileHarness() { stop(); }
 
     // Writes `bytes` as the settings file and posts the change notification;
-    // then plays the four previews and a connected and an ended call, lets
+    // then plays the four previews and a connected (incoming) and an ended
+    // call, lets the minute minder's step find the call over, lets
     // the home screen launch (the respring guard writes the file twice) and
     // checks the same again. Returns the first thing that went against the
     // rules, or an empty string.
@@ -44,10 +47,11 @@ private:
     void stop();
     std::string runChecks(const std::string& bytes);
     std::string check(const SettingsValues& values, const char* when, bool drainChains);
+    std::string checkMinder(const SettingsValues& values, std::size_t mark);
 
     std::unique_ptr<sim::Device> device_;
     std::unique_ptr<sim::Process> process_;
-    Object connectedCall_ = nullptr;
+    Object connectedCall_ = nullptr;  // an incoming call, connected when announced
     std::size_t baselineObjects_ = 0;
 };
 

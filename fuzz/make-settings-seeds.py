@@ -64,6 +64,13 @@ SEEDS = {
                          vibration2=plistlib.UID(7)),
     "extra-keys": variant(label="call \u00e9t\u00e9", blob=bytes(range(256)) * 4,
                           nested={"a": [1, 2.5, "x", {"b": False}]}),
+    "minder-outgoing-only": variant(connectOutgoingOnly=True, minuteMinder=True,
+                                    minuteMinderSecond=20),
+    "minder-classic-chain": variant(oldMethod=True, firstVibrationNumber=2, VibrationDuration=25000,
+                                    minuteMinder="YES", minuteMinderSecond="50",
+                                    connectOutgoingOnly=0),
+    "minder-odd-seconds": variant(isVibrationsNumber=False, minuteMinder=1,
+                                  minuteMinderSecond=-2**31 - 1, connectOutgoingOnly=[True]),
     "integers-as-booleans": variant(isEnabled=2, isNotRespringing=1, isVibrationsNumber=0,
                                     oldMethod=-1),
 }

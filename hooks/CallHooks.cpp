@@ -7,10 +7,9 @@
 
 namespace thrumline {
 
-namespace {
-
-// Call vibrations need the feature on and the home screen past its launch.
 bool callVibrationsAllowed() { return prefsValues.isEnabled && prefsValues.isNotRespringing; }
+
+namespace {
 
 // One output for the slot, by output method and vibration numbers.
 void vibrateForSlot(VibrationSlot slot) {
@@ -25,6 +24,15 @@ void vibrateForSlot(VibrationSlot slot) {
     } else {
         playClassicPulse();
     }
+}
+
+// A connected call past the gate. The minder follows it whatever its
+// direction: only the vibration waits for an outgoing call.
+void callConnected(Object call) {
+    if (!prefsValues.connectOutgoingOnly || host().isOutgoing(call)) {
+        vibrateForSlot(VibrationSlot::First);
+    }
+    if (prefsValues.minuteMinder) startMinuteMinder(call);
 }
 
 }  // namespace
@@ -45,7 +53,7 @@ void hook_iOS10_SBTelephonyManager_setActiveCall(Object self, Selector cmd, Obje
     callOriginal(orig_iOS10_SBTelephonyManager_setActiveCall, self, cmd, call);
     if (!callVibrationsAllowed()) return;
     // On iOS 10 the end of a call is signalled by the call history instead.
-    if (host().isConnected(call)) vibrateForSlot(VibrationSlot::First);
+    if (host().isConnected(call)) callConnected(call);
 }
 
 void hook_iOS11_SBTelephonyManager_setActiveCall(Object self, Selector cmd, Object call) {
@@ -53,7 +61,11 @@ void hook_iOS11_SBTelephonyManager_setActiveCall(Object self, Selector cmd, Obje
     callOriginal(orig_iOS11_SBTelephonyManager_setActiveCall, self, cmd, call);
     if (!callVibrationsAllowed()) return;
     // A nil call counts as not connected: the call ended.
-    vibrateForSlot(host().isConnected(call) ? VibrationSlot::First : VibrationSlot::Last);
+    if (host().isConnected(call)) {
+        callConnected(call);
+    } else {
+        vibrateForSlot(VibrationSlot::Last);
+    }
 }
 
 }  // namespace thrumline

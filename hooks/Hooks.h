@@ -42,4 +42,15 @@ inline void callOriginal(MethodImp original, Object self, Selector cmd, Object a
     if (original != nullptr) original(self, cmd, arg);
 }
 
+// Call vibrations and the minute minder need the feature on and the home
+// screen past its launch.
+bool callVibrationsAllowed();
+
+// The minute minder: one short pulse a minute, at minuteMinderSecond past
+// each minute of a connected call, for as long as a step finds the gate
+// open, minuteMinder on and the call connected. Follows one call at a time,
+// holding a reference to it; a newer call replaces the one it follows, the
+// same call announced again changes nothing.
+void startMinuteMinder(Object call);
+
 }  // namespace thrumline

@@ -155,6 +155,8 @@ public:
     // --- Host objects ---
     // -[TUCall isConnected]; false for a null call.
     virtual bool isConnected(Object call) = 0;
+    // -[TUCall isOutgoing]: the user placed the call; false for a null call.
+    virtual bool isOutgoing(Object call) = 0;
 };
 
 inline StrongRef StrongRef::retain(HostServices& host, Object object) {

@@ -7,11 +7,22 @@
 
 #import "ThrumlineListController.h"
 
+#include <AudioToolbox/AudioToolbox.h>
 #include <CoreFoundation/CoreFoundation.h>
 #include <math.h>
 #include <stdint.h>
 
+// AudioToolbox: plays the "VibePattern"/"Intensity" dictionary; no SDK
+// header declares it. The second argument is unused and passed as nil.
+void AudioServicesPlaySystemSoundWithVibration(SystemSoundID soundID, id unused,
+                                               NSDictionary* pattern);
+
 static NSString* const kChangeNotification = @"com.brindle.thrumline.prefschanged";
+// The tweak's pattern sound and its classic vibration.
+static const SystemSoundID kVibrateSound = 4095;
+static const SystemSoundID kClassicPulseSound = 1352;
+// The minute minder's pulse in pattern output, in milliseconds.
+static const int kMinderPulseMs = 50;
 
 static void postDarwinNotification(NSString* name) {
     CFNotificationCenterPostNotification(CFNotificationCenterGetDarwinNotifyCenter(),
@@ -60,11 +71,20 @@ static BOOL moveAside(NSString* path) {
 // converts it: numbers and strings by their boolValue or intValue, anything
 // else (or nothing) as the cell's default, which is the tweak's value for a
 // missing key.
+// A key marked outsideRangeIsDefault is one the tweak reads as its default
+// outside min..max.
 static NSNumber* shownValue(id stored, PSSpecifier* specifier) {
-    id source = isNumberOrString(stored) ? stored : [specifier propertyForKey:@"default"];
+    id const fallback = [specifier propertyForKey:@"default"];
+    id source = isNumberOrString(stored) ? stored : fallback;
     if (!isNumberOrString(source)) source = nil;
     if ([specifier cellType] == PSSwitchCell) return [NSNumber numberWithBool:[source boolValue]];
-    return [NSNumber numberWithInt:[source intValue]];
+    int value = [source intValue];
+    if ([[specifier propertyForKey:@"outsideRangeIsDefault"] boolValue] &&
+        (value < [[specifier propertyForKey:@"min"] intValue] ||
+         value > [[specifier propertyForKey:@"max"] intValue])) {
+        value = [fallback intValue];
+    }
+    return [NSNumber numberWithInt:value];
 }
 
 // The value a cell stores, with the type the tweak reads for its key: a
@@ -128,9 +148,14 @@ static NSString* keyOf(PSSpecifier* specifier) {
     return shownValue(key == nil ? nil : [settings objectForKey:key], specifier);
 }
 
-// A slider's value as the row above it shows it.
+// A slider's value as the row above it shows it: whole milliseconds, or
+// whole seconds.
 - (id)readMilliseconds:(PSSpecifier*)specifier {
     return [NSString stringWithFormat:@"%d ms", [[self readPreferenceValue:specifier] intValue]];
+}
+
+- (id)readSeconds:(PSSpecifier*)specifier {
+    return [NSString stringWithFormat:@"%d s", [[self readPreferenceValue:specifier] intValue]];
 }
 
 - (void)setPreferenceValue:(id)value specifier:(PSSpecifier*)specifier {
@@ -162,6 +187,27 @@ static NSString* keyOf(PSSpecifier* specifier) {
 - (void)playPreview:(PSSpecifier*)specifier {
     id name = [specifier propertyForKey:@"previewNotification"];
     if ([name isKindOfClass:[NSString class]]) postDarwinNotification(name);
+}
+
+// The minute minder's pulse, played here as the tweak plays it at each
+// minute (by oldMethod as the file holds it now): the tweak observes no
+// preview of it.
+- (void)playMinderPulse:(PSSpecifier*)specifier {
+    (void)specifier;
+    BOOL unreadable = NO;
+    id const oldMethod =
+        [readSettings([[self class] settingsPath], &unreadable) objectForKey:@"oldMethod"];
+    if (isNumberOrString(oldMethod) && [oldMethod boolValue]) {
+        AudioServicesPlaySystemSound(kClassicPulseSound);
+        return;
+    }
+    NSMutableArray* const pattern = [NSMutableArray array];
+    [pattern addObject:[NSNumber numberWithBool:YES]];
+    [pattern addObject:[NSNumber numberWithInt:kMinderPulseMs]];
+    NSMutableDictionary* const vibration = [NSMutableDictionary dictionary];
+    [vibration setObject:pattern forKey:@"VibePattern"];
+    [vibration setObject:[NSNumber numberWithInt:1] forKey:@"Intensity"];
+    AudioServicesPlaySystemSoundWithVibration(kVibrateSound, nil, vibration);
 }
 
 // Moves the unreadable file aside and writes the settings the package

@@ -12,6 +12,9 @@ PrefsValues prefsValues = {
     /*VibrationDuration=*/200,
     /*vibration1=*/300,
     /*vibration2=*/300,
+    /*connectOutgoingOnly=*/false,
+    /*minuteMinder=*/false,
+    /*minuteMinderSecond=*/50,
 };
 
 StrongRef prefs;
@@ -26,6 +29,9 @@ const SettingKey kSettingKeys[kSettingKeyCount] = {
     {"VibrationDuration", SettingType::Integer, nullptr, &PrefsValues::VibrationDuration, 200},
     {"vibration1", SettingType::Integer, nullptr, &PrefsValues::vibration1, 300},
     {"vibration2", SettingType::Integer, nullptr, &PrefsValues::vibration2, 300},
+    {"connectOutgoingOnly", SettingType::Boolean, &PrefsValues::connectOutgoingOnly, nullptr, 0},
+    {"minuteMinder", SettingType::Boolean, &PrefsValues::minuteMinder, nullptr, 0},
+    {"minuteMinderSecond", SettingType::Integer, nullptr, &PrefsValues::minuteMinderSecond, 50},
 };
 
 void PreferencesChangedCallback(NotificationCenter, void*, Object, const void*, Object) {

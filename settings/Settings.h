@@ -1,4 +1,4 @@
-// The settings store: the settings file, its nine keys, and the in-memory
+// The settings store: the settings file, its keys, and the in-memory
 // values every other part of the library reads at the moment of use.
 #pragma once
 
@@ -25,6 +25,10 @@ struct PrefsValues {
     std::int32_t VibrationDuration;
     std::int32_t vibration1;
     std::int32_t vibration2;
+    // Optional features, off when their keys are missing.
+    bool connectOutgoingOnly;         // the connected vibration only for outgoing calls
+    bool minuteMinder;                // a short pulse once a minute during a call
+    std::int32_t minuteMinderSecond;  // its second within each minute; 1..59, else 50
 };
 
 extern PrefsValues prefsValues;
@@ -45,8 +49,8 @@ struct SettingKey {
     std::int32_t missingValue;
 };
 
-// The nine keys, in the order a load reads them.
-constexpr int kSettingKeyCount = 9;
+// The keys, in the order a load reads them.
+constexpr int kSettingKeyCount = 12;
 extern const SettingKey kSettingKeys[kSettingKeyCount];
 
 // The change notification's callback: ignores its five values and reloads.

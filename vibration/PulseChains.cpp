@@ -4,13 +4,13 @@
 
 namespace thrumline {
 
-namespace {
-
 void scheduleOnMainQueue(std::int64_t offsetNanos, DispatchStep step) {
     HostServices& h = host();
     h.dispatch_after(h.dispatch_time(kDispatchTimeNow, offsetNanos), h.dispatch_get_main_queue(),
                      step);
 }
+
+namespace {
 
 // The gap before the next pulse of a chain, in nanoseconds: twice
 // VibrationDuration milliseconds, read when called.

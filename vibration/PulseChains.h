@@ -11,6 +11,9 @@ namespace thrumline {
 // The system's classic vibration.
 constexpr std::uint32_t kClassicPulseSoundID = 1352;
 
+// Queues a step on the main queue, offsetNanos from now.
+void scheduleOnMainQueue(std::int64_t offsetNanos, DispatchStep step);
+
 // Plays one classic pulse before returning.
 void playClassicPulse();
 // By the slot's vibration number: 0 one pulse at once; 1 or 2 a chain of two

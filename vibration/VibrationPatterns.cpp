@@ -8,11 +8,6 @@ namespace thrumline {
 
 namespace {
 
-struct PatternStep {
-    bool on;                  // vibrate, or pause
-    std::int32_t durationMs;  // passed on unchanged, even when zero or negative
-};
-
 // Figure 3: one fixed rhythm for both slots, independent of the settings.
 constexpr PatternStep kRhythmFigure[] = {
     {true, 50},   {false, 100}, {true, 50},   {false, 300}, {true, 50},
@@ -26,26 +21,6 @@ constexpr std::size_t kMostPulseSteps = 2 * kMostPulses - 1;
 
 std::int32_t pulseLength(VibrationSlot slot) {
     return slot == VibrationSlot::First ? prefsValues.vibration1 : prefsValues.vibration2;
-}
-
-// Builds the vibration dictionary ("VibePattern", "Intensity") for the steps
-// and hands it to the platform; returns without waiting.
-void playVibePattern(const PatternStep* steps, std::size_t count) {
-    HostServices& h = host();
-    StrongRef dictionary = h.newMutableDictionary();
-    StrongRef pattern = h.newMutableArray();
-    {
-        StrongRef intensity = h.numberWithInt(1);
-        h.setObject_forKey(dictionary.get(), intensity.get(), "Intensity");
-    }
-    for (std::size_t i = 0; i < count; ++i) {
-        StrongRef on = h.numberWithBool(steps[i].on);
-        h.addObject(pattern.get(), on.get());
-        StrongRef duration = h.numberWithInt(steps[i].durationMs);
-        h.addObject(pattern.get(), duration.get());
-    }
-    h.setObject_forKey(dictionary.get(), pattern.get(), "VibePattern");
-    h.AudioServicesPlaySystemSoundWithVibration(kVibrateSoundID, nullptr, dictionary.get());
 }
 
 // `pulses` (1 to kMostPulses) pulses of `length` ms with `pause` ms between them.
@@ -63,6 +38,24 @@ void playPulses(std::int32_t length, std::int32_t pause) {
 }
 
 }  // namespace
+
+void playVibePattern(const PatternStep* steps, std::size_t count) {
+    HostServices& h = host();
+    StrongRef dictionary = h.newMutableDictionary();
+    StrongRef pattern = h.newMutableArray();
+    {
+        StrongRef intensity = h.numberWithInt(1);
+        h.setObject_forKey(dictionary.get(), intensity.get(), "Intensity");
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        StrongRef on = h.numberWithBool(steps[i].on);
+        h.addObject(pattern.get(), on.get());
+        StrongRef duration = h.numberWithInt(steps[i].durationMs);
+        h.addObject(pattern.get(), duration.get());
+    }
+    h.setObject_forKey(dictionary.get(), pattern.get(), "VibePattern");
+    h.AudioServicesPlaySystemSoundWithVibration(kVibrateSoundID, nullptr, dictionary.get());
+}
 
 std::int32_t slotVibrationNumber(VibrationSlot slot) {
     return slot == VibrationSlot::First ? prefsValues.firstVibrationNumber

@@ -3,6 +3,7 @@
 // the four previews the settings pane asks for.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "host/HostServices.h"
@@ -14,12 +15,21 @@ namespace thrumline {
 // and vibration2).
 enum class VibrationSlot { First, Last };
 
+// One step of a vibration pattern.
+struct PatternStep {
+    bool on;                  // vibrate, or pause
+    std::int32_t durationMs;  // passed on unchanged, even when zero or negative
+};
+
 // AudioToolbox's vibrate sound, which plays the dictionary's pattern.
 constexpr std::uint32_t kVibrateSoundID = 4095;
 
 // The slot's vibration number, as the settings hold it now.
 std::int32_t slotVibrationNumber(VibrationSlot slot);
 
+// Builds the vibration dictionary ("VibePattern", "Intensity") for the steps
+// and hands it to the platform; returns without waiting.
+void playVibePattern(const PatternStep* steps, std::size_t count);
 // Plays the figure the slot's vibration number picks (0 to 3), else nothing.
 void playSlotPattern(VibrationSlot slot);
 // Plays one pulse of the slot's pulse length, whatever its vibration number.

@@ -36,6 +36,7 @@ void objc_autoreleasePoolPop(void* token);
 // TelephonyUtilities' TUCall, as far as the library reads it.
 @protocol ThrumlineCall
 - (BOOL)isConnected;
+- (BOOL)isOutgoing;
 @end
 
 namespace {
@@ -270,13 +271,25 @@ public:
         return [xml writeToFile:file.get() atomically:atomically ? YES : NO] != NO;
     }
 
+    // A call is sent only what it answers: another object in its place
+    // must not raise inside SpringBoard. Nil answers NO.
     bool isConnected(thrumline::Object call) override {
         id object = objectOf(call);
-        if (object == nil || ![object respondsToSelector:@selector(isConnected)]) return false;
-        return [(id<ThrumlineCall>)object isConnected] != NO;
+        return answers(object, @selector(isConnected)) &&
+               [(id<ThrumlineCall>)object isConnected] != NO;
+    }
+
+    bool isOutgoing(thrumline::Object call) override {
+        id object = objectOf(call);
+        return answers(object, @selector(isOutgoing)) &&
+               [(id<ThrumlineCall>)object isOutgoing] != NO;
     }
 
 private:
+    static bool answers(id object, SEL selector) {
+        return object != nil && [object respondsToSelector:selector] != NO;
+    }
+
     static bool isNumberOrString(id object) {
         return object != nil &&
                ([object isKindOfClass:[NSNumber class]] || [object isKindOfClass:[NSString class]]);

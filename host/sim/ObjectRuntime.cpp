@@ -374,7 +374,7 @@ bool ObjectRuntime::respondsTo(const SimObject* object, const SimSelector* selec
         case ObjectKind::Instance:
             return lookup(object->cls, selector) != nullptr;
         case ObjectKind::Call:
-            return name == "isConnected";
+            return name == "isConnected" || (name == "isOutgoing" && object->outgoing.has_value());
         case ObjectKind::Array:
             return isOneOf(name,
                            {"addObject:", "count", "objectAtIndex:", "writeToFile:atomically:"});

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -55,6 +56,7 @@ struct SimObject {
     std::vector<std::pair<std::string, SimObject*>> entries;  // Dictionary; each retained
     bool connected = false;                                   // Call
     int connectedQueries = 0;                                 // Call
+    std::optional<bool> outgoing = false;                     // Call; none: no isOutgoing
     int references = 1;
     bool alive = true;
 };

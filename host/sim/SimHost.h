@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -136,6 +137,8 @@ public:
     Object newCall(bool connected);
     Object newPlainObject();  // an NSObject, for arguments of no interest
     void setConnected(Object call, bool connected);
+    // Calls start incoming; none: a call that does not answer isOutgoing.
+    void setOutgoing(Object call, std::optional<bool> outgoing);
     void retainObject(Object object);
     void releaseObject(Object object);
     int retainCount(Object object) const;  // 0 for a deallocated object

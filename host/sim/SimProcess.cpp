@@ -78,6 +78,11 @@ void Process::setConnected(Object call, bool connected) {
     if (object != nullptr && object->kind == ObjectKind::Call) object->connected = connected;
 }
 
+void Process::setOutgoing(Object call, std::optional<bool> outgoing) {
+    SimObject* object = impl_->runtime->receiver(call, "setOutgoing:");
+    if (object != nullptr && object->kind == ObjectKind::Call) object->outgoing = outgoing;
+}
+
 void Process::retainObject(Object object) { impl_->runtime->retain(object); }
 void Process::releaseObject(Object object) { impl_->runtime->release(object); }
 int Process::retainCount(Object object) const { return impl_->runtime->retainCount(object); }

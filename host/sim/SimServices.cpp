@@ -245,14 +245,16 @@ public:
     }
 
     bool isConnected(Object call) override {
-        SimObject* object = rt().receiver(call, "isConnected");
+        SimObject* object = expect(call, "isConnected", ObjectKind::Call);
         if (object == nullptr) return false;
-        if (object->kind != ObjectKind::Call) {
-            unrecognized("isConnected", call);
-            return false;
-        }
         ++object->connectedQueries;
         return object->connected;
+    }
+
+    // Asked only of connected calls; one that cannot answer counts as incoming.
+    bool isOutgoing(Object call) override {
+        const SimObject* object = expect(call, "isOutgoing", ObjectKind::Call);
+        return object != nullptr && object->outgoing.value_or(false);
     }
 
 private:

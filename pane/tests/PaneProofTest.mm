@@ -190,7 +190,15 @@ PSSpecifier* previewButton(ThrumlineListController* pane, const char* notificati
     return nil;
 }
 
+PSSpecifier* minderButton(ThrumlineListController* pane) {
+    shownCells(pane);  // loads them
+    PSSpecifier* button = [pane specifierForID:@"minderPulse"];
+    if (button == nil) ADD_FAILURE() << "no button for the minder's pulse";
+    return button;
+}
+
 void tap(ThrumlineListController* pane, PSSpecifier* button) {
+    if (button == nil) return;
     [pane performSelector:button->action withObject:button];
 }
 
@@ -265,11 +273,16 @@ void expectLibraryPlaysWhatThePaneShows(ThrumlineListController* pane, bool quie
         PSSpecifier* button = previewButton(pane, notification);
         EXPECT_EQ(playedAfter([&] { tap(pane, button); }), expected) << notification;
     }
+    // The minder's pulse, which the pane plays itself, by the output shown.
+    const bool classic = shownInt(pane, "oldMethod") != 0;
+    EXPECT_EQ(playedAfter([&] { tap(pane, minderButton(pane)); }),
+              classic ? "classic" : "on 50");
     // A classic chain's first pulse comes at once; the rest seconds later.
+    // The call cannot tell its direction: it counts as one the user answered.
     const bool numbers = shownInt(pane, "isVibrationsNumber") != 0;
     std::string call;
-    if (shownInt(pane, "isEnabled") != 0 && !quiet) {
-        if (shownInt(pane, "oldMethod") != 0) {
+    if (shownInt(pane, "isEnabled") != 0 && !quiet && shownInt(pane, "connectOutgoingOnly") == 0) {
+        if (classic) {
             call = !numbers || (first >= 0 && first <= 2) ? "classic" : "";
         } else {
             call = figure(numbers ? first : 0, pulse1, pause);
@@ -287,7 +300,8 @@ std::string xml(const std::string& entries) {
 
 const std::string kDefaultsShown =
     "isEnabled 0, oldMethod 0, isVibrationsNumber 0, firstVibrationNumber 0, vibration1 300, "
-    "lastVibrationNumber 0, vibration2 300, VibrationDuration 200, ";
+    "lastVibrationNumber 0, vibration2 300, VibrationDuration 200, connectOutgoingOnly 0, "
+    "minuteMinder 0, minuteMinderSecond 50, ";
 
 TEST(PaneProof, EveryCellShowsWhatTheLibraryMakesOfTheFile) {
     const struct {
@@ -305,9 +319,11 @@ TEST(PaneProof, EveryCellShowsWhatTheLibraryMakesOfTheFile) {
              "<key>lastVibrationNumber</key><integer>3</integer>"
              "<key>VibrationDuration</key><integer>80</integer>"
              "<key>vibration1</key><integer>120</integer><key>vibration2</key><integer>90</"
-             "integer>"),
+             "integer><key>connectOutgoingOnly</key><true/><key>minuteMinder</key><true/>"
+             "<key>minuteMinderSecond</key><integer>20</integer>"),
          "isEnabled 1, oldMethod 0, isVibrationsNumber 1, firstVibrationNumber 2, vibration1 120, "
-         "lastVibrationNumber 3, vibration2 90, VibrationDuration 80, ",
+         "lastVibrationNumber 3, vibration2 90, VibrationDuration 80, connectOutgoingOnly 1, "
+         "minuteMinder 1, minuteMinderSecond 20, ",
          false},
         {"values of other types",
          xml("<key>isEnabled</key><integer>2</integer><key>isNotRespringing</key><true/>"
@@ -316,9 +332,12 @@ TEST(PaneProof, EveryCellShowsWhatTheLibraryMakesOfTheFile) {
              "<key>firstVibrationNumber</key><string>1 pulse more</string>"
              "<key>lastVibrationNumber</key><real>-1.9</real>"
              "<key>VibrationDuration</key><date>2020-01-01T00:00:00Z</date>"
-             "<key>vibration1</key><real>250.9</real><key>vibration2</key><array/>"),
+             "<key>vibration1</key><real>250.9</real><key>vibration2</key><array/>"
+             "<key>connectOutgoingOnly</key><string>no</string><key>minuteMinder</key>"
+             "<real>0.5</real><key>minuteMinderSecond</key><integer>75</integer>"),
          "isEnabled 1, oldMethod 0, isVibrationsNumber 1, firstVibrationNumber 1, vibration1 250, "
-         "lastVibrationNumber -1, vibration2 300, VibrationDuration 200, ",
+         "lastVibrationNumber -1, vibration2 300, VibrationDuration 200, connectOutgoingOnly 0, "
+         "minuteMinder 1, minuteMinderSecond 50, ",
          false},
         {"garbage", std::string("\0\x01not a property list <dict>", 28), kDefaultsShown, true},
         {"an array",
@@ -332,10 +351,13 @@ TEST(PaneProof, EveryCellShowsWhatTheLibraryMakesOfTheFile) {
                  [&](ThrumlineListController* pane) {
                      EXPECT_EQ(shown(pane), c.shown);
                      EXPECT_EQ(showsNotice(pane), c.notice);
-                     // Each slider's row above it: whole milliseconds.
+                     // Each slider's row above it: whole milliseconds, or seconds.
                      EXPECT_EQ(std::string([[[pane specifierForID:@"vibration1Shown"] performGetter]
                                    UTF8String]),
                                std::to_string(shownInt(pane, "vibration1")) + " ms");
+                     EXPECT_EQ(std::string([[[pane specifierForID:@"minuteMinderSecondShown"]
+                                   performGetter] UTF8String]),
+                               std::to_string(shownInt(pane, "minuteMinderSecond")) + " s");
                      // Reading writes nothing and announces nothing.
                      EXPECT_EQ(readBytes(gSettingsFile), c.file.empty() ? "(none)" : c.file);
                      EXPECT_TRUE(proof::posts().empty());
@@ -386,6 +408,9 @@ TEST(PaneProof, ACellWritesItsKeyWithItsTypeKeepingEverythingElse) {
         {"vibration1", "d:nan", PlistValue()},
         {"vibration2", "d:1e12", PlistValue()},
         {"isEnabled", "data", PlistValue()},
+        {"connectOutgoingOnly", "YES", PlistValue::boolean(true)},
+        {"minuteMinder", "s:1", PlistValue::boolean(true)},
+        {"minuteMinderSecond", "f:29.6", PlistValue::integer(30)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.key) + " " + c.value);
@@ -466,7 +491,8 @@ TEST(PaneProof, ResetMovesAnUnreadableFileAsideAndWritesWhatThePackageInstalls) 
         EXPECT_FALSE(showsNotice(pane));
         EXPECT_EQ(shown(pane),
                   "isEnabled 1, oldMethod 0, isVibrationsNumber 0, firstVibrationNumber 0, "
-                  "vibration1 300, lastVibrationNumber 0, vibration2 300, VibrationDuration 200, ");
+                  "vibration1 300, lastVibrationNumber 0, vibration2 300, VibrationDuration 200, "
+                  "connectOutgoingOnly 0, minuteMinder 0, minuteMinderSecond 50, ");
         expectLibraryPlaysWhatThePaneShows(pane);
 
         // Broken again, and the pane opened anew.
@@ -478,6 +504,41 @@ TEST(PaneProof, ResetMovesAnUnreadableFileAsideAndWritesWhatThePackageInstalls) 
         EXPECT_EQ(readBytes(folder + "/com.brindle.thrumline.unreadable-2.plist"), "second");
         EXPECT_TRUE(readPlistFile(gSettingsFile) == installed);
     });
+}
+
+// The minder's Play button makes exactly the request the library's minder
+// makes at a minute of a call, in each output, oldMethod read as the
+// library reads it.
+TEST(PaneProof, TheMinderButtonPlaysWhatTheLibrarysMinderPlays) {
+    for (const char* oldMethod : {"<false/>", "<string>Yes</string>", "<data>AQ==</data>"}) {
+        SCOPED_TRACE(oldMethod);
+        const std::string file =
+            xml("<key>isEnabled</key><true/><key>isNotRespringing</key><true/>"
+                "<key>minuteMinder</key><true/><key>minuteMinderSecond</key><integer>5</integer>"
+                "<key>oldMethod</key>" +
+                std::string(oldMethod));
+        withPane(file, [](ThrumlineListController* pane) {
+            hostSends("SBTelephonyManager", "setActiveCall:",
+                      [[[PaneProofCall alloc] init] autorelease]);
+            proof::runUntilIdle();
+            const std::size_t minute = proof::sounds().size();
+            proof::advanceBy(5 * kSecond);
+            ASSERT_EQ(proof::sounds().size(), minute + 1);
+            tap(pane, minderButton(pane));
+            ASSERT_EQ(proof::sounds().size(), minute + 2);
+            const proof::SoundRequest& library = proof::sounds()[minute];
+            const proof::SoundRequest& played = proof::sounds()[minute + 1];
+            EXPECT_EQ(played.soundID, library.soundID);
+            EXPECT_EQ(played.withPattern, library.withPattern);
+            EXPECT_TRUE(played.unusedWasNil);
+            if (library.withPattern) {
+                EXPECT_EQ(proof::describePattern(played.pattern), "on 50");
+                EXPECT_EQ(proof::describePattern(played.pattern),
+                          proof::describePattern(library.pattern));
+            }
+            EXPECT_TRUE(proof::posts().empty()) << "the pane posted a notification";
+        });
+    }
 }
 
 // The respring guard's key belongs to the library: pane writes before,

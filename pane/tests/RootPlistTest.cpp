@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -74,16 +75,60 @@ TEST(PaneCells, EveryKeyOfTheTableOnceShowingWhatTheLibraryAssumes) {
             EXPECT_EQ(values, "0 1 2 3 ");
             EXPECT_EQ(cell.at("validTitles").items().size(), 4u);
         } else if (!boolean) {
-            // A slider shows its whole milliseconds in the row above it.
+            // A slider shows its whole milliseconds, or seconds, in the row above it.
             EXPECT_LE(cell.at("min").intValue(), shownDefault.intValue());
             EXPECT_LE(shownDefault.intValue(), cell.at("max").intValue());
             ASSERT_EQ(shown[key].size(), 1u);
-            EXPECT_EQ(text(*shown[key][0], "cell"), "PSTitleValueCell");
-            EXPECT_EQ(text(*shown[key][0], "id"), key + "Shown");
-            EXPECT_EQ(shown[key][0]->at("default"), shownDefault);
+            const Value& row = *shown[key][0];
+            EXPECT_EQ(text(row, "cell"), "PSTitleValueCell");
+            EXPECT_EQ(text(row, "id"), key + "Shown");
+            EXPECT_EQ(row.at("default"), shownDefault);
+            const bool second = key == "minuteMinderSecond";
+            EXPECT_EQ(text(row, "get"), second ? "readSeconds:" : "readMilliseconds:");
+            // The library reads a second outside 1..59 as the default: the
+            // slider offers exactly that range, and both rows show a value
+            // outside it as the default.
+            for (const Value* item : {&cell, &row}) {
+                const Value* outside = item->find("outsideRangeIsDefault");
+                EXPECT_EQ(outside != nullptr && outside->boolValue(), second);
+                if (!second) continue;
+                EXPECT_EQ(item->at("min").intValue(), 1);
+                EXPECT_EQ(item->at("max").intValue(), 59);
+            }
         }
     }
-    EXPECT_EQ(shown.size(), 3u);
+    EXPECT_EQ(shown.size(), 4u);
+}
+
+// The optional features' cells and the minder's Play button make a group of
+// their own, whose footer says what each switch does, by its label.
+TEST(PaneCells, DuringACallGroupExplainsEachOfItsSwitches) {
+    std::vector<std::vector<const Value*>> groups;  // each led by its PSGroupCell
+    for (const Value& item : items()) {
+        if (text(item, "cell") == "PSGroupCell" || groups.empty()) groups.emplace_back();
+        groups.back().push_back(&item);
+    }
+    const auto holds = [](const std::vector<const Value*>& group) {
+        for (const Value* item : group) {
+            if (item->find("key") != nullptr && text(*item, "key") == "connectOutgoingOnly")
+                return true;
+        }
+        return false;
+    };
+    const auto group = std::find_if(groups.begin(), groups.end(), holds);
+    ASSERT_NE(group, groups.end());
+    std::vector<std::string> cells;
+    const std::string footer = text(*group->front(), "footerText");
+    for (std::size_t i = 1; i < group->size(); ++i) {
+        const Value& item = *(*group)[i];
+        cells.push_back(item.find("key") != nullptr ? text(item, "key") : text(item, "action"));
+        if (text(item, "cell") == "PSSwitchCell") {
+            EXPECT_NE(footer.find(text(item, "label") + ":"), std::string::npos) << cells.back();
+        }
+    }
+    EXPECT_EQ(cells, (std::vector<std::string>{"connectOutgoingOnly", "minuteMinder",
+                                               "minuteMinderSecond", "minuteMinderSecond",
+                                               "playMinderPulse:"}));
 }
 
 TEST(PaneCells, EachPreviewButtonFollowsWhatItPlays) {

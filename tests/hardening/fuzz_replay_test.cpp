@@ -45,7 +45,7 @@ TEST(FuzzReplay, EveryScenarioInputParsesOrNamesItsLine) {
 }
 
 // The expected values themselves, where the rules are easy to get wrong:
-// the four booleans, then the five integers.
+// the four booleans, the five integers, then the three optional keys.
 TEST(FuzzReplay, TheExpectedSettingsFollowTheConversionRules) {
     const PlistValue file = PlistValue::dictionary({
         {"isEnabled", PlistValue::string("  -00Yes")},
@@ -56,17 +56,21 @@ TEST(FuzzReplay, TheExpectedSettingsFollowTheConversionRules) {
         {"lastVibrationNumber", PlistValue::real(-250.9)},
         {"VibrationDuration", PlistValue::unsignedInteger(18446744073709551615ULL)},
         {"vibration1", PlistValue::array()},  // missing
+        {"connectOutgoingOnly", PlistValue::string("t")},
+        {"minuteMinder", PlistValue::date(0)},  // missing
+        {"minuteMinderSecond", PlistValue::real(59.9)},
     });
     auto text = [](const SettingsValues& v) {
         std::ostringstream out;
         out << v.isEnabled << v.isNotRespringing << v.isVibrationsNumber << v.oldMethod << ' '
             << v.firstVibrationNumber << ' ' << v.lastVibrationNumber << ' ' << v.VibrationDuration
-            << ' ' << v.vibration1 << ' ' << v.vibration2;
+            << ' ' << v.vibration1 << ' ' << v.vibration2 << ' ' << v.connectOutgoingOnly
+            << v.minuteMinder << ' ' << v.minuteMinderSecond;
         return out.str();
     };
-    EXPECT_EQ(text(expectedSettings(file)), "1010 2147483647 -250 2147483647 300 300");
+    EXPECT_EQ(text(expectedSettings(file)), "1010 2147483647 -250 2147483647 300 300 10 59");
     // Not a dictionary: every key is missing.
-    EXPECT_EQ(text(expectedSettings(PlistValue::array({file}))), "0000 0 0 200 300 300");
+    EXPECT_EQ(text(expectedSettings(PlistValue::array({file}))), "0000 0 0 200 300 300 00 50");
 }
 
 }  // namespace

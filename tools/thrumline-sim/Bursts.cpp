@@ -24,9 +24,10 @@ std::uint64_t DetailRow::nanos() const {
     return requestNanos(vibration->request);
 }
 
-void BurstCollector::add(const Entry& entry) {
+const Burst* BurstCollector::add(const Entry& entry) {
     if (const auto* c = std::get_if<CommandRan>(&entry)) command_ = c->text;
-    if (const auto* e = std::get_if<sim::Event>(&entry)) addEvent(*e);
+    if (const auto* e = std::get_if<sim::Event>(&entry)) return addEvent(*e);
+    return nullptr;
 }
 
 void BurstCollector::newCause(std::string text) {
@@ -34,32 +35,56 @@ void BurstCollector::newCause(std::string text) {
     cause_.text = std::move(text);
 }
 
-void BurstCollector::addEvent(const sim::Event& e) {
-    if (e.get<ev::HostMethodRan>() != nullptr) {
+void BurstCollector::stepRan(const sim::Event& e, bool mindersOnly) {
+    // A step runs at its due time exactly: a burst then is the step's.
+    const auto step = std::find_if(pending_.begin(), pending_.end(), [&](const PendingStep& s) {
+        return s.due == e.t_ns && (!mindersOnly || s.cause.text == kMinuteMinderCause);
+    });
+    if (step == pending_.end()) return;
+    cause_ = step->cause;
+    callChange_ = false;
+    pending_.erase(step);
+}
+
+const Burst* BurstCollector::addEvent(const sim::Event& e) {
+    const Burst* made = nullptr;
+    if (const auto* h = e.get<ev::HostMethodRan>()) {
         newCause(command_);
+        callChange_ = h->selector == "setActiveCall:";
+        // A command runs after everything due by then: those steps are done.
+        pending_.erase(std::remove_if(pending_.begin(), pending_.end(),
+                                      [&e](const PendingStep& s) { return s.due <= e.t_ns; }),
+                       pending_.end());
     } else if (const auto* d = e.get<ev::NotificationDelivered>()) {
         const std::string name = d->name.substr(d->name.rfind('.') + 1);
         if (name.find("Preview") != std::string::npos) newCause(name);
+        callChange_ = false;
     } else if (const auto* s = e.get<ev::StepScheduled>()) {
-        pending_.push_back({s->due, cause_});
+        PendingStep step{s->due, cause_};
+        // A connected call queues a chain's first step for now and the
+        // minder's for a second or more later; each minder step queues the
+        // next. Each minder pulse is a cause of its own.
+        if ((callChange_ && s->due > e.t_ns) || cause_.text == kMinuteMinderCause) {
+            step.cause = {++causes_, kMinuteMinderCause};
+        }
+        pending_.push_back(step);
     } else if (e.kind() == sim::EventKind::ProcessEnded) {
         pending_.clear();  // its steps never run
     } else if (const auto* v = e.get<ev::Vibrate>()) {
+        // Patterns come from a step only when the minder plays them.
+        stepRan(e, true);
         vibrations_.push_back({e.t_ns, v->request, v->sound, cause_.text, cause_.id});
+        made = &vibrations_.back();
     } else if (const auto* p = e.get<ev::Sound>()) {
-        // A step runs at its due time exactly: a pulse then is the step's.
-        const auto step = std::find_if(pending_.begin(), pending_.end(),
-                                       [&e](const PendingStep& s) { return s.due == e.t_ns; });
-        if (step != pending_.end()) {
-            cause_ = step->cause;
-            pending_.erase(step);
-        }
+        stepRan(e, false);
         pulses_.push_back({e.t_ns, {}, p->sound, cause_.text, cause_.id});
+        made = &pulses_.back();
     }
     // Steps that were due and played nothing (the respring guard's end).
     pending_.erase(std::remove_if(pending_.begin(), pending_.end(),
                                   [&e](const PendingStep& s) { return s.due < e.t_ns; }),
                    pending_.end());
+    return made;
 }
 
 std::vector<DetailRow> BurstCollector::detailRows() const {

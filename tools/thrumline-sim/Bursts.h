@@ -11,12 +11,16 @@
 
 namespace thrumline::simtool {
 
+// The cause of the minute minder's pulses.
+constexpr const char* kMinuteMinderCause = "minute minder";
+
 // One vibration request or one classic pulse.
 struct Burst {
     std::uint64_t t_ns = 0;
     sim::PlistValue request;  // vibrations: the dictionary
     std::uint32_t sound = 0;
-    std::string cause;  // "call connected", "history", "vib1Preview", ...; empty: unknown
+    std::string cause;  // "call connected", "history", "vib1Preview", "minute minder", ...;
+                        // empty: unknown
     int causeId = 0;    // the same for every burst of one cause
 };
 
@@ -38,10 +42,11 @@ std::uint64_t requestNanos(const sim::PlistValue& request);
 // Reads the entries of a run in order and attributes each burst to its
 // cause: the scenario command whose host method the library hooked, or the
 // preview notification delivered; a pulse a queued step plays belongs to the
-// cause that queued the step.
+// cause that queued the step, but for the minute minder's, which are its own.
 class BurstCollector {
 public:
-    void add(const Entry& entry);
+    // Returns the burst the entry made, or null.
+    const Burst* add(const Entry& entry);
 
     const std::vector<Burst>& vibrations() const { return vibrations_; }
     const std::vector<Burst>& pulses() const { return pulses_; }
@@ -57,11 +62,14 @@ private:
         std::uint64_t due;
         Cause cause;
     };
-    void addEvent(const sim::Event& e);
+    const Burst* addEvent(const sim::Event& e);
     void newCause(std::string text);
+    // The pending step due now that `e` shows running, if any, made the cause.
+    void stepRan(const sim::Event& e, bool mindersOnly);
 
     std::string command_;  // the scenario command running now
     Cause cause_;          // what the library is doing now
+    bool callChange_ = false;  // cause_ is a change of active call, not a step of it
     int causes_ = 0;
     std::vector<PendingStep> pending_;
     std::vector<Burst> vibrations_;

@@ -211,6 +211,8 @@ struct EventText {
 
 // The timeline line of each kind of entry.
 struct EntryText {
+    const std::string& cause;
+
     std::string operator()(const CommandRan& c) const {
         return formatTime(c.t_ns) + "  > " + c.text;
     }
@@ -225,13 +227,16 @@ struct EntryText {
     }
     std::string operator()(const sim::Event& e) const {
         const std::string text = std::visit(EventText{e}, e.data);
-        return text.empty() ? text : formatTime(e.t_ns) + "  " + kIndent + text;
+        if (text.empty()) return text;
+        return formatTime(e.t_ns) + "  " + kIndent + (cause.empty() ? "" : cause + ": ") + text;
     }
 };
 
 }  // namespace
 
-std::string textLine(const Entry& entry) { return std::visit(EntryText{}, entry); }
+std::string textLine(const Entry& entry, const std::string& cause) {
+    return std::visit(EntryText{cause}, entry);
+}
 
 nlohmann::ordered_json plistToJson(const PlistValue& value) {
     using json = nlohmann::ordered_json;
@@ -391,10 +396,11 @@ struct EntryJson {
 
 }  // namespace
 
-nlohmann::ordered_json jsonObject(const Entry& entry) {
+nlohmann::ordered_json jsonObject(const Entry& entry, const std::string& cause) {
     Json out;
     out["t_ns"] = timeOf(entry);
     std::visit(EntryJson{out}, entry);
+    if (!cause.empty()) out["cause"] = cause;
     return out;
 }
 

@@ -23,11 +23,13 @@ bool readPattern(const sim::PlistValue& dictionary, std::vector<PatternStepView>
 // "▮300 ·200 ▮300"
 std::string patternDrawing(const std::vector<PatternStepView>& steps);
 
-// One timeline line (no newline), or empty for entries the timeline leaves out.
-std::string textLine(const Entry& entry);
+// One timeline line (no newline), or empty for entries the timeline leaves
+// out. A vibration or sound is shown with `cause` first, when given.
+std::string textLine(const Entry& entry, const std::string& cause = {});
 
-// One JSON object; every object has "t_ns" and "event".
-nlohmann::ordered_json jsonObject(const Entry& entry);
+// One JSON object; every object has "t_ns" and "event", and "cause" when
+// `cause` is given.
+nlohmann::ordered_json jsonObject(const Entry& entry, const std::string& cause = {});
 nlohmann::ordered_json plistToJson(const sim::PlistValue& value);
 
 }  // namespace thrumline::simtool

@@ -172,6 +172,7 @@ void Runner::startProcess() {
 }
 
 void Runner::endProcess() {
+    letCallGo();
     process_->end();
     drainEvents();
     process_.reset();
@@ -222,16 +223,9 @@ void Runner::execute(const Command& command) {
             process.applicationDidFinishLaunching(process.application());
             break;
         }
-        case CommandKind::Call: {
-            sim::Process& process = requireProcess("call");
-            Object call = nullptr;
-            if (command.call != scenario::CallState::Nil) {
-                call = process.newCall(command.call == scenario::CallState::Connected);
-            }
-            process.setActiveCall(call);
-            if (call != nullptr) process.releaseObject(call);
+        case CommandKind::Call:
+            placeCall(command);
             break;
-        }
         case CommandKind::History: {
             sim::Process& process = requireProcess("history");
             Object argument = process.newPlainObject();
@@ -248,6 +242,39 @@ void Runner::execute(const Command& command) {
             break;
         }
         default:
+            break;
+    }
+}
+
+void Runner::letCallGo() {
+    if (call_ != nullptr) process_->releaseObject(call_);
+    call_ = nullptr;
+}
+
+// A connected call is a new call object, which replaces the one in progress;
+// the end is the call in progress turning not connected, or a new call that
+// never connected when none is in progress; nil ends the call in progress too.
+void Runner::placeCall(const Command& command) {
+    sim::Process& process = requireProcess("call");
+    switch (command.call) {
+        case scenario::CallState::Connected: {
+            const Object call = process.newCall(true);
+            process.setOutgoing(call, command.direction == scenario::CallDirection::Outgoing);
+            letCallGo();
+            call_ = call;
+            process.setActiveCall(call_);
+            break;
+        }
+        case scenario::CallState::Ended:
+            if (call_ == nullptr) call_ = process.newCall(false);
+            process.setConnected(call_, false);
+            process.setActiveCall(call_);
+            letCallGo();
+            break;
+        case scenario::CallState::Nil:
+            if (call_ != nullptr) process.setConnected(call_, false);
+            letCallGo();
+            process.setActiveCall(nullptr);
             break;
     }
 }

@@ -58,6 +58,9 @@ private:
     void startProcess();
     void endProcess();
     sim::Process& requireProcess(const char* what);
+    void placeCall(const scenario::Command& command);
+    // The host lets go of the call in progress, if any.
+    void letCallGo();
     void drainEvents();
     void emit(Entry entry);
     std::string errorPrefix(int line) const;
@@ -71,6 +74,9 @@ private:
     std::vector<std::string> settingsFileBytes_;  // by command index
     double version_ = 1443.0;
     std::string group_;  // of the running process
+    // The call in progress, one reference held as the host holds it: the
+    // same object connects and ends. None between calls.
+    Object call_ = nullptr;
     bool afterExpect_ = false;
     std::int64_t vibrations_ = 0;  // since the last group of expects
     std::int64_t sounds_ = 0;

@@ -252,7 +252,20 @@ Command parseCommand(const std::vector<std::string>& words) {
         command.name = notificationName(words[1]);
     } else if (verb == "call") {
         command.kind = CommandKind::Call;
-        expectArgumentCount(words, 1, "connected, ended or nil");
+        const bool directed = words.size() > 2 && words[1] == "connected";
+        expectArgumentCount(words, directed ? 2 : 1,
+                            directed ? "outgoing or incoming after connected"
+                                     : "connected [outgoing|incoming], ended or nil");
+        if (directed) {
+            if (words[2] == "outgoing") {
+                command.direction = CallDirection::Outgoing;
+            } else if (words[2] == "incoming") {
+                command.direction = CallDirection::Incoming;
+            } else {
+                throw Failure{"expected outgoing or incoming after call connected, got " +
+                              quote(words[2])};
+            }
+        }
         if (words[1] == "connected")
             command.call = CallState::Connected;
         else if (words[1] == "ended")

@@ -18,6 +18,8 @@ namespace thrumline::scenario {
 using Assignment = std::pair<std::string, sim::PlistValue>;
 
 enum class CallState { Connected, Ended, Nil };
+// Who placed a connected call. Unsaid: the call connected of old, incoming.
+enum class CallDirection { Unsaid, Outgoing, Incoming };
 
 enum class CommandKind {
     Cf,  // cf VERSION, ios N
@@ -31,7 +33,7 @@ enum class CommandKind {
     SettingsFile,  // settings-file PATH
     Post,          // post NAME
     Launch,
-    Call,  // call connected|ended|nil
+    Call,  // call connected [outgoing|incoming] | ended | nil
     History,
     Wait,          // wait DURATION
     ExpectFile,    // expect file KEY=VALUE ...
@@ -52,6 +54,7 @@ struct Command {
     std::vector<std::string> keys;        // Unset, ExpectNoKey
     std::string name;  // Post: the full notification name; SettingsFile: the path; ExpectGroup
     CallState call = CallState::Nil;  // Call
+    CallDirection direction = CallDirection::Unsaid;  // Call, connected
     std::uint64_t nanos = 0;          // Wait
     std::int64_t count = 0;           // ExpectVibrations, ExpectSounds, ExpectPending
 

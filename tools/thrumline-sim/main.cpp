@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/thrumline-sim/Bursts.h"
 #include "tools/thrumline-sim/Render.h"
 #include "tools/thrumline-sim/Runner.h"
 #include "tools/thrumline-sim/Scenario.h"
@@ -55,7 +56,15 @@ Scenario language: one command per line; # starts a comment.
   post NAME                 the pane posts a notification: prefschanged,
                             vib1Preview .. vib4Preview, or a full name
   launch                    -[SpringBoard applicationDidFinishLaunching:]
-  call connected|ended|nil  -[SBTelephonyManager setActiveCall:]
+  call connected [outgoing|incoming]
+                            -[SBTelephonyManager setActiveCall:] with a new
+                            connected call, placed by the user (outgoing) or
+                            answered (incoming, also when left unsaid); it
+                            replaces the call in progress
+  call ended | call nil     the call in progress ends: the same call object,
+                            no longer connected, is announced, or nil is
+                            (call ended with no call in progress: a new call
+                            that never connected)
   history                   -[CHManager databaseChanged:]
   wait DURATION             move the clock on (250ms, 7s, 2m, 1h; a bare
                             number is milliseconds), running what falls due
@@ -69,8 +78,12 @@ Scenario language: one command per line; # starts a comment.
   expect group NAME         the running process hooked iOS10, iOS11 or none
 After every command the main queue runs whatever is due at that time.
 
+The minute minder's pulses read "minute minder: vibrate ..." or "minute
+minder: sound 1352 ..." in the timeline.
+
 JSON events: "vibrate" (sound, pattern, intensity: the request as the
-library built it), "sound" (sound), "command" and "expect" (line, command),
+library built it), "sound" (sound), both with "cause": "minute minder" for
+the minder's pulses, "command" and "expect" (line, command),
 "process-start" (cf), "process-end", "hook-installed", "library-loaded"
 (group, hooks), "observer", "settings-load" (found), "settings-write" (ok,
 keys, settings), "pane-write", "post" (name, by: library or pane),
@@ -83,6 +96,12 @@ Example:
   start
   call connected          # vibrate: one pulse of 250 ms
   expect vibrations 1
+
+  set minuteMinder=true minuteMinderSecond=30 connectOutgoingOnly=true
+  post prefschanged
+  call connected outgoing # the first vibration, and the minder starts
+  wait 2m                 # two minder pulses, at 0:30 and 1:30 of the call
+  call ended              # the last vibration; the minder's next step stops
 
 Exit codes: 0 done; 1 an expect failed; 2 a usage or scenario error
 (reported as FILE:LINE: message; nothing runs past a bad line).
@@ -207,14 +226,21 @@ int main(int argc, char** argv) {
     const scenario::Scenario& scenario = std::get<scenario::Scenario>(parsed);
 
     std::vector<simtool::Entry> entries;
+    simtool::BurstCollector bursts;
     auto sink = [&](const simtool::Entry& entry) {
+        // A command's bursts follow its line in the timeline; the minder's
+        // come under whatever ran last, so they are named.
+        const simtool::Burst* burst = bursts.add(entry);
+        const std::string cause = burst != nullptr && burst->cause == simtool::kMinuteMinderCause
+                                      ? burst->cause
+                                      : std::string();
         if (json) {
             // Scenario strings may hold any bytes; JSON must stay UTF-8.
-            std::cout << simtool::jsonObject(entry).dump(
+            std::cout << simtool::jsonObject(entry, cause).dump(
                              -1, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
                       << "\n";
         } else {
-            const std::string line = simtool::textLine(entry);
+            const std::string line = simtool::textLine(entry, cause);
             if (!line.empty()) std::cout << line << "\n";
         }
         if (!svgPath.empty()) entries.push_back(entry);

@@ -38,7 +38,8 @@ LIBRARIES = {
 LOADS = {
     "dylib": ["libSystem", "libobjc", "libc++", "libc++abi", "Foundation", "CoreFoundation",
               "AudioToolbox", "CoreTelephony", "CydiaSubstrate"],
-    "bundle": ["libSystem", "libobjc", "Foundation", "CoreFoundation", "UIKit", "Preferences"],
+    "bundle": ["libSystem", "libobjc", "Foundation", "CoreFoundation", "UIKit", "Preferences",
+               "AudioToolbox"],
 }
 SUBSTRATE = {
     "rootful": "/Library/Frameworks/CydiaSubstrate.framework/CydiaSubstrate",

@@ -33,12 +33,16 @@ std::string describe(const Command& c) {
                                         "expect-pending",
                                         "expect-group"};
     static const char* const calls[] = {"connected", "ended", "nil"};
+    static const char* const directions[] = {"", " outgoing", " incoming"};
     std::string out = kinds[static_cast<int>(c.kind)];
     if (c.kind == CommandKind::Cf) out += " " + sim::formatReal(c.version);
     for (const Assignment& a : c.assignments) out += " " + a.first + "=" + a.second.describe();
     for (const std::string& key : c.keys) out += " " + key;
     if (!c.name.empty()) out += " " + c.name;
-    if (c.kind == CommandKind::Call) out += std::string(" ") + calls[static_cast<int>(c.call)];
+    if (c.kind == CommandKind::Call) {
+        out += std::string(" ") + calls[static_cast<int>(c.call)] +
+               directions[static_cast<int>(c.direction)];
+    }
     if (c.kind == CommandKind::Wait) out += " " + std::to_string(c.nanos) + "ns";
     if (c.count != 0) out += " " + std::to_string(c.count);
     return out;
@@ -85,6 +89,8 @@ TEST(ScenarioParser, EachLineBecomesItsCommandOrNamesWhatWasExpected) {
         {"call connected", "call connected"},
         {"call ended", "call ended"},
         {"call nil", "call nil"},
+        {"call connected outgoing", "call connected outgoing"},
+        {"call connected  incoming  # answered", "call connected incoming"},
         {"settings-file \"with space.plist\"", "settings-file with space.plist"},
         {"expect vibrations 3", "expect-vibrations 3"},
         {"expect pending 2", "expect-pending 2"},
@@ -102,7 +108,11 @@ TEST(ScenarioParser, EachLineBecomesItsCommandOrNamesWhatWasExpected) {
         {"start now\nbogus",
          "!start takes no arguments, got \"now\""},  // the first bad line is the one named
         {"call maybe", "!expected connected, ended or nil after call, got \"maybe\""},
-        {"call ended twice", "!expected connected, ended or nil only"},
+        {"call ended twice", "!expected connected [outgoing|incoming], ended or nil only"},
+        {"call connected sideways",
+         "!expected outgoing or incoming after call connected, got \"sideways\""},
+        {"call connected outgoing now", "!expected outgoing or incoming after connected only"},
+        {"call ended outgoing", "!unexpected \"outgoing\" after call ended"},
         {"wait soon", "!expected a duration such as 250ms, 7s, 2m or 1h"},
         {"wait -5s", "!expected a duration"},
         {"wait 1.5ns", "!expected a duration"},

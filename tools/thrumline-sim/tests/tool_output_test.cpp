@@ -91,6 +91,30 @@ TEST(ToolJson, RequestsAreExactlyTheLibrarysAndEveryEventIsReported) {
     }
 }
 
+// The minute minder's pulses are named wherever they fall, also beside a
+// classic chain's pulse due at the same moment; no other burst is.
+TEST(ToolJson, OnlyTheMinuteMindersPulsesNameTheirCause) {
+    const ToolResult r = runTool(
+        {"--json", "-"},
+        "settings isEnabled=true isNotRespringing=true oldMethod=true isVibrationsNumber=true "
+        "firstVibrationNumber=2 lastVibrationNumber=0 VibrationDuration=1000 minuteMinder=true "
+        "minuteMinderSecond=2\n"
+        "start\ncall connected\nwait 65s\ncall ended\nwait 1m\nset oldMethod=false\n"
+        "post prefschanged\ncall connected outgoing\npost vib3Preview\nwait 3s\n");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    std::string pulses;
+    std::istringstream lines(r.out);
+    for (std::string line; std::getline(lines, line);) {
+        const json o = json::parse(line);
+        if (o.at("event") != "vibrate" && o.at("event") != "sound") continue;
+        pulses += std::to_string(o.at("t_ns").get<std::uint64_t>() / 1000000000ULL) +
+                  (o.at("event") == "sound" ? "s" : "v") +
+                  (o.contains("cause") ? "(" + o.at("cause").get<std::string>() + ")" : "") + " ";
+    }
+    EXPECT_EQ(pulses,
+              "0s 2s(minute minder) 2s 4s 62s(minute minder) 65s 125v 125v 127v(minute minder) ");
+}
+
 std::size_t count(const std::string& text, const std::string& part) {
     std::size_t n = 0;
     for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))

@@ -48,6 +48,7 @@ TEST_F(BackendTest, OnlyObjectsThatAnswerAMessageAreSentIt) {
         EXPECT_EQ(h().boolValue(handle(c.value)), c.boolean);
         EXPECT_EQ(h().intValue(handle(c.value)), c.integer);
         EXPECT_FALSE(h().isConnected(handle(c.value)));
+        EXPECT_FALSE(h().isOutgoing(handle(c.value)));
     }
 
     // Nil values: what would raise is not sent.

@@ -20,6 +20,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -33,11 +34,12 @@ using thrumline::sim::readPlistFile;
 
 static std::vector<std::string> gHostLog;  // what the host's own implementations saw, in order
 static bool gCallConnected = false;        // the telephony service's view of the call
+static bool gCallOutgoing = false;
 
-// The telephony call, as far as the library reads it.
-@interface ProofCall : NSObject
+// A call object that knows its state but not its direction.
+@interface ProofPlainCall : NSObject
 @end
-@implementation ProofCall
+@implementation ProofPlainCall
 - (BOOL)isConnected {
     gHostLog.push_back("isConnected");
     return gCallConnected;
@@ -45,6 +47,16 @@ static bool gCallConnected = false;        // the telephony service's view of th
 - (void)dealloc {
     gHostLog.push_back("dealloc");
     [super dealloc];
+}
+@end
+
+// The telephony call, as far as the library reads it.
+@interface ProofCall : ProofPlainCall
+@end
+@implementation ProofCall
+- (BOOL)isOutgoing {
+    gHostLog.push_back("isOutgoing");
+    return gCallOutgoing;
 }
 @end
 
@@ -245,6 +257,90 @@ TEST(ProofCallEvents, ConnectedAndEndedCallsInBothOutputsAndChains) {
             EXPECT_ANY_THROW(hostSends(c.hook, call));
             EXPECT_EQ([call retainCount], 1u);
             [call release];
+        });
+    }
+}
+
+// Only when they answer: an incoming call, or one that cannot tell its
+// direction, connects in silence; its end vibrates as always.
+TEST(ProofCallEvents, ConnectedVibrationOnlyForOutgoingCalls) {
+    const struct {
+        double version;
+        const char* key;
+        bool plainCall;
+        bool outgoing;
+        std::vector<std::string> atConnect;
+    } cases[] = {
+        {kIOS11, "connectOutgoingOnly true", false, true, {"on 110, off 70, on 110"}},
+        {kIOS11, "connectOutgoingOnly true", false, false, {}},
+        {kIOS11, "connectOutgoingOnly true", true, true, {}},
+        {kIOS10, "connectOutgoingOnly true", false, true, {"on 110, off 70, on 110"}},
+        {kIOS10, "connectOutgoingOnly true", true, true, {}},
+        {kIOS11, "connectOutgoingOnly false", false, false, {"on 110, off 70, on 110"}},
+        {kIOS11, "", true, false, {"on 110, off 70, on 110"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.version << " " << c.key << " plain " << c.plainCall
+                                        << " outgoing " << c.outgoing);
+        const std::string settings = kCallSettings + c.key;
+        onPhone(c.version, settings.c_str(), [&] {
+            gCallConnected = true;
+            gCallOutgoing = c.outgoing;
+            ProofPlainCall* call =
+                c.plainCall ? [[ProofPlainCall alloc] init] : [[ProofCall alloc] init];
+            hostSends(kSetActiveCall, call);
+            EXPECT_EQ(played(), c.atConnect);
+            gCallConnected = false;
+            if (c.version == kIOS10) {
+                hostSends(kDatabaseChanged, nil);
+            } else {
+                hostSends(kSetActiveCall, call);
+            }
+            EXPECT_EQ(played(c.atConnect.size()), std::vector<std::string>{"on 220"});
+            EXPECT_EQ([call retainCount], 1u);
+            [call release];
+        });
+    }
+}
+
+// The minder keeps the call alive after the host lets it go, pulses at its
+// second of each minute, lets a replaced call go at once and the last one
+// at the step after it ended.
+TEST(ProofMinuteMinder, PulsesEachMinuteHoldingTheCallUntilItEnds) {
+    const std::pair<const char*, const char*> outputs[] = {
+        {"", "on 50"}, {"oldMethod true, isVibrationsNumber false", "classic"}};
+    for (const auto& [output, pulse] : outputs) {
+        SCOPED_TRACE(output);
+        const std::string settings =
+            kCallSettings + "minuteMinder true, minuteMinderSecond 20, " + output;
+        onPhone(kIOS11, settings.c_str(), [&, pulse = pulse] {
+            gCallConnected = true;
+            gHostThen = kDropsTheArgument;
+            hostSends(kSetActiveCall, [[ProofCall alloc] init]);
+            EXPECT_EQ(std::count(gHostLog.begin(), gHostLog.end(), "dealloc"), 0);
+            const std::size_t connected = played().size();
+            proof::advanceBy(180 * kSecond);
+            EXPECT_EQ(played(connected), std::vector<std::string>(3, pulse));
+            for (std::size_t i = 0; i < 3 && connected + i < proof::sounds().size(); ++i) {
+                EXPECT_EQ(proof::sounds()[connected + i].atNanos, (20 + 60 * i) * kSecond);
+            }
+
+            gHostLog.clear();
+            gHostThen = kNothing;
+            ProofCall* newer = [[ProofCall alloc] init];
+            hostSends(kSetActiveCall, newer);
+            EXPECT_EQ(gHostLog.back(), "dealloc") << "the replaced call was kept";
+            EXPECT_EQ([newer retainCount], 2u);
+            const std::size_t replaced = played().size();
+            proof::advanceBy(100 * kSecond);
+            EXPECT_EQ(played(replaced), std::vector<std::string>(2, pulse));
+
+            gCallConnected = false;
+            proof::advanceBy(60 * kSecond);
+            EXPECT_EQ(played(replaced).size(), 2u);
+            EXPECT_EQ(proof::pendingSteps(), 0u);
+            EXPECT_EQ([newer retainCount], 1u);
+            [newer release];
         });
     }
 }

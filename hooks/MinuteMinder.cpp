@@ -1,0 +1,102 @@
+// The minute minder. Nothing cancels a step on the main queue, so a call
+// that replaces the followed one leaves the old minder's step pending for up
+// to a minute. Each pending step therefore runs in a slot of its own (its
+// own function, as steps capture nothing) and, when it runs, serves the
+// current minder only if that minder's step is the one in its slot.
+#include <cstddef>
+
+#include "hooks/Hooks.h"
+#include "settings/Settings.h"
+#include "vibration/PulseChains.h"
+#include "vibration/VibrationPatterns.h"
+
+namespace thrumline {
+
+namespace {
+
+constexpr std::int64_t kNanosPerSecond = 1000000000LL;
+constexpr std::int32_t kSecondsPerMinute = 60;
+constexpr std::int32_t kDefaultMinderSecond = 50;
+// A replaced minder's step holds its slot for up to a minute. Past seven
+// replacements within one minute, the newest call takes over the pending
+// step of the call it replaces.
+constexpr std::size_t kMinderSlots = 8;
+
+constexpr PatternStep kMinderPulse[] = {{true, 50}};
+
+// The followed call; none without a minder. Made on first use, so the
+// library gains no load-time initialiser; let go when the library unloads.
+StrongRef& minderCall() {
+    static StrongRef call;
+    return call;
+}
+int minderSlot = -1;                // the slot of its pending step; -1: no minder
+std::int32_t minderStepSecond = 0;  // the second that step was timed for
+bool slotPending[kMinderSlots] = {};
+
+std::int32_t minderSecond() {
+    const std::int32_t second = prefsValues.minuteMinderSecond;
+    return second >= 1 && second < kSecondsPerMinute ? second : kDefaultMinderSecond;
+}
+
+void runMinderStep(std::size_t slot);
+
+template <std::size_t Slot>
+void minderStep() {
+    runMinderStep(Slot);
+}
+
+const DispatchStep kMinderSteps[kMinderSlots] = {
+    &minderStep<0>, &minderStep<1>, &minderStep<2>, &minderStep<3>,
+    &minderStep<4>, &minderStep<5>, &minderStep<6>, &minderStep<7>,
+};
+
+void scheduleMinderStep(std::size_t slot, std::int32_t second, std::int32_t afterSeconds) {
+    slotPending[slot] = true;
+    minderSlot = static_cast<int>(slot);
+    minderStepSecond = second;
+    scheduleOnMainQueue(afterSeconds * kNanosPerSecond, kMinderSteps[slot]);
+}
+
+void stopMinder() {
+    minderSlot = -1;
+    minderCall().reset();
+}
+
+void runMinderStep(std::size_t slot) {
+    slotPending[slot] = false;
+    // A replaced minder's step: its call was let go when it was replaced.
+    if (static_cast<int>(slot) != minderSlot) return;
+    if (!callVibrationsAllowed() || !prefsValues.minuteMinder ||
+        !host().isConnected(minderCall().get())) {
+        stopMinder();
+        return;
+    }
+    if (prefsValues.oldMethod) {
+        playClassicPulse();
+    } else {
+        playVibePattern(kMinderPulse, 1);
+    }
+    // The same second of the next minute; a second changed since this step
+    // was timed moves the next one, not this one.
+    const std::int32_t second = minderSecond();
+    scheduleMinderStep(slot, second, kSecondsPerMinute + second - minderStepSecond);
+}
+
+}  // namespace
+
+void startMinuteMinder(Object call) {
+    if (minderSlot >= 0 && minderCall().get() == call) return;
+    // Held before the replaced call is let go.
+    minderCall() = StrongRef::retain(host(), call);
+    for (std::size_t slot = 0; slot < kMinderSlots; ++slot) {
+        if (slotPending[slot]) continue;
+        const std::int32_t second = minderSecond();
+        scheduleMinderStep(slot, second, second);
+        return;
+    }
+    // Every slot pending: the replaced minder's own step, if any, serves the new call.
+    if (minderSlot < 0) stopMinder();
+}
+
+}  // namespace thrumline
