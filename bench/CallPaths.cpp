@@ -22,8 +22,7 @@ void parkedMethod(Object, Selector, Object) {}
 std::uint64_t CallPaths::hostCalls() { return hostCallCount; }
 
 CallPaths::CallPaths(const sim::PlistValue& settings)
-    : device_(std::make_unique<sim::Device>()),
-      process_(std::make_unique<sim::Process>(*device_)) {
+    : device_(std::make_unique<sim::Device>()), process_(std::make_unique<sim::Process>(*device_)) {
     device_->paneWriteSettings(settings);
     HostServices& h = process_->services();
     const Class cls = h.objc_getClass("SBTelephonyManager");

@@ -8,11 +8,11 @@
 // library loads, by one that only counts, and both paths call it.
 #pragma once
 
-#include "host/sim/PlistValue.h"
-#include "host/sim/SimHost.h"
-
 #include <cstdint>
 #include <memory>
+
+#include "host/sim/PlistValue.h"
+#include "host/sim/SimHost.h"
 
 namespace thrumline::hardening {
 

@@ -4,11 +4,11 @@
 // corpus, so a crash input found once stays a test.
 #pragma once
 
-#include "host/sim/SimHost.h"
-
 #include <cstdint>
 #include <memory>
 #include <string>
+
+#include "host/sim/SimHost.h"
 
 namespace thrumline::hardening {
 

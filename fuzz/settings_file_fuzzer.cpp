@@ -1,11 +1,11 @@
 // libFuzzer: arbitrary bytes as the settings file of a simulated phone, then
 // a load, the previews, two calls and a launch with the respring guard's
 // writes, each checked against the rules (SettingsFileHarness).
-#include "fuzz/SettingsFileHarness.h"
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+
+#include "fuzz/SettingsFileHarness.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // One process for the whole run; destroyed at exit with its device folder.

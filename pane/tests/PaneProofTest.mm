@@ -275,8 +275,7 @@ void expectLibraryPlaysWhatThePaneShows(ThrumlineListController* pane, bool quie
     }
     // The minder's pulse, which the pane plays itself, by the output shown.
     const bool classic = shownInt(pane, "oldMethod") != 0;
-    EXPECT_EQ(playedAfter([&] { tap(pane, minderButton(pane)); }),
-              classic ? "classic" : "on 50");
+    EXPECT_EQ(playedAfter([&] { tap(pane, minderButton(pane)); }), classic ? "classic" : "on 50");
     // A classic chain's first pulse comes at once; the rest seconds later.
     // The call cannot tell its direction: it counts as one the user answered.
     const bool numbers = shownInt(pane, "isVibrationsNumber") != 0;
@@ -518,8 +517,8 @@ TEST(PaneProof, TheMinderButtonPlaysWhatTheLibrarysMinderPlays) {
                 "<key>oldMethod</key>" +
                 std::string(oldMethod));
         withPane(file, [](ThrumlineListController* pane) {
-            hostSends("SBTelephonyManager", "setActiveCall:",
-                      [[[PaneProofCall alloc] init] autorelease]);
+            hostSends("SBTelephonyManager",
+                      "setActiveCall:", [[[PaneProofCall alloc] init] autorelease]);
             proof::runUntilIdle();
             const std::size_t minute = proof::sounds().size();
             proof::advanceBy(5 * kSecond);

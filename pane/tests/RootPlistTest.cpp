@@ -126,9 +126,9 @@ TEST(PaneCells, DuringACallGroupExplainsEachOfItsSwitches) {
             EXPECT_NE(footer.find(text(item, "label") + ":"), std::string::npos) << cells.back();
         }
     }
-    EXPECT_EQ(cells, (std::vector<std::string>{"connectOutgoingOnly", "minuteMinder",
-                                               "minuteMinderSecond", "minuteMinderSecond",
-                                               "playMinderPulse:"}));
+    EXPECT_EQ(cells,
+              (std::vector<std::string>{"connectOutgoingOnly", "minuteMinder", "minuteMinderSecond",
+                                        "minuteMinderSecond", "playMinderPulse:"}));
 }
 
 TEST(PaneCells, EachPreviewButtonFollowsWhatItPlays) {

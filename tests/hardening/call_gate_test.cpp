@@ -3,13 +3,13 @@
 // call: it must not allocate, and must hand the host exactly one call. The
 // open gate, which builds the vibration dictionary, shows that the count
 // sees allocations.
-#include "bench/AllocationCounter.h"
-#include "bench/CallPaths.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <tuple>
+
+#include "bench/AllocationCounter.h"
+#include "bench/CallPaths.h"
 
 namespace thrumline::hardening {
 namespace {
@@ -22,9 +22,10 @@ class CallGate : public ::testing::TestWithParam<std::tuple<bool, bool>> {};
 TEST_P(CallGate, AllocatesOnlyWhenOpenAndCallsTheHostOnce) {
     const auto [enabled, notRespringing] = GetParam();
     const auto flag = &PlistValue::boolean;
-    CallPaths paths(PlistValue::dictionary(
-        {{"isEnabled", flag(enabled)}, {"isNotRespringing", flag(notRespringing)},
-         {"isVibrationsNumber", flag(true)}, {"firstVibrationNumber", PlistValue::integer(2)}}));
+    CallPaths paths(PlistValue::dictionary({{"isEnabled", flag(enabled)},
+                                            {"isNotRespringing", flag(notRespringing)},
+                                            {"isVibrationsNumber", flag(true)},
+                                            {"firstVibrationNumber", PlistValue::integer(2)}}));
     const Object call = paths.connectedCall();
     const int references = paths.process().retainCount(call);
     const std::uint64_t hostBefore = CallPaths::hostCalls();

@@ -67,8 +67,8 @@ private:
     // The pending step due now that `e` shows running, if any, made the cause.
     void stepRan(const sim::Event& e, bool mindersOnly);
 
-    std::string command_;  // the scenario command running now
-    Cause cause_;          // what the library is doing now
+    std::string command_;      // the scenario command running now
+    Cause cause_;              // what the library is doing now
     bool callChange_ = false;  // cause_ is a change of active call, not a step of it
     int causes_ = 0;
     std::vector<PendingStep> pending_;

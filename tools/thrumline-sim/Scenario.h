@@ -53,10 +53,10 @@ struct Command {
     std::vector<Assignment> assignments;  // Settings, Set, ExpectFile
     std::vector<std::string> keys;        // Unset, ExpectNoKey
     std::string name;  // Post: the full notification name; SettingsFile: the path; ExpectGroup
-    CallState call = CallState::Nil;  // Call
+    CallState call = CallState::Nil;                  // Call
     CallDirection direction = CallDirection::Unsaid;  // Call, connected
-    std::uint64_t nanos = 0;          // Wait
-    std::int64_t count = 0;           // ExpectVibrations, ExpectSounds, ExpectPending
+    std::uint64_t nanos = 0;                          // Wait
+    std::int64_t count = 0;  // ExpectVibrations, ExpectSounds, ExpectPending
 
     bool isExpect() const;
 };

@@ -236,8 +236,8 @@ int main(int argc, char** argv) {
                                       : std::string();
         if (json) {
             // Scenario strings may hold any bytes; JSON must stay UTF-8.
-            std::cout << simtool::jsonObject(entry, cause).dump(
-                             -1, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
+            std::cout << simtool::jsonObject(entry, cause)
+                             .dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
                       << "\n";
         } else {
             const std::string line = simtool::textLine(entry, cause);

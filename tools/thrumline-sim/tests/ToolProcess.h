@@ -15,7 +15,9 @@
 
 namespace thrumline::simtool::test {
 
-inline bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+inline bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
 
 inline std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -25,7 +27,8 @@ inline std::string readFile(const std::string& path) {
 // A fresh folder, removed with everything in it when the object goes.
 class TempDir {
 public:
-    TempDir() : path_((std::filesystem::temp_directory_path() / "thrumline-sim-test-XXXXXX").string()) {
+    TempDir()
+        : path_((std::filesystem::temp_directory_path() / "thrumline-sim-test-XXXXXX").string()) {
         if (::mkdtemp(&path_[0]) == nullptr) throw std::runtime_error("mkdtemp failed");
     }
     ~TempDir() {
@@ -64,7 +67,8 @@ inline ToolResult runTool(std::vector<std::string> args, const std::string& inpu
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
         for (int fd = 0; fd < 3; ++fd) {
-            const int file = ::open(paths[fd].c_str(), fd == 0 ? O_RDONLY : O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const int file =
+                ::open(paths[fd].c_str(), fd == 0 ? O_RDONLY : O_WRONLY | O_CREAT | O_TRUNC, 0644);
             if (file < 0 || ::dup2(file, fd) < 0) ::_exit(126);
         }
         ::execv(argv[0], argv.data());
@@ -72,7 +76,8 @@ inline ToolResult runTool(std::vector<std::string> args, const std::string& inpu
     }
     int status = 0;
     ::waitpid(pid, &status, 0);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status), readFile(paths[1]), readFile(paths[2])};
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status), readFile(paths[1]),
+            readFile(paths[2])};
 }
 
 }  // namespace thrumline::simtool::test

@@ -1,12 +1,12 @@
 // thrumline-sim's command line as a user meets it: bad options and files,
 // bad scenarios, state errors, expects and exit codes, the settings options.
-#include "ToolProcess.h"
-
 #include <gtest/gtest.h>
 
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "ToolProcess.h"
 
 namespace thrumline::simtool::test {
 namespace {
@@ -51,7 +51,8 @@ TEST(ToolCommandLine, HelpExampleRunsAndVersion) {
     EXPECT_EQ(run.exitCode, 0) << run.err;
 
     const ToolResult version = runTool({"--version"});
-    EXPECT_TRUE(version.exitCode == 0 && version.out.rfind("thrumline-sim ", 0) == 0) << version.out;
+    EXPECT_TRUE(version.exitCode == 0 && version.out.rfind("thrumline-sim ", 0) == 0)
+        << version.out;
 }
 
 // A bad line stops everything before anything runs; a command in the wrong
@@ -62,18 +63,25 @@ TEST(ToolScenarioErrors, ExitWithTwoAtTheLineAndRunNothingAfterIt) {
         const char* message;  // after "FILE:"
         bool runsBefore;
     } cases[] = {
-        {"start\ncall connected\nvibrate now\nsettings a=1\n", "3: unknown command \"vibrate\"", false},
-        {"# a comment\n\ncall sideways\nsettings a=1\n", "3: expected connected, ended or nil after call", false},
-        {"start\ncall connected\nsettings-file nowhere.plist\nsettings a=1\n", "3: cannot read settings file ", false},
-        {"call connected\nsettings a=1\n", "1: call needs a running home-screen process: expected start", true},
+        {"start\ncall connected\nvibrate now\nsettings a=1\n", "3: unknown command \"vibrate\"",
+         false},
+        {"# a comment\n\ncall sideways\nsettings a=1\n",
+         "3: expected connected, ended or nil after call", false},
+        {"start\ncall connected\nsettings-file nowhere.plist\nsettings a=1\n",
+         "3: cannot read settings file ", false},
+        {"call connected\nsettings a=1\n",
+         "1: call needs a running home-screen process: expected start", true},
         {"start\nstart\nsettings a=1\n", "2: start: process 1 is already running", true},
         {"stop\nsettings a=1\n", "1: stop needs a running home-screen process", true},
         {"restart\nsettings a=1\n", "1: restart needs a running home-screen process", true},
-        {"start\nstop\nlaunch\nsettings a=1\n", "3: launch needs a running home-screen process", true},
+        {"start\nstop\nlaunch\nsettings a=1\n", "3: launch needs a running home-screen process",
+         true},
         {"post prefschanged\nsettings a=1\n", "1: post needs a running home-screen process", true},
         {"history\nsettings a=1\n", "1: history needs a running home-screen process", true},
-        {"wait 5124095h\nwait 5124095h\nsettings a=1\n", "2: wait 5124095h would take the clock past its end", true},
-        {"expect file a=1\ncall nil\nsettings a=1\n", "2: call needs", true},  // 2 even after a failed expect
+        {"wait 5124095h\nwait 5124095h\nsettings a=1\n",
+         "2: wait 5124095h would take the clock past its end", true},
+        {"expect file a=1\ncall nil\nsettings a=1\n", "2: call needs",
+         true},  // 2 even after a failed expect
     };
     TempDir dir;
     for (const auto& c : cases) {
@@ -88,7 +96,8 @@ TEST(ToolScenarioErrors, ExitWithTwoAtTheLineAndRunNothingAfterIt) {
 }
 
 TEST(ToolExpect, FailuresNameTheirLineAndExitWithOneAfterTheLastCommand) {
-    const std::string on = "settings isEnabled=true isNotRespringing=true isVibrationsNumber=false\n";
+    const std::string on =
+        "settings isEnabled=true isNotRespringing=true isVibrationsNumber=false\n";
     const struct {
         std::string scenario;
         int line;  // of the one expect that fails
@@ -96,43 +105,54 @@ TEST(ToolExpect, FailuresNameTheirLineAndExitWithOneAfterTheLastCommand) {
     } cases[] = {
         {on + "start\ncall connected\nexpect vibrations 2\n", 4, "saw 1 vibration"},
         // One window for consecutive expects; the next command opens a new one.
-        {on + "set oldMethod=true\nstart\ncall connected\nexpect vibrations 0\nexpect sounds 1\ncall ended\n"
-              "expect sounds 2\n", 8, "saw 1 sound"},
+        {on + "set oldMethod=true\nstart\ncall connected\nexpect vibrations 0\nexpect sounds "
+              "1\ncall ended\n"
+              "expect sounds 2\n",
+         8, "saw 1 sound"},
         {"settings isEnabled=true\nexpect file isEnabled=1 vibration1=300\n", 2,
          "the file holds isEnabled=true; vibration1 is not in the file"},
         {"expect no-file\nsettings a=1\nexpect no-file\n", 3, "the settings file exists: a=1"},
-        {"settings a=1 b=\"x\"\nset c=2.5\nunset a\nexpect no-key a\nexpect file b=\"x\" c=2.5\nexpect no-key b\n", 6,
-         "the file holds b=\"x\""},
-        {"settings a=1\ndelete-settings\nexpect no-file\nstart\nexpect group iOS11\nstop\nexpect group none\n", 7,
-         "no home-screen process is running"},
+        {"settings a=1 b=\"x\"\nset c=2.5\nunset a\nexpect no-key a\nexpect file b=\"x\" "
+         "c=2.5\nexpect no-key b\n",
+         6, "the file holds b=\"x\""},
+        {"settings a=1\ndelete-settings\nexpect no-file\nstart\nexpect group iOS11\nstop\nexpect "
+         "group none\n",
+         7, "no home-screen process is running"},
         {"cf 1442.995\nstart\nexpect group iOS10\n", 3, "the running process has hook group none"},
-        {"settings isEnabled=true\nstart\nlaunch\nexpect pending 0\n", 4, "the main queue holds 1 pending step"},
+        {"settings isEnabled=true\nstart\nlaunch\nexpect pending 0\n", 4,
+         "the main queue holds 1 pending step"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.scenario);
         const ToolResult r = runTool({"-"}, c.scenario + "wait 1s\n");
-        EXPECT_TRUE(contains(r.out, "> wait 1s")) << r.out;  // a failed expect does not stop the run
+        EXPECT_TRUE(contains(r.out, "> wait 1s"))
+            << r.out;  // a failed expect does not stop the run
         EXPECT_EQ(r.exitCode, 1);
         EXPECT_TRUE(contains(r.out, "FAILED (line " + std::to_string(c.line) + ")")) << r.out;
         std::istringstream lines(c.scenario);
         std::string command;
         for (int i = 0; i < c.line; ++i) std::getline(lines, command);
-        EXPECT_EQ(r.err, "<stdin>:" + std::to_string(c.line) + ": expect failed: " + command + ": " + c.message + "\n");
+        EXPECT_EQ(r.err, "<stdin>:" + std::to_string(c.line) + ": expect failed: " + command +
+                             ": " + c.message + "\n");
     }
 }
 
 TEST(ToolSettingsOptions, SettingsStartsTheFileAndRootKeepsItForTheNextRun) {
     TempDir dir;
-    const std::string plist = dir.write("start.plist", "<plist version=\"1.0\"><dict><key>isEnabled</key><true/>"
-                                                       "<key>vibration2</key><integer>120</integer></dict></plist>");
+    const std::string plist =
+        dir.write("start.plist",
+                  "<plist version=\"1.0\"><dict><key>isEnabled</key><true/>"
+                  "<key>vibration2</key><integer>120</integer></dict></plist>");
     const std::string root = dir.path() + "/phone";
     ToolResult r = runTool({"--settings", plist, "--root", root, "-"},
                            "expect file isEnabled=true vibration2=120\nset vibration1=250\n");
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    r = runTool({"--root=" + root, "-"}, "expect file isEnabled=true vibration1=250 vibration2=120\n");
+    r = runTool({"--root=" + root, "-"},
+                "expect file isEnabled=true vibration1=250 vibration2=120\n");
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_TRUE(contains(readFile(root + "/var/mobile/Library/Preferences/com.brindle.thrumline.plist"),
-                         "<key>vibration1</key>"));
+    EXPECT_TRUE(
+        contains(readFile(root + "/var/mobile/Library/Preferences/com.brindle.thrumline.plist"),
+                 "<key>vibration1</key>"));
     // Without --root, every run starts with no settings file.
     ASSERT_EQ(runTool({"-"}, "settings a=1\n").exitCode, 0);
     EXPECT_EQ(runTool({"-"}, "expect no-file\n").exitCode, 0);

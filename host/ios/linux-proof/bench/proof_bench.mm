@@ -333,10 +333,11 @@ BENCHMARK(BM_Reload)->Unit(benchmark::kMicrosecond);
 // a lookup with a constant key and a conversion for each key.
 void BM_KeyReads_Bare(benchmark::State& state) {
     if (!useSettings(state, true, true)) return;
-    NSString* const keys[] = {@"isEnabled",           @"isNotRespringing",     @"isVibrationsNumber",
-                              @"oldMethod",           @"firstVibrationNumber", @"lastVibrationNumber",
-                              @"VibrationDuration",   @"vibration1",           @"vibration2",
-                              @"connectOutgoingOnly", @"minuteMinder",         @"minuteMinderSecond"};
+    NSString* const keys[] = {
+        @"isEnabled",           @"isNotRespringing",     @"isVibrationsNumber",
+        @"oldMethod",           @"firstVibrationNumber", @"lastVibrationNumber",
+        @"VibrationDuration",   @"vibration1",           @"vibration2",
+        @"connectOutgoingOnly", @"minuteMinder",         @"minuteMinderSecond"};
     static_assert(sizeof keys / sizeof keys[0] == thrumline::kSettingKeyCount, "every key");
     bool boolean[thrumline::kSettingKeyCount];
     for (int i = 0; i < thrumline::kSettingKeyCount; ++i) {
@@ -447,9 +448,8 @@ void printSummary(const thrumline::hardening::MedianReporter& r) {
         std::printf("  beyond the read %.2f us (the difference of two noisy figures); measured "
                     "apart:\n  the key reads through the backend %.2f us, of which the key "
                     "names %.2f us;\n  bare key reads (constant keys, no guards) %.2f us\n",
-                    (t("BM_Reload") - t("BM_ReadDictionary")) / 1e3,
-                    t("BM_KeyReads_Backend") / 1e3, t("BM_KeyNames") / 1e3,
-                    t("BM_KeyReads_Bare") / 1e3);
+                    (t("BM_Reload") - t("BM_ReadDictionary")) / 1e3, t("BM_KeyReads_Backend") / 1e3,
+                    t("BM_KeyNames") / 1e3, t("BM_KeyReads_Bare") / 1e3);
     }
 }
 

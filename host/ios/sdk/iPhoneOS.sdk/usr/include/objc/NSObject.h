@@ -17,7 +17,7 @@ typedef long NSInteger;
 @end
 
 __attribute__((objc_root_class))
-@interface NSObject <NSObject> {
+@interface NSObject<NSObject> {
     Class isa;
 }
 + (instancetype)alloc;
