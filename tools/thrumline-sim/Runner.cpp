@@ -1,5 +1,6 @@
 #include "tools/thrumline-sim/Runner.h"
 
+#include <algorithm>
 #include <exception>
 #include <filesystem>
 #include <fstream>
@@ -176,6 +177,7 @@ void Runner::endProcess() {
     process_->end();
     drainEvents();
     process_.reset();
+    calls_.clear();
     group_.clear();
 }
 
@@ -246,6 +248,16 @@ void Runner::execute(const Command& command) {
     }
 }
 
+Object Runner::newCall(sim::Process& process, bool connected) {
+    // A dead object never comes back to life, so the dead need no counting.
+    calls_.erase(std::remove_if(calls_.begin(), calls_.end(),
+                                [&process](Object call) { return !process.isAlive(call); }),
+                 calls_.end());
+    const Object call = process.newCall(connected);
+    calls_.push_back(call);
+    return call;
+}
+
 void Runner::letCallGo() {
     if (call_ != nullptr) process_->releaseObject(call_);
     call_ = nullptr;
@@ -258,7 +270,7 @@ void Runner::placeCall(const Command& command) {
     sim::Process& process = requireProcess("call");
     switch (command.call) {
         case scenario::CallState::Connected: {
-            const Object call = process.newCall(true);
+            const Object call = newCall(process, true);
             process.setOutgoing(call, command.direction == scenario::CallDirection::Outgoing);
             letCallGo();
             call_ = call;
@@ -266,7 +278,7 @@ void Runner::placeCall(const Command& command) {
             break;
         }
         case scenario::CallState::Ended:
-            if (call_ == nullptr) call_ = process.newCall(false);
+            if (call_ == nullptr) call_ = newCall(process, false);
             process.setConnected(call_, false);
             process.setActiveCall(call_);
             letCallGo();
@@ -338,6 +350,16 @@ void Runner::runExpect(const Command& command) {
             if (pending != command.count) {
                 throw StateError{"the main queue holds " +
                                  plural(pending, "pending step", "pending steps")};
+            }
+            break;
+        }
+        case CommandKind::ExpectLiveCalls: {
+            std::int64_t live = 0;
+            for (const Object call : calls_) {
+                if (process_->retainCount(call) > 0) ++live;
+            }
+            if (live != command.count) {
+                throw StateError{plural(live, "call object is", "call objects are") + " alive"};
             }
             break;
         }

@@ -61,6 +61,8 @@ private:
     void placeCall(const scenario::Command& command);
     // The host lets go of the call in progress, if any.
     void letCallGo();
+    // A new call object in the running process, counted by live-calls.
+    Object newCall(sim::Process& process, bool connected);
     void drainEvents();
     void emit(Entry entry);
     std::string errorPrefix(int line) const;
@@ -77,6 +79,9 @@ private:
     // The call in progress, one reference held as the host holds it: the
     // same object connects and ends. None between calls.
     Object call_ = nullptr;
+    // Every call object made in the running process that may still be alive
+    // (the dead are dropped as new calls come).
+    std::vector<Object> calls_;
     bool afterExpect_ = false;
     std::int64_t vibrations_ = 0;  // since the last group of expects
     std::int64_t sounds_ = 0;

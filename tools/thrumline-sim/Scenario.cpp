@@ -24,6 +24,7 @@ bool Command::isExpect() const {
         case CommandKind::ExpectSounds:
         case CommandKind::ExpectPending:
         case CommandKind::ExpectGroup:
+        case CommandKind::ExpectLiveCalls:
             return true;
         default:
             return false;
@@ -143,7 +144,7 @@ Command parseExpect(const std::vector<std::string>& words) {
     if (words.size() < 2) {
         throw Failure{
             "expect needs a check: file KEY=VALUE, no-file, no-key KEY, vibrations N, "
-            "sounds N, pending N or group NAME"};
+            "sounds N, pending N, group NAME or live-calls N"};
     }
     const std::string& what = words[1];
     if (what == "file") {
@@ -158,11 +159,15 @@ Command parseExpect(const std::vector<std::string>& words) {
         command.kind = CommandKind::ExpectNoKey;
         if (words.size() < 3) throw Failure{"expect no-key needs at least one KEY"};
         command.keys = parseKeys(words, 2);
-    } else if (what == "vibrations" || what == "sounds" || what == "pending") {
+    } else if (what == "vibrations" || what == "sounds" || what == "pending" ||
+               what == "live-calls") {
         command.kind = what == "vibrations" ? CommandKind::ExpectVibrations
                        : what == "sounds"   ? CommandKind::ExpectSounds
-                                            : CommandKind::ExpectPending;
-        const std::string noun = what == "pending" ? "pending steps" : what;
+                       : what == "pending"  ? CommandKind::ExpectPending
+                                            : CommandKind::ExpectLiveCalls;
+        const std::string noun = what == "pending"      ? "pending steps"
+                                 : what == "live-calls" ? "live calls"
+                                                        : what;
         if (words.size() < 3) throw Failure{"expect " + what + " needs a count of " + noun};
         if (words.size() > 3)
             throw Failure{"unexpected " + quote(words[3]) +
@@ -178,7 +183,8 @@ Command parseExpect(const std::vector<std::string>& words) {
     } else {
         throw Failure{
             "unknown check " + quote(what) +
-            " after expect: expected file, no-file, no-key, vibrations, sounds, pending or group"};
+            " after expect: expected file, no-file, no-key, vibrations, sounds, pending, group or "
+            "live-calls"};
     }
     return command;
 }

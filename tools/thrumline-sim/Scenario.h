@@ -41,8 +41,9 @@ enum class CommandKind {
     ExpectNoKey,   // expect no-key KEY ...
     ExpectVibrations,
     ExpectSounds,
-    ExpectPending,  // expect pending N: steps waiting on the main queue
-    ExpectGroup,    // expect group iOS10|iOS11|none
+    ExpectPending,    // expect pending N: steps waiting on the main queue
+    ExpectGroup,      // expect group iOS10|iOS11|none
+    ExpectLiveCalls,  // expect live-calls N: the tool's call objects still alive
 };
 
 struct Command {
@@ -56,7 +57,7 @@ struct Command {
     CallState call = CallState::Nil;                  // Call
     CallDirection direction = CallDirection::Unsaid;  // Call, connected
     std::uint64_t nanos = 0;                          // Wait
-    std::int64_t count = 0;  // ExpectVibrations, ExpectSounds, ExpectPending
+    std::int64_t count = 0;  // ExpectVibrations, ExpectSounds, ExpectPending, ExpectLiveCalls
 
     bool isExpect() const;
 };

@@ -76,6 +76,9 @@ Scenario language: one command per line; # starts a comment.
                             of expect lines (or the start)
   expect pending N          N steps wait on the main queue
   expect group NAME         the running process hooked iOS10, iOS11 or none
+  expect live-calls N       N of the call objects made by call lines are still
+                            alive in the running process (held by the tool
+                            or the library; 0 when no process runs)
 After every command the main queue runs whatever is due at that time.
 
 The minute minder's pulses read "minute minder: vibrate ..." or "minute

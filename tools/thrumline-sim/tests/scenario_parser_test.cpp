@@ -31,7 +31,8 @@ std::string describe(const Command& c) {
                                         "expect-vibrations",
                                         "expect-sounds",
                                         "expect-pending",
-                                        "expect-group"};
+                                        "expect-group",
+                                        "expect-live-calls"};
     static const char* const calls[] = {"connected", "ended", "nil"};
     static const char* const directions[] = {"", " outgoing", " incoming"};
     std::string out = kinds[static_cast<int>(c.kind)];
@@ -95,6 +96,7 @@ TEST(ScenarioParser, EachLineBecomesItsCommandOrNamesWhatWasExpected) {
         {"expect vibrations 3", "expect-vibrations 3"},
         {"expect pending 2", "expect-pending 2"},
         {"expect group none", "expect-group none"},
+        {"expect live-calls 2", "expect-live-calls 2"},
         {"expect no-key isNotRespringing", "expect-no-key isNotRespringing"},
         {"expect file isNotRespringing=false vibration1=250",
          "expect-file isNotRespringing=false vibration1=250"},
@@ -146,6 +148,8 @@ TEST(ScenarioParser, EachLineBecomesItsCommandOrNamesWhatWasExpected) {
         {"expect miracles", "!unknown check \"miracles\" after expect"},
         {"expect vibrations -1", "!expected a count of vibrations (0 or more), got \"-1\""},
         {"expect sounds 1 2", "!expected one count only"},
+        {"expect live-calls", "!expect live-calls needs a count of live calls"},
+        {"expect live-calls many", "!expected a count of live calls (0 or more), got \"many\""},
         {"expect no-file please", "!expect no-file takes no arguments"},
         {"expect group iOS12", "!expect group needs one of iOS10, iOS11 or none"},
         {"ca\x1bll", "!\"ca\\x1bll\""},  // control bytes are shown escaped
