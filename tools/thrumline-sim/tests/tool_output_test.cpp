@@ -142,19 +142,10 @@ TEST(ToolSvg, SameBytesEveryRunAndValidSvg) {
     EXPECT_FALSE(contains(svg, "\xff"));
     // Patterns of three and five on-steps and a chain of three classic
     // pulses 160 ms apart, each on the timeline and again in the detail
-    // panel, which names what caused each; a labelled tick; every command.
+    // panel; a labelled tick; every command.
     EXPECT_EQ(count(svg, "fill=\"#e8590c\""), 16u);
     EXPECT_EQ(count(svg, "fill=\"#1c7ed6\""), 6u);
     EXPECT_EQ(count(svg, "text-anchor=\"middle\">160</text>"), 2u);
-    std::vector<std::string> causes;
-    const std::string cause = "<text class=\"note\" x=\"16\" y=\"";
-    const std::size_t panel = svg.find("Vibrations in detail");
-    for (std::size_t at = svg.find(cause, panel); at != std::string::npos;
-         at = svg.find(cause, at + 1)) {
-        const std::size_t from = svg.find('>', at) + 1;
-        causes.push_back(svg.substr(from, svg.find('<', from) - from));
-    }
-    EXPECT_EQ(causes, (std::vector<std::string>{"call connected", "call ended", "call connected"}));
     EXPECT_EQ(count(svg, "<circle"), 15u);
     EXPECT_TRUE(contains(svg, ">call ended<"));
     EXPECT_TRUE(contains(svg, ">2s</text>"));
