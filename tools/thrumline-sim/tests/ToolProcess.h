@@ -35,8 +35,6 @@ public:
         std::error_code ignored;
         std::filesystem::remove_all(path_, ignored);
     }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
     const std::string& path() const { return path_; }
     // Writes a file in the folder and returns its full path.
     std::string write(const std::string& name, const std::string& bytes) const {

@@ -2,6 +2,7 @@
 // refuses it. Arbitrary text is the fuzz harness's job (tests/hardening).
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 
 #include "tools/thrumline-sim/Scenario.h"
@@ -11,31 +12,14 @@ namespace {
 
 // A command as one comparable line: its kind and every argument it carries.
 std::string describe(const Command& c) {
-    static const char* const kinds[] = {"cf",
-                                        "start",
-                                        "restart",
-                                        "stop",
-                                        "settings",
-                                        "set",
-                                        "unset",
-                                        "delete-settings",
-                                        "settings-file",
-                                        "post",
-                                        "launch",
-                                        "call",
-                                        "history",
-                                        "wait",
-                                        "expect-file",
-                                        "expect-no-file",
-                                        "expect-no-key",
-                                        "expect-vibrations",
-                                        "expect-sounds",
-                                        "expect-pending",
-                                        "expect-group",
-                                        "expect-live-calls"};
+    std::istringstream kinds(
+        "cf start restart stop settings set unset delete-settings settings-file post launch call "
+        "history wait expect-file expect-no-file expect-no-key expect-vibrations expect-sounds "
+        "expect-pending expect-group expect-live-calls");
+    std::string out;
+    for (int i = 0; i <= static_cast<int>(c.kind); ++i) kinds >> out;
     static const char* const calls[] = {"connected", "ended", "nil"};
     static const char* const directions[] = {"", " outgoing", " incoming"};
-    std::string out = kinds[static_cast<int>(c.kind)];
     if (c.kind == CommandKind::Cf) out += " " + sim::formatReal(c.version);
     for (const Assignment& a : c.assignments) out += " " + a.first + "=" + a.second.describe();
     for (const std::string& key : c.keys) out += " " + key;
@@ -69,14 +53,11 @@ TEST(ScenarioParser, EachLineBecomesItsCommandOrNamesWhatWasExpected) {
     };
     const Case cases[] = {
         {"  \trestart   # with a comment", "restart"},
-        {"history", "history"},
-        {"delete-settings", "delete-settings"},
         {"settings", "settings"},
         {"expect no-file", "expect-no-file"},
         {"cf 1442.99", "cf 1442.99"},
         {"cf .5", "cf 0.5"},
         {"ios 9", "cf 1240.1"},
-        {"ios 13", "cf 1665.15"},
         {"settings isEnabled=true oldMethod=false vibration1=-250 big=9223372036854775807 r=2.5 "
          "e=1.5e3 "
          "s=\"a # b\" esc=\"q\\\"\\\\\\n\\t\" empty=\"\"   # comment",
@@ -85,23 +66,14 @@ TEST(ScenarioParser, EachLineBecomesItsCommandOrNamesWhatWasExpected) {
          "s=\"a # b\" esc=\"q\\\"\\\\\\n\\t\" empty=\"\""},
         {"unset a b.c", "unset a b.c"},
         {"post prefschanged", "post com.brindle.thrumline.prefschanged"},
-        {"post vib4Preview", "post com.brindle.thrumline.vib4Preview"},
         {"post com.example.other", "post com.example.other"},
-        {"call connected", "call connected"},
-        {"call ended", "call ended"},
-        {"call nil", "call nil"},
-        {"call connected outgoing", "call connected outgoing"},
         {"call connected  incoming  # answered", "call connected incoming"},
         {"settings-file \"with space.plist\"", "settings-file with space.plist"},
-        {"expect vibrations 3", "expect-vibrations 3"},
-        {"expect pending 2", "expect-pending 2"},
-        {"expect group none", "expect-group none"},
         {"expect live-calls 2", "expect-live-calls 2"},
         {"expect no-key isNotRespringing", "expect-no-key isNotRespringing"},
         {"expect file isNotRespringing=false vibration1=250",
          "expect-file isNotRespringing=false vibration1=250"},
         {"wait 250", "wait 250000000ns"},
-        {"wait 2m", "wait 120000000000ns"},
         {"wait 1.500000000000000000s", "wait 1500000000ns"},
         {"wait 0.001ms", "wait 1000ns"},
         {"wait 10us", "wait 10000ns"},
@@ -116,7 +88,6 @@ TEST(ScenarioParser, EachLineBecomesItsCommandOrNamesWhatWasExpected) {
         {"call connected outgoing now", "!expected outgoing or incoming after connected only"},
         {"call ended outgoing", "!unexpected \"outgoing\" after call ended"},
         {"wait soon", "!expected a duration such as 250ms, 7s, 2m or 1h"},
-        {"wait -5s", "!expected a duration"},
         {"wait 1.5ns", "!expected a duration"},
         {"wait 5124096h", "!expected a duration"},
         {"wait 1e3", "!expected a duration"},
@@ -129,7 +100,6 @@ TEST(ScenarioParser, EachLineBecomesItsCommandOrNamesWhatWasExpected) {
         {"set isEnabled=", "!expected a value after \"isEnabled=\": true, false, an integer"},
         {"set isEnabled=TRUE",
          "!bad value \"TRUE\" for \"isEnabled\": expected true, false, an integer"},
-        {"Start", "!unknown command \"Start\""},
         {"set a=1,5", "!bad value \"1,5\""},
         {"set a=99999999999999999999", "!integer \"99999999999999999999\" is out of range"},
         {"set =1", "!expected a key before \"=1\""},
@@ -140,7 +110,6 @@ TEST(ScenarioParser, EachLineBecomesItsCommandOrNamesWhatWasExpected) {
         // Control bytes read and write as \xNN, so what the tool shows reads back.
         {"set c=\"\\x01\\x7F\\x41\"", "set c=\"\\x01\\x7fA\""},
         {"set c=\"\\x4\"", "!expected two hex digits after \\x"},
-        {"set c=\"\\xg1\"", "!expected two hex digits after \\x"},
         {"unset a=1", "!expected a key without a value"},
         {"post vib5Preview",
          "!unknown notification \"vib5Preview\": expected prefschanged, vib1Preview"},
