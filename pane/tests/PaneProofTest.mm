@@ -67,6 +67,10 @@ void hostSends(const char* className, const char* selector, id argument) {
     [host performSelector:sel_registerName(selector) withObject:argument];
 }
 
+void connectCall() {
+    hostSends("SBTelephonyManager", "setActiveCall:", [[[PaneProofCall alloc] init] autorelease]);
+}
+
 // Settings opens the pane as PreferenceLoader does: the entry names the
 // bundle and the controller class.
 Class openPane(const std::string& root) {
@@ -106,60 +110,57 @@ void runPostinst(const std::string& root) {
     if (std::system(command.c_str()) != 0) ADD_FAILURE() << command;
 }
 
-// The phone: the package's files under a scratch root, SpringBoard's
-// classes, the library loaded, and the pane opened.
-template <typename Scenario>
-void runOnPhone(const std::optional<std::string>& bytes, const Scenario& scenario) {
-    NSAutoreleasePool* pool = [[NSAutoreleasePool alloc] init];
-    namespace fs = std::filesystem;
-    const std::string root =
-        fs::temp_directory_path().string() + "/thrumline-pane-" + std::to_string(::getpid());
-    // Gone however the case ends, a raise included.
-    struct Scratch {
-        const std::string& folder;
-        ~Scratch() {
-            std::error_code ignored;
-            std::filesystem::remove_all(folder, ignored);
-        }
-    } scratch{root};
-    proof::setCoreFoundationVersion(kIOS11);
-    proof::setFileRoot(root);
-    gSettingsFile = root + thrumline::kSettingsPath;
-    fs::create_directories(fs::path(gSettingsFile).parent_path());
-    if (bytes == "postinst") {
-        runPostinst(root);
-    } else if (bytes) {
-        writeBytes(gSettingsFile, *bytes);
-    }
-    // What the package installs for the pane.
-    fs::create_directories(root + "/Library/PreferenceLoader/Preferences");
-    fs::copy(THRUMLINE_PANE_ENTRY, root + "/Library/PreferenceLoader/Preferences/Thrumline.plist");
-    fs::create_directories(root + "/Library/PreferenceBundles");
-    fs::copy(THRUMLINE_PANE_BUNDLE, root + "/Library/PreferenceBundles/Thrumline.bundle",
-             fs::copy_options::recursive);
-    for (const auto& [className, selector] : kHostMethods) {
-        Class host = objc_allocateClassPair([NSObject class], className, 0);
-        class_addMethod(host, sel_registerName(selector),
-                        reinterpret_cast<IMP>(reinterpret_cast<void (*)()>(&hostWork)), "v@:@");
-        objc_registerClassPair(host);
-    }
-    void* const library = dlopen(THRUMLINE_PROOF_MODULE, RTLD_NOW | RTLD_LOCAL);
-    EXPECT_NE(library, nullptr) << dlerror();
-    const Class pane = openPane(root);
-    if (library != nullptr && pane != Nil) {
-        ThrumlineListController* controller = [[pane alloc] init];
-        scenario(controller);
-        [controller release];
-    }
-    [pool drain];
-}
-
-// Runs `scenario` with Thrumline installed on an iOS 11 phone whose settings
-// file holds `bytes` (none: no file, "postinst": the package's first file),
-// SpringBoard running the library and Settings showing the pane.
+// Runs `scenario` in a child process with Thrumline installed on an iOS 11
+// phone whose settings file holds `bytes` (none: no file, "postinst": the
+// package's first file), SpringBoard running the library and Settings
+// showing the pane.
 template <typename Scenario>
 void withPane(const std::optional<std::string>& bytes, const Scenario& scenario) {
-    proof::inChildProcess([&] { runOnPhone(bytes, scenario); });
+    proof::inChildProcess([&] {
+        NSAutoreleasePool* pool = [[NSAutoreleasePool alloc] init];
+        namespace fs = std::filesystem;
+        const std::string root =
+            fs::temp_directory_path().string() + "/thrumline-pane-" + std::to_string(::getpid());
+        // Gone however the case ends, a raise included.
+        struct Scratch {
+            const std::string& folder;
+            ~Scratch() {
+                std::error_code ignored;
+                std::filesystem::remove_all(folder, ignored);
+            }
+        } scratch{root};
+        proof::setCoreFoundationVersion(kIOS11);
+        proof::setFileRoot(root);
+        gSettingsFile = root + thrumline::kSettingsPath;
+        fs::create_directories(fs::path(gSettingsFile).parent_path());
+        if (bytes == "postinst") {
+            runPostinst(root);
+        } else if (bytes) {
+            writeBytes(gSettingsFile, *bytes);
+        }
+        // What the package installs for the pane.
+        fs::create_directories(root + "/Library/PreferenceLoader/Preferences");
+        fs::copy(THRUMLINE_PANE_ENTRY,
+                 root + "/Library/PreferenceLoader/Preferences/Thrumline.plist");
+        fs::create_directories(root + "/Library/PreferenceBundles");
+        fs::copy(THRUMLINE_PANE_BUNDLE, root + "/Library/PreferenceBundles/Thrumline.bundle",
+                 fs::copy_options::recursive);
+        for (const auto& [className, selector] : kHostMethods) {
+            Class host = objc_allocateClassPair([NSObject class], className, 0);
+            class_addMethod(host, sel_registerName(selector),
+                            reinterpret_cast<IMP>(reinterpret_cast<void (*)()>(&hostWork)), "v@:@");
+            objc_registerClassPair(host);
+        }
+        void* const library = dlopen(THRUMLINE_PROOF_MODULE, RTLD_NOW | RTLD_LOCAL);
+        EXPECT_NE(library, nullptr) << dlerror();
+        const Class pane = openPane(root);
+        if (library != nullptr && pane != Nil) {
+            ThrumlineListController* controller = [[pane alloc] init];
+            scenario(controller);
+            [controller release];
+        }
+        [pool drain];
+    });
 }
 
 bool isSettingCell(PSSpecifier* specifier) {
@@ -167,46 +168,55 @@ bool isSettingCell(PSSpecifier* specifier) {
     return type == PSSwitchCell || type == PSSegmentCell || type == PSSliderCell;
 }
 
-NSArray* shownCells(ThrumlineListController* pane) { return [pane specifiers]; }
-
-// The cell that sets `key`.
-PSSpecifier* cellFor(ThrumlineListController* pane, const std::string& key) {
-    NSArray* cells = shownCells(pane);
+// The setting cell for `key` (or, with `property`, the cell whose
+// `property` is `key`).
+PSSpecifier* cellFor(ThrumlineListController* pane, const std::string& key,
+                     NSString* property = @"key") {
+    NSArray* cells = [pane specifiers];
     for (NSUInteger i = 0; i < [cells count]; ++i) {
         PSSpecifier* cell = [cells objectAtIndex:i];
-        if (isSettingCell(cell) && [[cell propertyForKey:@"key"] isEqual:ns(key)]) return cell;
+        if ((isSettingCell(cell) || ![property isEqual:@"key"]) &&
+            [[cell propertyForKey:property] isEqual:ns(key)])
+            return cell;
     }
     ADD_FAILURE() << "no cell for " << key;
     return nil;
 }
 
-PSSpecifier* previewButton(ThrumlineListController* pane, const char* notification) {
-    NSArray* cells = shownCells(pane);
-    for (NSUInteger i = 0; i < [cells count]; ++i) {
-        PSSpecifier* cell = [cells objectAtIndex:i];
-        if ([[cell propertyForKey:@"previewNotification"] isEqual:ns(notification)]) return cell;
-    }
-    ADD_FAILURE() << "no button for " << notification;
-    return nil;
-}
-
-PSSpecifier* minderButton(ThrumlineListController* pane) {
-    shownCells(pane);  // loads them
-    PSSpecifier* button = [pane specifierForID:@"minderPulse"];
-    if (button == nil) ADD_FAILURE() << "no button for the minder's pulse";
-    return button;
-}
-
+// Taps the button `button`, or the one with the identifier `button`.
 void tap(ThrumlineListController* pane, PSSpecifier* button) {
-    if (button == nil) return;
-    [pane performSelector:button->action withObject:button];
+    if (button != nil) [pane performSelector:button->action withObject:button];
+}
+void tap(ThrumlineListController* pane, NSString* identifier) {
+    [pane specifiers];  // loads them
+    tap(pane, [pane specifierForID:identifier]);
+}
+
+// A value as a cell hands it over: "YES"/"NO", an int, "f:" a float, "d:" a
+// double, "s:" a string, "data".
+id cellValue(const std::string& text) {
+    if (text == "YES" || text == "NO") return [NSNumber numberWithBool:text == "YES"];
+    if (text == "data") return [NSData data];
+    if (text.rfind("f:", 0) == 0) return [NSNumber numberWithFloat:std::stof(text.substr(2))];
+    if (text.rfind("d:", 0) == 0) return [NSNumber numberWithDouble:std::stod(text.substr(2))];
+    if (text.rfind("s:", 0) == 0) return ns(text.substr(2));
+    return [NSNumber numberWithInt:std::stoi(text)];
+}
+
+void set(ThrumlineListController* pane, const std::string& key, const std::string& value) {
+    [cellFor(pane, key) performSetterWithValue:cellValue(value)];
+}
+
+// The text of the row with the identifier `row`.
+std::string rowText(ThrumlineListController* pane, NSString* row) {
+    return [[[pane specifierForID:row] performGetter] UTF8String];
 }
 
 // What every setting cell shows, in order: "isEnabled 1, ...". A switch
 // must get a boolean and the others an integer.
 std::string shown(ThrumlineListController* pane) {
     std::string text;
-    NSArray* cells = shownCells(pane);
+    NSArray* cells = [pane specifiers];
     for (NSUInteger i = 0; i < [cells count]; ++i) {
         PSSpecifier* cell = [cells objectAtIndex:i];
         if (!isSettingCell(cell)) continue;
@@ -270,12 +280,12 @@ void expectLibraryPlaysWhatThePaneShows(ThrumlineListController* pane, bool quie
         {thrumline::kVib3PreviewNotification, figure(1, pulse1, pause)},
         {thrumline::kVib4PreviewNotification, figure(1, pulse2, pause)}};
     for (const auto& [notification, expected] : previews) {
-        PSSpecifier* button = previewButton(pane, notification);
+        PSSpecifier* button = cellFor(pane, notification, @"previewNotification");
         EXPECT_EQ(playedAfter([&] { tap(pane, button); }), expected) << notification;
     }
     // The minder's pulse, which the pane plays itself, by the output shown.
     const bool classic = shownInt(pane, "oldMethod") != 0;
-    EXPECT_EQ(playedAfter([&] { tap(pane, minderButton(pane)); }), classic ? "classic" : "on 50");
+    EXPECT_EQ(playedAfter([&] { tap(pane, @"minderPulse"); }), classic ? "classic" : "on 50");
     // A classic chain's first pulse comes at once; the rest seconds later.
     // The call cannot tell its direction: it counts as one the user answered.
     const bool numbers = shownInt(pane, "isVibrationsNumber") != 0;
@@ -287,9 +297,7 @@ void expectLibraryPlaysWhatThePaneShows(ThrumlineListController* pane, bool quie
             call = figure(numbers ? first : 0, pulse1, pause);
         }
     }
-    PaneProofCall* connected = [[[PaneProofCall alloc] init] autorelease];
-    EXPECT_EQ(playedAfter([&] { hostSends("SBTelephonyManager", "setActiveCall:", connected); }),
-              call);
+    EXPECT_EQ(playedAfter(connectCall), call);
 }
 
 std::string xml(const std::string& entries) {
@@ -351,11 +359,9 @@ TEST(PaneProof, EveryCellShowsWhatTheLibraryMakesOfTheFile) {
                      EXPECT_EQ(shown(pane), c.shown);
                      EXPECT_EQ(showsNotice(pane), c.notice);
                      // Each slider's row above it: whole milliseconds, or seconds.
-                     EXPECT_EQ(std::string([[[pane specifierForID:@"vibration1Shown"] performGetter]
-                                   UTF8String]),
+                     EXPECT_EQ(rowText(pane, @"vibration1Shown"),
                                std::to_string(shownInt(pane, "vibration1")) + " ms");
-                     EXPECT_EQ(std::string([[[pane specifierForID:@"minuteMinderSecondShown"]
-                                   performGetter] UTF8String]),
+                     EXPECT_EQ(rowText(pane, @"minuteMinderSecondShown"),
                                std::to_string(shownInt(pane, "minuteMinderSecond")) + " s");
                      // Reading writes nothing and announces nothing.
                      EXPECT_EQ(readBytes(gSettingsFile), c.file.empty() ? "(none)" : c.file);
@@ -363,17 +369,6 @@ TEST(PaneProof, EveryCellShowsWhatTheLibraryMakesOfTheFile) {
                      expectLibraryPlaysWhatThePaneShows(pane);
                  });
     }
-}
-
-// A value as a cell hands it over: "YES"/"NO", an int, "f:" a float, "d:" a
-// double, "s:" a string, "data".
-id cellValue(const std::string& spec) {
-    if (spec == "YES" || spec == "NO") return [NSNumber numberWithBool:spec == "YES"];
-    if (spec == "data") return [NSData data];
-    if (spec.rfind("f:", 0) == 0) return [NSNumber numberWithFloat:std::stof(spec.substr(2))];
-    if (spec.rfind("d:", 0) == 0) return [NSNumber numberWithDouble:std::stod(spec.substr(2))];
-    if (spec.rfind("s:", 0) == 0) return ns(spec.substr(2));
-    return [NSNumber numberWithInt:std::stoi(spec)];
 }
 
 // The file the writes start from: the package's keys and some of no one's.
@@ -421,7 +416,7 @@ TEST(PaneProof, ACellWritesItsKeyWithItsTypeKeepingEverythingElse) {
             proof::setPostWitness(
                 [&](const std::string&) { atPost = readPlistFile(gSettingsFile); });
 
-            [cellFor(pane, c.key) performSetterWithValue:cellValue(c.value)];
+            set(pane, c.key, c.value);
             if (c.stored.isNone()) {
                 EXPECT_EQ(readBytes(gSettingsFile), kBeforeWrites);
                 EXPECT_TRUE(proof::posts().empty());
@@ -450,16 +445,11 @@ TEST(PaneProof, ACellWritesItsKeyWithItsTypeKeepingEverythingElse) {
 
 TEST(PaneProof, AWriteWithoutAFileCreatesItWithThatKeyAlone) {
     withPane(std::nullopt, [](ThrumlineListController* pane) {
-        [cellFor(pane, "vibration1") performSetterWithValue:[NSNumber numberWithFloat:119.7f]];
+        set(pane, "vibration1", "f:119.7");
         EXPECT_TRUE(readPlistFile(gSettingsFile) ==
                     PlistValue::dictionary({{"vibration1", PlistValue::integer(120)}}));
-        EXPECT_EQ(
-            std::string([[[pane specifierForID:@"vibration1Shown"] performGetter] UTF8String]),
-            "120 ms");
+        EXPECT_EQ(rowText(pane, @"vibration1Shown"), "120 ms");
         proof::runUntilIdle();
-        EXPECT_EQ(playedAfter(
-                      [&] { tap(pane, previewButton(pane, thrumline::kVib3PreviewNotification)); }),
-                  "on 120, off 200, on 120");
         expectLibraryPlaysWhatThePaneShows(pane);
     });
 }
@@ -470,7 +460,7 @@ TEST(PaneProof, ResetMovesAnUnreadableFileAsideAndWritesWhatThePackageInstalls) 
     const std::string garbage = "{ not = a; property list";
     withPane(garbage, [&](ThrumlineListController* pane) {
         const std::string folder = std::filesystem::path(gSettingsFile).parent_path().string();
-        [cellFor(pane, "isEnabled") performSetterWithValue:[NSNumber numberWithBool:YES]];
+        set(pane, "isEnabled", "YES");
         EXPECT_EQ(readBytes(gSettingsFile), garbage);
         EXPECT_TRUE(proof::posts().empty());
         EXPECT_EQ(shown(pane), kDefaultsShown);
@@ -482,7 +472,7 @@ TEST(PaneProof, ResetMovesAnUnreadableFileAsideAndWritesWhatThePackageInstalls) 
         std::filesystem::remove_all(installedRoot);
         PlistValue atPost;
         proof::setPostWitness([&](const std::string&) { atPost = readPlistFile(gSettingsFile); });
-        tap(pane, [pane specifierForID:@"reset"]);
+        tap(pane, @"reset");
         EXPECT_EQ(readBytes(folder + "/com.brindle.thrumline.unreadable.plist"), garbage);
         EXPECT_TRUE(readPlistFile(gSettingsFile) == installed) << readBytes(gSettingsFile);
         ASSERT_EQ(proof::posts().size(), 1u);
@@ -498,7 +488,7 @@ TEST(PaneProof, ResetMovesAnUnreadableFileAsideAndWritesWhatThePackageInstalls) 
         writeBytes(gSettingsFile, "second");
         [pane reloadSpecifiers];
         ASSERT_TRUE(showsNotice(pane));
-        tap(pane, [pane specifierForID:@"reset"]);
+        tap(pane, @"reset");
         EXPECT_EQ(readBytes(folder + "/com.brindle.thrumline.unreadable.plist"), garbage);
         EXPECT_EQ(readBytes(folder + "/com.brindle.thrumline.unreadable-2.plist"), "second");
         EXPECT_TRUE(readPlistFile(gSettingsFile) == installed);
@@ -517,13 +507,12 @@ TEST(PaneProof, TheMinderButtonPlaysWhatTheLibrarysMinderPlays) {
                 "<key>oldMethod</key>" +
                 std::string(oldMethod));
         withPane(file, [](ThrumlineListController* pane) {
-            hostSends("SBTelephonyManager",
-                      "setActiveCall:", [[[PaneProofCall alloc] init] autorelease]);
+            connectCall();
             proof::runUntilIdle();
             const std::size_t minute = proof::sounds().size();
             proof::advanceBy(5 * kSecond);
             ASSERT_EQ(proof::sounds().size(), minute + 1);
-            tap(pane, minderButton(pane));
+            tap(pane, @"minderPulse");
             ASSERT_EQ(proof::sounds().size(), minute + 2);
             const proof::SoundRequest& library = proof::sounds()[minute];
             const proof::SoundRequest& played = proof::sounds()[minute + 1];
@@ -545,20 +534,20 @@ TEST(PaneProof, TheMinderButtonPlaysWhatTheLibrarysMinderPlays) {
 TEST(PaneProof, PaneWritesKeepTheRespringGuardsKey) {
     withPane("postinst", [](ThrumlineListController* pane) {
         auto respringFlag = [] { return readPlistFile(gSettingsFile).at("isNotRespringing"); };
-        [cellFor(pane, "firstVibrationNumber") performSetterWithValue:[NSNumber numberWithInt:1]];
-        [cellFor(pane, "isVibrationsNumber") performSetterWithValue:[NSNumber numberWithBool:YES]];
+        set(pane, "firstVibrationNumber", "1");
+        set(pane, "isVibrationsNumber", "YES");
         proof::runUntilIdle();
         hostSends("SpringBoard", "applicationDidFinishLaunching:", nil);
         proof::runUntilIdle();
         EXPECT_EQ(respringFlag(), PlistValue::boolean(false));
-        [cellFor(pane, "vibration1") performSetterWithValue:[NSNumber numberWithFloat:150.2f]];
+        set(pane, "vibration1", "f:150.2");
         EXPECT_EQ(respringFlag(), PlistValue::boolean(false));
         proof::runUntilIdle();
         expectLibraryPlaysWhatThePaneShows(pane, /*quiet=*/true);
 
         proof::advanceBy(7 * kSecond);
         EXPECT_EQ(respringFlag(), PlistValue::boolean(true));
-        [cellFor(pane, "vibration2") performSetterWithValue:[NSNumber numberWithFloat:80.0f]];
+        set(pane, "vibration2", "80");
         const PlistValue file = readPlistFile(gSettingsFile);
         EXPECT_EQ(file.at("isNotRespringing"), PlistValue::boolean(true));
         EXPECT_EQ(file.at("firstVibrationNumber"), PlistValue::integer(1));
@@ -566,11 +555,7 @@ TEST(PaneProof, PaneWritesKeepTheRespringGuardsKey) {
         EXPECT_EQ(file.at("vibration2"), PlistValue::integer(80));
         proof::runUntilIdle();
         expectLibraryPlaysWhatThePaneShows(pane);
-        EXPECT_EQ(playedAfter([&] {
-                      hostSends("SBTelephonyManager",
-                                "setActiveCall:", [[[PaneProofCall alloc] init] autorelease]);
-                  }),
-                  "on 150, off 200, on 150");
+        EXPECT_EQ(playedAfter(connectCall), "on 150, off 200, on 150");
     });
 }
 
