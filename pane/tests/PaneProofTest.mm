@@ -1,10 +1,7 @@
-// The settings pane and the library together, on a real Objective-C
-// runtime: PreferenceLoader's entry leads to the bundle, which is loaded
-// with NSBundle, and its controller reads and writes real settings files
-// while the library's proof build, loaded in the same process as SpringBoard
-// would load it, hears the pane's notifications and plays. Every case runs in
-// a child process of its own, because the library's hooks and observers last
-// as long as the process.
+// The settings pane, loaded through PreferenceLoader's entry, reads and
+// writes real settings files while the library's proof build, loaded in the
+// same process as SpringBoard would load it, hears it and plays. Each case
+// runs in a child process: the library's hooks last as long as the process.
 #include "ProofPlatform.h"
 #include "hooks/Hooks.h"
 #include "host/ios/linux-proof/tests/ChildProcess.h"
@@ -21,13 +18,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <map>
-#include <optional>
 
 namespace proof = thrumline::proof;
 using thrumline::sim::PlistValue;
@@ -111,11 +105,11 @@ void runPostinst(const std::string& root) {
 }
 
 // Runs `scenario` in a child process with Thrumline installed on an iOS 11
-// phone whose settings file holds `bytes` (none: no file, "postinst": the
+// phone whose settings file holds `bytes` ("": no file, "postinst": the
 // package's first file), SpringBoard running the library and Settings
 // showing the pane.
 template <typename Scenario>
-void withPane(const std::optional<std::string>& bytes, const Scenario& scenario) {
+void withPane(const std::string& bytes, const Scenario& scenario) {
     proof::inChildProcess([&] {
         NSAutoreleasePool* pool = [[NSAutoreleasePool alloc] init];
         namespace fs = std::filesystem;
@@ -135,8 +129,8 @@ void withPane(const std::optional<std::string>& bytes, const Scenario& scenario)
         fs::create_directories(fs::path(gSettingsFile).parent_path());
         if (bytes == "postinst") {
             runPostinst(root);
-        } else if (bytes) {
-            writeBytes(gSettingsFile, *bytes);
+        } else if (!bytes.empty()) {
+            writeBytes(gSettingsFile, bytes);
         }
         // What the package installs for the pane.
         fs::create_directories(root + "/Library/PreferenceLoader/Preferences");
@@ -354,20 +348,19 @@ TEST(PaneProof, EveryCellShowsWhatTheLibraryMakesOfTheFile) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        withPane(c.file.empty() ? std::nullopt : std::optional<std::string>(c.file),
-                 [&](ThrumlineListController* pane) {
-                     EXPECT_EQ(shown(pane), c.shown);
-                     EXPECT_EQ(showsNotice(pane), c.notice);
-                     // Each slider's row above it: whole milliseconds, or seconds.
-                     EXPECT_EQ(rowText(pane, @"vibration1Shown"),
-                               std::to_string(shownInt(pane, "vibration1")) + " ms");
-                     EXPECT_EQ(rowText(pane, @"minuteMinderSecondShown"),
-                               std::to_string(shownInt(pane, "minuteMinderSecond")) + " s");
-                     // Reading writes nothing and announces nothing.
-                     EXPECT_EQ(readBytes(gSettingsFile), c.file.empty() ? "(none)" : c.file);
-                     EXPECT_TRUE(proof::posts().empty());
-                     expectLibraryPlaysWhatThePaneShows(pane);
-                 });
+        withPane(c.file, [&](ThrumlineListController* pane) {
+            EXPECT_EQ(shown(pane), c.shown);
+            EXPECT_EQ(showsNotice(pane), c.notice);
+            // Each slider's row above it: whole milliseconds, or seconds.
+            EXPECT_EQ(rowText(pane, @"vibration1Shown"),
+                      std::to_string(shownInt(pane, "vibration1")) + " ms");
+            EXPECT_EQ(rowText(pane, @"minuteMinderSecondShown"),
+                      std::to_string(shownInt(pane, "minuteMinderSecond")) + " s");
+            // Reading writes nothing and announces nothing.
+            EXPECT_EQ(readBytes(gSettingsFile), c.file.empty() ? "(none)" : c.file);
+            EXPECT_TRUE(proof::posts().empty());
+            expectLibraryPlaysWhatThePaneShows(pane);
+        });
     }
 }
 
@@ -444,7 +437,7 @@ TEST(PaneProof, ACellWritesItsKeyWithItsTypeKeepingEverythingElse) {
 }
 
 TEST(PaneProof, AWriteWithoutAFileCreatesItWithThatKeyAlone) {
-    withPane(std::nullopt, [](ThrumlineListController* pane) {
+    withPane("", [](ThrumlineListController* pane) {
         set(pane, "vibration1", "f:119.7");
         EXPECT_TRUE(readPlistFile(gSettingsFile) ==
                     PlistValue::dictionary({{"vibration1", PlistValue::integer(120)}}));
@@ -469,6 +462,7 @@ TEST(PaneProof, ResetMovesAnUnreadableFileAsideAndWritesWhatThePackageInstalls) 
         const std::string installedRoot = proof::fileRoot() + "/installed";
         runPostinst(installedRoot);
         const PlistValue installed = readPlistFile(installedRoot + thrumline::kSettingsPath);
+        EXPECT_EQ(installed.entries().size(), std::size_t{thrumline::kSettingKeyCount});
         std::filesystem::remove_all(installedRoot);
         PlistValue atPost;
         proof::setPostWitness([&](const std::string&) { atPost = readPlistFile(gSettingsFile); });
@@ -478,10 +472,7 @@ TEST(PaneProof, ResetMovesAnUnreadableFileAsideAndWritesWhatThePackageInstalls) 
         ASSERT_EQ(proof::posts().size(), 1u);
         EXPECT_TRUE(atPost == installed);
         EXPECT_FALSE(showsNotice(pane));
-        EXPECT_EQ(shown(pane),
-                  "isEnabled 1, oldMethod 0, isVibrationsNumber 0, firstVibrationNumber 0, "
-                  "vibration1 300, lastVibrationNumber 0, vibration2 300, VibrationDuration 200, "
-                  "connectOutgoingOnly 0, minuteMinder 0, minuteMinderSecond 50, ");
+        EXPECT_EQ(shown(pane), "isEnabled 1" + kDefaultsShown.substr(11));
         expectLibraryPlaysWhatThePaneShows(pane);
 
         // Broken again, and the pane opened anew.
