@@ -13,8 +13,6 @@ TEST_F(Previews, PlayTheSlotFigureWithTheGateClosedInClassicOutput) {
     // platform call at all).
     const std::vector<std::tuple<double, int, std::string>> rows = {
         {kVersion_iOS11, 1, "[1 90 0 40 1 90]"},
-        {kVersion_iOS11, 3, kRhythm},
-        {kVersion_iOS11, 4, ""},
         {kVersion_iOS11, -1, ""},
         {kVersionNoGroup, 2, "[1 90 0 40 1 90 0 40 1 90]"},
         {kVersion_iOS10, 0, "[1 90]"}};

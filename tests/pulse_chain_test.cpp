@@ -18,22 +18,17 @@ PlistValue chainSettings(int first, std::int64_t duration) {
 using PulseChains = SimTest;
 
 // The gap is 2 x VibrationDuration milliseconds, in 64 bits; a gap that is
-// not positive is due at once.
-TEST_F(PulseChains, NothingInTheCallThenPulsesAtTheirGaps) {
+// not positive is due at once. classic-chains.scn pins an ordinary chain, its
+// first pulse played from the main queue.
+TEST_F(PulseChains, ExtremeDurationsGiveTheirGaps) {
     const std::vector<std::pair<std::int64_t, std::string>> rows = {
-        {200, "C@0 C@400 C@800"},
-        {0, "C@0 C@0 C@0"},
-        {-5, "C@0 C@0 C@0"},
-        {INT32_MAX, "C@0 C@4294967294 C@8589934588"}};
+        {-5, "C@0 C@0 C@0"}, {INT32_MAX, "C@0 C@4294967294 C@8589934588"}};
     for (const auto& [duration, pulses] : rows) {
         SCOPED_TRACE(duration);
         startWith(chainSettings(2, duration));
         const Object call = process->newCall(true);
         const Mark from = mark();
         process->setActiveCall(call);
-        EXPECT_EQ(played(from), "");
-        process->device().mainQueue().runUntilIdle();
-        EXPECT_EQ(played(from).substr(0, 3), "C@0");
         advance(10000000 * kSecond);
         EXPECT_EQ(played(from), pulses);
         EXPECT_EQ(process->device().mainQueue().pending(), 0u);
