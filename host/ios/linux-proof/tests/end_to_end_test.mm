@@ -17,6 +17,7 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <objc/runtime.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -308,7 +309,13 @@ TEST(ProofRespringGuard, WritesThroughFoundationKeepingEveryValue) {
         "paneNote <string>kept &amp; &lt;sure&gt;</string>";
     onPhone(kIOS11, settings, [] {
         const PlistValue before = readPlistFile(gSettingsFile);
+        struct stat original {
+        }, replaced{};
+        ASSERT_EQ(::stat(gSettingsFile.c_str(), &original), 0);
         hostSends(kLaunch, nil);
+        // Atomic: a new file took the old one's place.
+        ASSERT_EQ(::stat(gSettingsFile.c_str(), &replaced), 0);
+        EXPECT_NE(replaced.st_ino, original.st_ino);
         // Written and announced before the host's launch work ran.
         EXPECT_EQ(gSettingsAtLaunch.at("isNotRespringing"), PlistValue::boolean(false));
         ASSERT_EQ(proof::posts().size(), 1u);
