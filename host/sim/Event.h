@@ -14,6 +14,10 @@
 
 namespace thrumline::sim {
 
+// What MSHookMessageEx did with a method: put the replacement in place, or
+// why it left the method alone.
+enum class HookResult { Installed, NoClass, NoMethod, NoReplacement, AlreadyHooked };
+
 namespace events {
 
 // A home-screen process started.
@@ -31,8 +35,8 @@ struct HookInstalled {
 };
 // MSHookMessageEx left a method alone.
 struct HookSkipped {
-    enum class Why { NoClass, NoMethod, NoReplacement, AlreadyHooked };
-    std::string className;  // "(null)" for an absent class
+    using Why = HookResult;  // never Installed
+    std::string className;   // "(null)" for an absent class
     std::string selector;
     Why why = Why::NoClass;
 };

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "host/HostServices.h"
+#include "host/sim/Event.h"
 #include "host/sim/PlistValue.h"
 
 namespace thrumline::sim {
@@ -96,7 +97,7 @@ public:
 
     // AlreadyHooked: the replacement is the method's implementation already
     // (a fault; the slot is left alone).
-    enum class HookResult { Installed, NoClass, NoMethod, NoReplacement, AlreadyHooked };
+    using HookResult = sim::HookResult;
     // MSHookMessageEx: puts `replacement` on the class itself and hands the
     // implementation that the class reached before (its own or inherited)
     // to `*slot`. Anything else leaves the class and `*slot` untouched.

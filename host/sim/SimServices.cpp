@@ -38,32 +38,18 @@ public:
 
     void MSHookMessageEx(Class cls, Selector selector, MethodImp replacement,
                          MethodImp* slot) override {
-        using Why = events::HookSkipped::Why;
         SimClass* target = rt().classOf(cls);
         std::string className = target != nullptr ? target->name : std::string("(null)");
         std::string selectorText = p_.selectorName(selector);
         if (cls != nullptr && target == nullptr) {
             p_.recordFault("MSHookMessageEx", "a class this process never made");
         }
-        Why why = Why::NoClass;
-        switch (rt().hook(cls, selector, replacement, slot)) {
-            case ObjectRuntime::HookResult::Installed:
-                p_.record(events::HookInstalled{std::move(className), std::move(selectorText)});
-                return;
-            case ObjectRuntime::HookResult::NoClass:
-                why = Why::NoClass;
-                break;
-            case ObjectRuntime::HookResult::NoMethod:
-                why = Why::NoMethod;
-                break;
-            case ObjectRuntime::HookResult::NoReplacement:
-                why = Why::NoReplacement;
-                break;
-            case ObjectRuntime::HookResult::AlreadyHooked:
-                why = Why::AlreadyHooked;
-                break;
+        const HookResult result = rt().hook(cls, selector, replacement, slot);
+        if (result == HookResult::Installed) {
+            p_.record(events::HookInstalled{std::move(className), std::move(selectorText)});
+            return;
         }
-        p_.record(events::HookSkipped{std::move(className), std::move(selectorText), why});
+        p_.record(events::HookSkipped{std::move(className), std::move(selectorText), result});
     }
 
     void* objc_autoreleasePoolPush() override {
