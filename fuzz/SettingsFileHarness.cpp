@@ -20,7 +20,7 @@ constexpr std::uint64_t kRespringQuiet = 7 * sim::kNanosPerSecond;
 constexpr std::int64_t kLongestWait = 3600 * sim::kNanosPerSecond;
 // Far from the end of the virtual clock, where every step would be due at once.
 constexpr std::uint64_t kClockLimit = 1ULL << 62;
-const std::string kOnePulse = "sound 1352\n";
+const std::string kOnePulse = "sound " + std::to_string(THRUMLINE_CLASSIC_SOUND) + "\n";
 constexpr std::int64_t kMinute = 60 * sim::kNanosPerSecond;
 
 // --- The conversions, written down once more from the rules -------------
@@ -71,7 +71,8 @@ std::string vibration(const std::vector<std::int64_t>& lengths) {
         pattern.append(PlistValue::boolean(i % 2 == 0));
         pattern.append(PlistValue::integer(lengths[i]));
     }
-    return "vibrate 4095 intensity 1 " + pattern.describe() + "\n";
+    return "vibrate " + std::to_string(THRUMLINE_VIBRATE_SOUND) + " intensity " +
+           std::to_string(THRUMLINE_PATTERN_INTENSITY) + " " + pattern.describe() + "\n";
 }
 
 std::string pulses(int count, std::int32_t length, std::int32_t pause) {
@@ -82,7 +83,7 @@ std::string pulses(int count, std::int32_t length, std::int32_t pause) {
 
 std::string figure(std::int32_t number, std::int32_t length, std::int32_t pause) {
     if (number >= 0 && number <= 2) return pulses(number + 1, length, pause);
-    return number == 3 ? vibration({50, 100, 50, 300, 50, 300, 50, 100, 50}) : "";
+    return number == 3 ? vibration({THRUMLINE_RHYTHM_FIGURE_MS}) : "";
 }
 
 bool callsAllowed(const SettingsValues& v) { return v.isEnabled && v.isNotRespringing; }
@@ -131,26 +132,17 @@ std::size_t objectCount(const PlistValue& v) {
 
 SettingsValues expectedSettings(const PlistValue& file) {
     // A file that is not a dictionary has no keys.
-    auto boolean = [&](const char* key) {
+    auto read_BOOLEAN = [&](const char* key, bool missing) {
         const auto converted = convert(file.find(key));
-        return converted && converted->first;
+        return converted ? converted->first : missing;
     };
-    auto integer = [&](const char* key, std::int32_t missing) {
+    auto read_INTEGER = [&](const char* key, std::int32_t missing) {
         const auto converted = convert(file.find(key));
         return converted ? converted->second : missing;
     };
-    return {boolean("isEnabled"),
-            boolean("isNotRespringing"),
-            boolean("isVibrationsNumber"),
-            boolean("oldMethod"),
-            integer("firstVibrationNumber", 0),
-            integer("lastVibrationNumber", 0),
-            integer("VibrationDuration", 200),
-            integer("vibration1", 300),
-            integer("vibration2", 300),
-            boolean("connectOutgoingOnly"),
-            boolean("minuteMinder"),
-            integer("minuteMinderSecond", 50)};
+#define THRUMLINE_READ(key, type, missing, initial) read_##type(#key, missing),
+    return {THRUMLINE_SETTING_KEYS(THRUMLINE_READ)};
+#undef THRUMLINE_READ
 }
 
 void SettingsFileHarness::start() {
@@ -190,8 +182,10 @@ std::string SettingsFileHarness::check(const SettingsValues& v, const char* when
                                        bool drainChains) {
     const std::size_t mark = device_->events().size();
     sim::MainQueue& queue = process_->device().mainQueue();
-    for (const char* n : {"1", "2", "3", "4"}) {
-        device_->panePost(std::string("com.brindle.thrumline.vib") + n + "Preview");
+    for (const char* name :
+         {THRUMLINE_VIB1_PREVIEW_NOTIFICATION, THRUMLINE_VIB2_PREVIEW_NOTIFICATION,
+          THRUMLINE_VIB3_PREVIEW_NOTIFICATION, THRUMLINE_VIB4_PREVIEW_NOTIFICATION}) {
+        device_->panePost(name);
     }
     queue.runUntilIdle();
     const std::int32_t pause = v.VibrationDuration;
@@ -242,8 +236,9 @@ std::string SettingsFileHarness::check(const SettingsValues& v, const char* when
 // step is due at its second; that step finds the call over and lets it go,
 // so no step is left queued for the next input.
 std::string SettingsFileHarness::checkMinder(const SettingsValues& v, std::size_t mark) {
-    const std::int32_t second =
-        v.minuteMinderSecond >= 1 && v.minuteMinderSecond <= 59 ? v.minuteMinderSecond : 50;
+    const std::int32_t second = v.minuteMinderSecond >= 1 && v.minuteMinderSecond <= 59
+                                    ? v.minuteMinderSecond
+                                    : THRUMLINE_MINDER_DEFAULT_SECOND;
     const std::uint64_t due =
         device_->mainQueue().now() + static_cast<std::uint64_t>(second) * sim::kNanosPerSecond;
     bool stepAtSecond = false;  // a chain's step may be due then too
@@ -279,7 +274,7 @@ std::string SettingsFileHarness::runChecks(const std::string& bytes) {
     if (paneWrite == nullptr || !paneWrite->ok) return "the settings file could not be written";
     PlistValue loaded = sim::parsePlist(bytes);
     mark = events.size();
-    device_->panePost("com.brindle.thrumline.prefschanged");
+    device_->panePost(THRUMLINE_PREFS_CHANGED_NOTIFICATION);
     queue.runUntilIdle();
     if (since(EventKind::SettingsRead).size() != 1) return "the notification led to no single load";
     const SettingsValues values = expectedSettings(loaded);

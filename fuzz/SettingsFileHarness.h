@@ -13,13 +13,17 @@
 namespace thrumline::hardening {
 
 // The values a load must produce.
+// One field per settings key, in the contract's order; minuteMinderSecond as
+// read (the minder itself takes 1..59, else its default second).
+#define THRUMLINE_VALUE_TYPE_BOOLEAN bool
+#define THRUMLINE_VALUE_TYPE_INTEGER std::int32_t
+#define THRUMLINE_VALUE(key, type, missing, initial) THRUMLINE_VALUE_TYPE_##type key;
 struct SettingsValues {
-    bool isEnabled, isNotRespringing, isVibrationsNumber, oldMethod;
-    std::int32_t firstVibrationNumber, lastVibrationNumber;
-    std::int32_t VibrationDuration, vibration1, vibration2;
-    bool connectOutgoingOnly, minuteMinder;
-    std::int32_t minuteMinderSecond;  // as read; the minder takes 1..59, else 50
+    THRUMLINE_SETTING_KEYS(THRUMLINE_VALUE)
 };
+#undef THRUMLINE_VALUE
+#undef THRUMLINE_VALUE_TYPE_BOOLEAN
+#undef THRUMLINE_VALUE_TYPE_INTEGER
 
 // The values a load of this file content gives, computed here on our own
 // (not by asking the library): missing keys, files that are not a dictionary

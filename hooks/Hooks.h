@@ -5,16 +5,17 @@
 #include <cstdint>
 
 #include "host/HostServices.h"
+#include "settings/Contract.h"
 
 namespace thrumline {
 
 // Darwin notifications. The library observes all five and posts only the
 // change notification.
-constexpr const char* kPrefsChangedNotification = "com.brindle.thrumline.prefschanged";
-constexpr const char* kVib1PreviewNotification = "com.brindle.thrumline.vib1Preview";
-constexpr const char* kVib2PreviewNotification = "com.brindle.thrumline.vib2Preview";
-constexpr const char* kVib3PreviewNotification = "com.brindle.thrumline.vib3Preview";
-constexpr const char* kVib4PreviewNotification = "com.brindle.thrumline.vib4Preview";
+constexpr const char* kPrefsChangedNotification = THRUMLINE_PREFS_CHANGED_NOTIFICATION;
+constexpr const char* kVib1PreviewNotification = THRUMLINE_VIB1_PREVIEW_NOTIFICATION;
+constexpr const char* kVib2PreviewNotification = THRUMLINE_VIB2_PREVIEW_NOTIFICATION;
+constexpr const char* kVib3PreviewNotification = THRUMLINE_VIB3_PREVIEW_NOTIFICATION;
+constexpr const char* kVib4PreviewNotification = THRUMLINE_VIB4_PREVIEW_NOTIFICATION;
 
 // The load-time initialisers, run once each, in this order, when the library
 // is loaded. The loader's three values are not used.

@@ -16,13 +16,13 @@ namespace {
 
 constexpr std::int64_t kNanosPerSecond = 1000000000LL;
 constexpr std::int32_t kSecondsPerMinute = 60;
-constexpr std::int32_t kDefaultMinderSecond = 50;
+constexpr std::int32_t kDefaultMinderSecond = THRUMLINE_MINDER_DEFAULT_SECOND;
 // A replaced minder's step holds its slot for up to a minute. Past seven
 // replacements within one minute, the newest call takes over the pending
 // step of the call it replaces.
 constexpr std::size_t kMinderSlots = 8;
 
-constexpr PatternStep kMinderPulse[] = {{true, 50}};
+constexpr PatternStep kMinderPulse[] = {{true, THRUMLINE_MINDER_PULSE_MS}};
 
 // The followed call; none without a minder. Made on first use, so the
 // library gains no load-time initialiser; let go when the library unloads.

@@ -12,17 +12,19 @@
 #include <math.h>
 #include <stdint.h>
 
+#include "settings/Contract.h"
+
 // AudioToolbox: plays the "VibePattern"/"Intensity" dictionary; no SDK
 // header declares it. The second argument is unused and passed as nil.
 void AudioServicesPlaySystemSoundWithVibration(SystemSoundID soundID, id unused,
                                                NSDictionary* pattern);
 
-static NSString* const kChangeNotification = @"com.brindle.thrumline.prefschanged";
+static NSString* const kChangeNotification = @THRUMLINE_PREFS_CHANGED_NOTIFICATION;
 // The tweak's pattern sound and its classic vibration.
-static const SystemSoundID kVibrateSound = 4095;
-static const SystemSoundID kClassicPulseSound = 1352;
+static const SystemSoundID kVibrateSound = THRUMLINE_VIBRATE_SOUND;
+static const SystemSoundID kClassicPulseSound = THRUMLINE_CLASSIC_SOUND;
 // The minute minder's pulse in pattern output, in milliseconds.
-static const int kMinderPulseMs = 50;
+static const int kMinderPulseMs = THRUMLINE_MINDER_PULSE_MS;
 
 static void postDarwinNotification(NSString* name) {
     CFNotificationCenterPostNotification(CFNotificationCenterGetDarwinNotifyCenter(),
@@ -115,7 +117,7 @@ static NSString* keyOf(PSSpecifier* specifier) {
 @implementation ThrumlineListController
 
 + (NSString*)settingsPath {
-    return @"/var/mobile/Library/Preferences/com.brindle.thrumline.plist";
+    return @THRUMLINE_SETTINGS_PATH;
 }
 
 - (BOOL)settingsFileIsUnreadable {

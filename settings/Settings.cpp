@@ -2,37 +2,26 @@
 
 namespace thrumline {
 
-PrefsValues prefsValues = {
-    /*isEnabled=*/true,
-    /*isNotRespringing=*/true,
-    /*isVibrationsNumber=*/true,
-    /*oldMethod=*/true,
-    /*firstVibrationNumber=*/0,
-    /*lastVibrationNumber=*/0,
-    /*VibrationDuration=*/200,
-    /*vibration1=*/300,
-    /*vibration2=*/300,
-    /*connectOutgoingOnly=*/false,
-    /*minuteMinder=*/false,
-    /*minuteMinderSecond=*/50,
-};
+#define THRUMLINE_INITIAL_VALUE(key, type, missing, initial) /*key=*/ initial,
+PrefsValues prefsValues = {THRUMLINE_SETTING_KEYS(THRUMLINE_INITIAL_VALUE)};
+#undef THRUMLINE_INITIAL_VALUE
 
 StrongRef prefs;
 
-const SettingKey kSettingKeys[kSettingKeyCount] = {
-    {"isEnabled", SettingType::Boolean, &PrefsValues::isEnabled, nullptr, 0},
-    {"isNotRespringing", SettingType::Boolean, &PrefsValues::isNotRespringing, nullptr, 0},
-    {"isVibrationsNumber", SettingType::Boolean, &PrefsValues::isVibrationsNumber, nullptr, 0},
-    {"oldMethod", SettingType::Boolean, &PrefsValues::oldMethod, nullptr, 0},
-    {"firstVibrationNumber", SettingType::Integer, nullptr, &PrefsValues::firstVibrationNumber, 0},
-    {"lastVibrationNumber", SettingType::Integer, nullptr, &PrefsValues::lastVibrationNumber, 0},
-    {"VibrationDuration", SettingType::Integer, nullptr, &PrefsValues::VibrationDuration, 200},
-    {"vibration1", SettingType::Integer, nullptr, &PrefsValues::vibration1, 300},
-    {"vibration2", SettingType::Integer, nullptr, &PrefsValues::vibration2, 300},
-    {"connectOutgoingOnly", SettingType::Boolean, &PrefsValues::connectOutgoingOnly, nullptr, 0},
-    {"minuteMinder", SettingType::Boolean, &PrefsValues::minuteMinder, nullptr, 0},
-    {"minuteMinderSecond", SettingType::Integer, nullptr, &PrefsValues::minuteMinderSecond, 50},
-};
+namespace {
+
+constexpr SettingKey row(const char* key, bool PrefsValues::*field, std::int32_t missing) {
+    return {key, SettingType::Boolean, field, nullptr, missing};
+}
+constexpr SettingKey row(const char* key, std::int32_t PrefsValues::*field, std::int32_t missing) {
+    return {key, SettingType::Integer, nullptr, field, missing};
+}
+
+}  // namespace
+
+#define THRUMLINE_KEY_ROW(key, type, missing, initial) row(#key, &PrefsValues::key, missing),
+const SettingKey kSettingKeys[kSettingKeyCount] = {THRUMLINE_SETTING_KEYS(THRUMLINE_KEY_ROW)};
+#undef THRUMLINE_KEY_ROW
 
 void PreferencesChangedCallback(NotificationCenter, void*, Object, const void*, Object) {
     refreshPrefs();

@@ -5,31 +5,27 @@
 #include <cstdint>
 
 #include "host/HostServices.h"
+#include "settings/Contract.h"
 
 namespace thrumline {
 
 // Where the settings pane keeps the settings; no other location is tried.
-constexpr const char* kSettingsPath = "/var/mobile/Library/Preferences/com.brindle.thrumline.plist";
+constexpr const char* kSettingsPath = THRUMLINE_SETTINGS_PATH;
 // The key the respring guard writes.
 constexpr const char* kIsNotRespringingKey = "isNotRespringing";
 
 // The in-memory settings, one field per key, named as the key. Written only
-// by refreshPrefs; read directly by everyone else, never cached.
+// by refreshPrefs; read directly by everyone else, never cached. The fields
+// are the keys of settings/Contract.h, in its order.
+#define THRUMLINE_FIELD_TYPE_BOOLEAN bool
+#define THRUMLINE_FIELD_TYPE_INTEGER std::int32_t
+#define THRUMLINE_FIELD(key, type, missing, initial) THRUMLINE_FIELD_TYPE_##type key;
 struct PrefsValues {
-    bool isEnabled;
-    bool isNotRespringing;
-    bool isVibrationsNumber;
-    bool oldMethod;
-    std::int32_t firstVibrationNumber;
-    std::int32_t lastVibrationNumber;
-    std::int32_t VibrationDuration;
-    std::int32_t vibration1;
-    std::int32_t vibration2;
-    // Optional features, off when their keys are missing.
-    bool connectOutgoingOnly;         // the connected vibration only for outgoing calls
-    bool minuteMinder;                // a short pulse once a minute during a call
-    std::int32_t minuteMinderSecond;  // its second within each minute; 1..59, else 50
+    THRUMLINE_SETTING_KEYS(THRUMLINE_FIELD)
 };
+#undef THRUMLINE_FIELD
+#undef THRUMLINE_FIELD_TYPE_BOOLEAN
+#undef THRUMLINE_FIELD_TYPE_INTEGER
 
 extern PrefsValues prefsValues;
 
@@ -50,7 +46,9 @@ struct SettingKey {
 };
 
 // The keys, in the order a load reads them.
-constexpr int kSettingKeyCount = 12;
+#define THRUMLINE_COUNT_KEY(key, type, missing, initial) +1
+constexpr int kSettingKeyCount = 0 THRUMLINE_SETTING_KEYS(THRUMLINE_COUNT_KEY);
+#undef THRUMLINE_COUNT_KEY
 extern const SettingKey kSettingKeys[kSettingKeyCount];
 
 // The change notification's callback: ignores its five values and reloads.

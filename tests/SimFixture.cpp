@@ -12,9 +12,10 @@ namespace {
 std::string describeVibration(const sim::events::Vibrate& vibrate) {
     const PlistValue* intensity = vibrate.request.find("Intensity");
     const PlistValue* steps = vibrate.request.find("VibePattern");
-    bool ok = vibrate.sound == 4095 && vibrate.request.entries().size() == 2 &&
-              intensity != nullptr && *intensity == I(1) && steps != nullptr &&
-              steps->type() == PlistValue::Type::Array && steps->items().size() % 2 == 0;
+    bool ok = vibrate.sound == THRUMLINE_VIBRATE_SOUND && vibrate.request.entries().size() == 2 &&
+              intensity != nullptr && *intensity == I(THRUMLINE_PATTERN_INTENSITY) &&
+              steps != nullptr && steps->type() == PlistValue::Type::Array &&
+              steps->items().size() % 2 == 0;
     std::string text;
     for (std::size_t i = 0; ok && i < steps->items().size(); ++i) {
         const PlistValue& item = steps->items()[i];
@@ -69,7 +70,7 @@ std::string SimTest::played(const Mark& from) const {
         if (vibrate == nullptr && sound == nullptr) continue;
         if (!text.empty()) text += " ";
         text += vibrate != nullptr ? describeVibration(*vibrate)
-                                   : (sound->sound == 1352 ? "C@" : "?sound@") +
+                                   : (sound->sound == THRUMLINE_CLASSIC_SOUND ? "C@" : "?sound@") +
                                          std::to_string((e.t_ns - from.t) / kMs);
     }
     return text;

@@ -25,17 +25,25 @@ constexpr double kVersion_iOS10 = 1348.0;
 constexpr double kVersion_iOS11 = 1443.0;
 constexpr double kVersionNoGroup = 1200.0;
 
-constexpr const char* kPrefsChanged = "com.brindle.thrumline.prefschanged";
-constexpr const char* kVib1Preview = "com.brindle.thrumline.vib1Preview";
-constexpr const char* kVib2Preview = "com.brindle.thrumline.vib2Preview";
-constexpr const char* kVib3Preview = "com.brindle.thrumline.vib3Preview";
-constexpr const char* kVib4Preview = "com.brindle.thrumline.vib4Preview";
+constexpr const char* kPrefsChanged = THRUMLINE_PREFS_CHANGED_NOTIFICATION;
+constexpr const char* kVib1Preview = THRUMLINE_VIB1_PREVIEW_NOTIFICATION;
+constexpr const char* kVib2Preview = THRUMLINE_VIB2_PREVIEW_NOTIFICATION;
+constexpr const char* kVib3Preview = THRUMLINE_VIB3_PREVIEW_NOTIFICATION;
+constexpr const char* kVib4Preview = THRUMLINE_VIB4_PREVIEW_NOTIFICATION;
 
 constexpr std::uint64_t kMs = 1000000;
 constexpr std::uint64_t kSecond = 1000 * kMs;
 
 // Vibration number 3 as played() shows it.
-constexpr const char* kRhythm = "[1 50 0 100 1 50 0 300 1 50 0 300 1 50 0 100 1 50]";
+// (inline, so that other tests' file-scope values may use it).
+inline const std::string kRhythm = [] {
+    const int ms[] = {THRUMLINE_RHYTHM_FIGURE_MS};
+    std::string text;
+    for (std::size_t i = 0; i < std::size(ms); ++i) {
+        text += (i ? " " : "") + std::to_string(i % 2 == 0) + " " + std::to_string(ms[i]);
+    }
+    return "[" + text + "]";
+}();
 
 inline PlistValue B(bool v) { return PlistValue::boolean(v); }
 inline PlistValue I(std::int64_t v) { return PlistValue::integer(v); }

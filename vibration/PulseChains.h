@@ -1,4 +1,4 @@
-// Classic output: system sound 1352, alone or as a chain of pulses spaced on
+// Classic output: the classic system vibration, alone or as a chain of pulses spaced on
 // the main queue.
 #pragma once
 
@@ -9,7 +9,7 @@
 namespace thrumline {
 
 // The system's classic vibration.
-constexpr std::uint32_t kClassicPulseSoundID = 1352;
+constexpr std::uint32_t kClassicPulseSoundID = THRUMLINE_CLASSIC_SOUND;
 
 // Queues a step on the main queue, offsetNanos from now.
 void scheduleOnMainQueue(std::int64_t offsetNanos, DispatchStep step);

@@ -9,11 +9,22 @@ namespace thrumline {
 namespace {
 
 // Figure 3: one fixed rhythm for both slots, independent of the settings.
-constexpr PatternStep kRhythmFigure[] = {
-    {true, 50},   {false, 100}, {true, 50},   {false, 300}, {true, 50},
-    {false, 300}, {true, 50},   {false, 100}, {true, 50},
+constexpr std::int32_t kRhythmFigureMs[] = {THRUMLINE_RHYTHM_FIGURE_MS};
+constexpr std::size_t kRhythmFigureSteps = sizeof(kRhythmFigureMs) / sizeof(kRhythmFigureMs[0]);
+
+struct RhythmFigure {
+    PatternStep steps[kRhythmFigureSteps];
 };
-constexpr std::size_t kRhythmFigureSteps = sizeof(kRhythmFigure) / sizeof(kRhythmFigure[0]);
+
+// On and off in turn, starting on; made by the compiler, so no load-time work.
+constexpr RhythmFigure makeRhythmFigure() {
+    RhythmFigure figure{};
+    for (std::size_t i = 0; i < kRhythmFigureSteps; ++i) {
+        figure.steps[i] = {i % 2 == 0, kRhythmFigureMs[i]};
+    }
+    return figure;
+}
+constexpr RhythmFigure kRhythmFigure = makeRhythmFigure();
 
 // Figures 0 to 2 are one to three pulses with a pause between each two.
 constexpr int kMostPulses = 3;
@@ -44,7 +55,7 @@ void playVibePattern(const PatternStep* steps, std::size_t count) {
     StrongRef dictionary = h.newMutableDictionary();
     StrongRef pattern = h.newMutableArray();
     {
-        StrongRef intensity = h.numberWithInt(1);
+        StrongRef intensity = h.numberWithInt(THRUMLINE_PATTERN_INTENSITY);
         h.setObject_forKey(dictionary.get(), intensity.get(), "Intensity");
     }
     for (std::size_t i = 0; i < count; ++i) {
@@ -75,7 +86,7 @@ void playSlotPattern(VibrationSlot slot) {
             playPulses<kMostPulses>(pulseLength(slot), prefsValues.VibrationDuration);
             break;
         case 3:
-            playVibePattern(kRhythmFigure, kRhythmFigureSteps);
+            playVibePattern(kRhythmFigure.steps, kRhythmFigureSteps);
             break;
         default:
             break;  // no figure: nothing plays

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "host/HostServices.h"
+#include "settings/Contract.h"
 
 namespace thrumline {
 
@@ -22,7 +23,7 @@ struct PatternStep {
 };
 
 // AudioToolbox's vibrate sound, which plays the dictionary's pattern.
-constexpr std::uint32_t kVibrateSoundID = 4095;
+constexpr std::uint32_t kVibrateSoundID = THRUMLINE_VIBRATE_SOUND;
 
 // The slot's vibration number, as the settings hold it now.
 std::int32_t slotVibrationNumber(VibrationSlot slot);

@@ -20,12 +20,12 @@
 #include "host/sim/Event.h"
 #include "host/sim/MainQueue.h"
 #include "host/sim/PlistValue.h"
+#include "settings/Contract.h"
 
 namespace thrumline::sim {
 
 // The settings file as the library names it on the device.
-inline constexpr const char* kDeviceSettingsPath =
-    "/var/mobile/Library/Preferences/com.brindle.thrumline.plist";
+inline constexpr const char* kDeviceSettingsPath = THRUMLINE_SETTINGS_PATH;
 
 constexpr std::int64_t kNanosPerMilli = 1000000;
 constexpr std::int64_t kNanosPerSecond = 1000000000;

@@ -2,11 +2,9 @@
 
 #include <cstring>
 
-#include "hooks/Hooks.h"
+#include "settings/Contract.h"
 #include "tools/thrumline-sim/Format.h"
 #include "tools/thrumline-sim/Scenario.h"
-#include "vibration/PulseChains.h"
-#include "vibration/VibrationPatterns.h"
 
 namespace thrumline::simtool {
 
@@ -45,7 +43,7 @@ const char* const kIndent = "    ";
 
 // The part all the library's notification names share ("com.brindle.thrumline.").
 std::string libraryPrefix() {
-    const char* full = kPrefsChangedNotification;
+    const char* full = THRUMLINE_PREFS_CHANGED_NOTIFICATION;
     const char* dot = std::strrchr(full, '.');
     return std::string(full, dot != nullptr ? static_cast<std::size_t>(dot - full + 1) : 0);
 }
@@ -132,7 +130,8 @@ std::string paneText(const ev::PaneWroteSettings& pane) {
 
 std::string vibrationText(const ev::Vibrate& vibrate) {
     std::string out = "vibrate";
-    if (vibrate.sound != kVibrateSoundID) out += " (sound " + std::to_string(vibrate.sound) + ")";
+    if (vibrate.sound != THRUMLINE_VIBRATE_SOUND)
+        out += " (sound " + std::to_string(vibrate.sound) + ")";
     std::vector<PatternStepView> steps;
     if (!readPattern(vibrate.request, steps)) return out + " " + vibrate.request.describe();
     std::int64_t total = 0;
@@ -199,7 +198,7 @@ struct EventText {
     std::string operator()(const ev::Vibrate& e) const { return vibrationText(e); }
     std::string operator()(const ev::Sound& e) const {
         return "sound " + std::to_string(e.sound) +
-               (e.sound == kClassicPulseSoundID ? " (classic pulse)" : "");
+               (e.sound == THRUMLINE_CLASSIC_SOUND ? " (classic pulse)" : "");
     }
     std::string operator()(const ev::StepScheduled& e) const {
         return e.due <= event.t_ns ? "step queued, due now"

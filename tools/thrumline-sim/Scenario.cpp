@@ -8,7 +8,7 @@
 #include <cstring>
 #include <limits>
 
-#include "hooks/Hooks.h"
+#include "settings/Contract.h"
 #include "tools/thrumline-sim/ScenarioWords.h"
 
 namespace thrumline::scenario {
@@ -35,8 +35,9 @@ const std::vector<std::string>& shortNotificationNames() {
     static const std::vector<std::string> names = [] {
         std::vector<std::string> out;
         for (const char* full :
-             {kPrefsChangedNotification, kVib1PreviewNotification, kVib2PreviewNotification,
-              kVib3PreviewNotification, kVib4PreviewNotification}) {
+             {THRUMLINE_PREFS_CHANGED_NOTIFICATION, THRUMLINE_VIB1_PREVIEW_NOTIFICATION,
+              THRUMLINE_VIB2_PREVIEW_NOTIFICATION, THRUMLINE_VIB3_PREVIEW_NOTIFICATION,
+              THRUMLINE_VIB4_PREVIEW_NOTIFICATION}) {
             const char* dot = std::strrchr(full, '.');
             out.emplace_back(dot != nullptr ? dot + 1 : full);
         }
@@ -125,9 +126,10 @@ std::string notificationName(const std::string& word) {
     const std::vector<std::string>& shortNames = shortNotificationNames();
     for (std::size_t i = 0; i < shortNames.size(); ++i) {
         if (shortNames[i] == word) {
-            const char* full[] = {kPrefsChangedNotification, kVib1PreviewNotification,
-                                  kVib2PreviewNotification, kVib3PreviewNotification,
-                                  kVib4PreviewNotification};
+            const char* full[] = {
+                THRUMLINE_PREFS_CHANGED_NOTIFICATION, THRUMLINE_VIB1_PREVIEW_NOTIFICATION,
+                THRUMLINE_VIB2_PREVIEW_NOTIFICATION, THRUMLINE_VIB3_PREVIEW_NOTIFICATION,
+                THRUMLINE_VIB4_PREVIEW_NOTIFICATION};
             return full[i];
         }
     }

@@ -4,12 +4,12 @@
 #include <cstdio>
 #include <sstream>
 
+#include "settings/Contract.h"
 #include "tools/thrumline-sim/Bursts.h"
 #include "tools/thrumline-sim/Format.h"
 #include "tools/thrumline-sim/Render.h"
 #include "tools/thrumline-sim/Scenario.h"
 #include "tools/thrumline-sim/SvgText.h"
-#include "vibration/PulseChains.h"
 
 namespace thrumline::simtool {
 
@@ -208,8 +208,8 @@ void Picture::header(const std::string& title, double height) {
          << "</text>\n";
     // Lane labels and guides.
     laneLabel(processLane_ + 12, "process");
-    laneLabel(vibrateLane_ + 20, "vibrate (4095)");
-    laneLabel(soundLane_ + 20, "sound (" + std::to_string(kClassicPulseSoundID) + ")");
+    laneLabel(vibrateLane_ + 20, "vibrate (" + std::to_string(THRUMLINE_VIBRATE_SOUND) + ")");
+    laneLabel(soundLane_ + 20, "sound (" + std::to_string(THRUMLINE_CLASSIC_SOUND) + ")");
     for (double y : {vibrateLane_ + 30, soundLane_ + 30}) {
         svg_ << "<line x1=\"" << num(kLeft) << "\" y1=\"" << num(y) << "\" x2=\""
              << num(kLeft + kPlot) << "\" y2=\"" << num(y) << "\" stroke=\"#dee2e6\"/>\n";
