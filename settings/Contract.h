@@ -23,18 +23,18 @@
  * The first four switches start true although a missing key reads false:
  * the tweak has always started that way, and the first load, which the loader
  * runs before any hook can fire, replaces them. */
-#define THRUMLINE_SETTING_KEYS(X)                  \
-    X(isEnabled, BOOLEAN, 0, 1)                    \
-    X(isNotRespringing, BOOLEAN, 0, 1)             \
-    X(isVibrationsNumber, BOOLEAN, 0, 1)           \
-    X(oldMethod, BOOLEAN, 0, 1)                    \
-    X(firstVibrationNumber, INTEGER, 0, 0)         \
-    X(lastVibrationNumber, INTEGER, 0, 0)          \
-    X(VibrationDuration, INTEGER, 200, 200)        \
-    X(vibration1, INTEGER, 300, 300)               \
-    X(vibration2, INTEGER, 300, 300)               \
-    X(connectOutgoingOnly, BOOLEAN, 0, 0)          \
-    X(minuteMinder, BOOLEAN, 0, 0)                 \
+#define THRUMLINE_SETTING_KEYS(X)           \
+    X(isEnabled, BOOLEAN, 0, 1)             \
+    X(isNotRespringing, BOOLEAN, 0, 1)      \
+    X(isVibrationsNumber, BOOLEAN, 0, 1)    \
+    X(oldMethod, BOOLEAN, 0, 1)             \
+    X(firstVibrationNumber, INTEGER, 0, 0)  \
+    X(lastVibrationNumber, INTEGER, 0, 0)   \
+    X(VibrationDuration, INTEGER, 200, 200) \
+    X(vibration1, INTEGER, 300, 300)        \
+    X(vibration2, INTEGER, 300, 300)        \
+    X(connectOutgoingOnly, BOOLEAN, 0, 0)   \
+    X(minuteMinder, BOOLEAN, 0, 0)          \
     X(minuteMinderSecond, INTEGER, THRUMLINE_MINDER_DEFAULT_SECOND, THRUMLINE_MINDER_DEFAULT_SECOND)
 
 /* AudioToolbox's system sounds: the vibrate sound that plays a pattern
