@@ -1,7 +1,7 @@
-# Runs TOOL on SCENARIO and compares its standard output with EXPECTED,
+# Runs TOOL (with OPTIONS, if any) on SCENARIO and compares its standard output with EXPECTED,
 # byte for byte. The run must exit with 0. The output is kept in ACTUAL.
 execute_process(
-  COMMAND ${TOOL} ${SCENARIO}
+  COMMAND ${TOOL} ${OPTIONS} ${SCENARIO}
   OUTPUT_FILE ${ACTUAL}
   ERROR_VARIABLE errors
   RESULT_VARIABLE status)

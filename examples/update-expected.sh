@@ -7,4 +7,7 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 tool="${1:?usage: $0 BUILD_DIR}/tools/thrumline-sim/thrumline-sim"
 for scenario in "$here"/*.scn; do
   "$tool" "$scenario" > "${scenario%.scn}.txt"
+  if [ -f "${scenario%.scn}.jsonl" ]; then
+    "$tool" --json "$scenario" > "${scenario%.scn}.jsonl"
+  fi
 done
