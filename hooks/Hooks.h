@@ -17,10 +17,11 @@ constexpr const char* kVib2PreviewNotification = THRUMLINE_VIB2_PREVIEW_NOTIFICA
 constexpr const char* kVib3PreviewNotification = THRUMLINE_VIB3_PREVIEW_NOTIFICATION;
 constexpr const char* kVib4PreviewNotification = THRUMLINE_VIB4_PREVIEW_NOTIFICATION;
 
-// The load-time initialisers, run once each, in this order, when the library
-// is loaded. The loader's three values are not used.
-void installHooks(int argc, char** argv, char** envp);
-void startObservers(int argc, char** argv, char** envp);
+// The two start-up stages, run once each, in this order, by the library's one
+// load-time initialiser: pick and install the hook group, then register the
+// observers and load the settings.
+void installHooks();
+void startObservers();
 
 // Each slot holds the host implementation its hook replaced; filled once by
 // installHooks and only read afterwards.

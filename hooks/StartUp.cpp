@@ -66,17 +66,15 @@ constexpr double kLowestVersion_iOS11 = 1443.0;
 
 // The loader runs this once when the library is loaded. One initialiser
 // calling both keeps their order certain on every platform's loader.
-__attribute__((constructor)) void loadThrumline(int argc, char** argv, char** envp) {
+__attribute__((constructor)) void loadThrumline() {
     bindHost();
-    installHooks(argc, argv, envp);
-    startObservers(argc, argv, envp);
+    installHooks();
+    startObservers();
 }
 
 }  // namespace
 
-// The two load-time initialisers, run once each, in this order. The loader's
-// three values are not used.
-void installHooks(int, char**, char**) {
+void installHooks() {
     const double version = host().kCFCoreFoundationVersionNumber();
     if (version >= kLowestVersion_iOS10 && version <= kHighestVersion_iOS10) {
         installGroup(kHooks_iOS10);
@@ -86,7 +84,7 @@ void installHooks(int, char**, char**) {
     // Any other version hooks nothing; observers and settings still start.
 }
 
-void startObservers(int, char**, char**) {
+void startObservers() {
     HostServices& h = host();
     void* pool = h.objc_autoreleasePoolPush();
     for (const ObservedNotification& row : kObservedNotifications) {

@@ -126,9 +126,9 @@ struct LoadNanos {
 };
 LoadNanos loadLibrary() {
     const double start = cpuNanos();
-    thrumline::installHooks(0, nullptr, nullptr);
+    thrumline::installHooks();
     const double hooksDone = cpuNanos();
-    thrumline::startObservers(0, nullptr, nullptr);
+    thrumline::startObservers();
     return {hooksDone - start, cpuNanos() - hooksDone};
 }
 
