@@ -12,8 +12,6 @@
 
 namespace thrumline::sim {
 
-namespace {
-
 bool writeAll(int fd, const std::string& bytes) {
     std::size_t done = 0;
     while (done < bytes.size()) {
@@ -26,8 +24,6 @@ bool writeAll(int fd, const std::string& bytes) {
     }
     return true;
 }
-
-}  // namespace
 
 bool readFileBytes(const std::string& path, std::string* bytes) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);

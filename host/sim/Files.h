@@ -8,6 +8,8 @@
 
 namespace thrumline::sim {
 
+// Writes all of `bytes` to the open file `fd`, however the system splits it.
+bool writeAll(int fd, const std::string& bytes);
 // The whole content of a regular file; false when it cannot be read.
 bool readFileBytes(const std::string& path, std::string* bytes);
 // Writes to a temporary file in the same folder, flushes it to disk and

@@ -3,7 +3,6 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <filesystem>
 #include <stdexcept>
 
@@ -30,15 +29,9 @@ std::string copyLibrary(const std::string& source) {
         (std::filesystem::temp_directory_path() / "thrumline-process-XXXXXX.so").string();
     const int fd = ::mkstemps(&copy[0], 3);
     if (fd < 0) throw std::runtime_error("cannot create a copy of the library");
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += static_cast<std::size_t>(n);
-    }
+    const bool written = writeAll(fd, bytes);
     ::close(fd);
-    if (done != bytes.size()) {
+    if (!written) {
         ::unlink(copy.c_str());
         throw std::runtime_error("cannot write a copy of the library");
     }

@@ -1,10 +1,10 @@
 // The platform services a simulated process gives the library: the runtime,
 // the Darwin notification center, the main queue, sounds and vibrations,
 // and the settings file, each recording what the library did.
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 
 #include "host/sim/Files.h"
 #include "host/sim/ProcessImpl.h"
@@ -275,11 +275,10 @@ private:
 
     static bool writeInPlace(const std::string& path, const std::string& bytes) {
         if (bytes.empty()) return false;
-        std::FILE* file = std::fopen(path.c_str(), "wb");
-        if (file == nullptr) return false;
-        bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-        ok = std::fclose(file) == 0 && ok;
-        return ok;
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (fd < 0) return false;
+        const bool written = writeAll(fd, bytes);
+        return ::close(fd) == 0 && written;
     }
 
     Process::Impl& p_;
