@@ -75,10 +75,11 @@ struct Outcome {
 // iOS 11's home screen on `dylib`: a call connects and ends.
 Outcome callOn(const std::string& dylib) {
     sim::Device device;
-    device.paneWriteSettings(PlistValue::dictionary({{"isEnabled", PlistValue::boolean(true)},
-                                                     {"isNotRespringing", PlistValue::boolean(true)},
-                                                     {"vibration1", PlistValue::integer(250)},
-                                                     {"vibration2", PlistValue::integer(400)}}));
+    device.paneWriteSettings(
+        PlistValue::dictionary({{"isEnabled", PlistValue::boolean(true)},
+                                {"isNotRespringing", PlistValue::boolean(true)},
+                                {"vibration1", PlistValue::integer(250)},
+                                {"vibration2", PlistValue::integer(400)}}));
     sim::ProcessOptions options;
     options.phoneBinary = dylib;
     sim::Process process(device, options);
@@ -92,7 +93,8 @@ Outcome callOn(const std::string& dylib) {
     process.releaseObject(call);
     Outcome outcome;
     for (const sim::Event& event : device.events()) {
-        if (const auto* v = event.get<sim::events::Vibrate>()) outcome.vibrations.push_back(v->request);
+        if (const auto* v = event.get<sim::events::Vibrate>())
+            outcome.vibrations.push_back(v->request);
         if (const auto* f = event.get<sim::events::Fault>())
             outcome.faults.push_back(f->call + ": " + f->problem);
     }
