@@ -1,7 +1,12 @@
 # Runs TOOL (with OPTIONS, if any) on SCENARIO and compares its standard output with EXPECTED,
 # byte for byte. The run must exit with 0. The output is kept in ACTUAL.
+# With PHONE, the tool runs that phone binary under emulation instead.
+set(phone_args)
+if(PHONE)
+  set(phone_args --phone ${PHONE})
+endif()
 execute_process(
-  COMMAND ${TOOL} ${OPTIONS} ${SCENARIO}
+  COMMAND ${TOOL} ${phone_args} ${OPTIONS} ${SCENARIO}
   OUTPUT_FILE ${ACTUAL}
   ERROR_VARIABLE errors
   RESULT_VARIABLE status)

@@ -3,7 +3,10 @@
 # build/fuzz, then runs each target for a bounded time.
 # Usage: fuzz/run-fuzzers.sh [SECONDS_PER_TARGET] [TARGET...]
 #   SECONDS_PER_TARGET  default 60
-#   TARGET              settings_file, scenario (default: both)
+#   TARGET              settings_file, scenario, scenario_differential (default: all)
+# scenario_differential replays each scenario on the Linux library and on the
+# phone's own Thrumline.dylib under emulation: THRUMLINE_PHONE_DYLIB, or the
+# rootful one of the ios-arm64 preset, which this script builds.
 # Each target starts from the seed corpus and the regressions in the
 # repository and keeps what it learns in build/fuzz/corpus/TARGET, so later
 # runs go on from there. An input that breaks a rule is saved in
@@ -16,12 +19,21 @@ top="$(dirname "$here")"
 seconds="${1:-60}"
 shift || true
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(settings_file scenario)
+[ ${#targets[@]} -eq 0 ] && targets=(settings_file scenario scenario_differential)
 case "$seconds" in
   ''|*[!0-9]*) echo "usage: $0 [SECONDS_PER_TARGET] [TARGET...]" >&2; exit 2 ;;
 esac
 
 "$top/scripts/ensure-packages.sh" "${BUILD_PACKAGES[@]}" clang libclang-rt-14-dev
+
+# The differential target's seeds are the scenario target's.
+seeds_of() { [ "$1" = scenario_differential ] && echo scenario || echo "$1"; }
+if [[ " ${targets[*]} " == *" scenario_differential "* && -z "${THRUMLINE_PHONE_DYLIB:-}" ]]; then
+  "$top/scripts/ensure-packages.sh" "${PHONE_PACKAGES[@]}"
+  cmake --preset ios-arm64 -S "$top" >/dev/null
+  cmake --build "$top/build/ios-arm64" --target Thrumline -j2 >/dev/null
+  export THRUMLINE_PHONE_DYLIB="$top/build/ios-arm64/host/ios/Thrumline/Thrumline.dylib"
+fi
 
 build="$top/build/fuzz"
 cmake -S "$top" -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -48,12 +60,13 @@ failed=()
 for target in "${targets[@]}"; do
   work="$build/corpus/$target"
   artifacts="$build/artifacts/$target"
+  seeds="$(seeds_of "$target")"
   mkdir -p "$work" "$artifacts"
   echo "== $target: ${seconds}s" >&2
   if ! "$build/fuzz/${target}_fuzzer" -max_total_time="$seconds" -max_len=16384 \
         -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
-        -dict="$here/$target.dict" -artifact_prefix="$artifacts/" \
-        "$work" "$here/corpus/$target" "$here/regressions/$target" >"$build/$target.log" 2>&1; then
+        -dict="$here/$seeds.dict" -artifact_prefix="$artifacts/" \
+        "$work" "$here/corpus/$seeds" "$here/regressions/$target" >"$build/$target.log" 2>&1; then
     failed+=("$target")
     tail -n 60 "$build/$target.log" >&2
   else

@@ -1,6 +1,6 @@
 # The Debian packages each job needs; sourced by the job scripts.
 # shellcheck disable=SC2034
-BUILD_PACKAGES=(g++ cmake make pkg-config libplist-dev nlohmann-json3-dev)
+BUILD_PACKAGES=(g++ cmake make pkg-config libplist-dev nlohmann-json3-dev libunicorn-dev)
 # The phone build: Debian's clang, LLVM's Mach-O linker and tools, libc++'s
 # headers, and dpkg for the packages.
 PHONE_PACKAGES=(cmake make clang-14 lld-14 llvm-14 libc++-14-dev dpkg)

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "host/phone/PhoneBinary.h"
 #include "host/sim/PropertyList.h"
 
 #ifndef THRUMLINE_LIBRARY_PATH
@@ -100,6 +101,13 @@ void Process::Impl::deliver(const std::string& name) {
                               nullptr);
         });
     }
+}
+
+void Process::Impl::dispatchAfter(std::uint64_t when, std::function<void()> run) {
+    MainQueue& mainQueue = device.mainQueue();
+    const std::uint64_t due = std::max(when, mainQueue.now());
+    record(events::StepScheduled{due});
+    mainQueue.postAt(this, due, std::move(run));
 }
 
 void Process::Impl::hostMethodRan(Object selfHandle, Selector cmd, Object arg) {

@@ -2,6 +2,7 @@
 // delivers the pane's posts) and the process itself.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -10,6 +11,10 @@
 #include "host/sim/LibraryCopy.h"
 #include "host/sim/ObjectRuntime.h"
 #include "host/sim/SimHost.h"
+
+namespace thrumline::phone {
+class PhoneBinary;
+}
 
 namespace thrumline::sim {
 
@@ -25,6 +30,8 @@ struct Process::Impl {
     void recordFault(const std::string& message, const std::string& detail);
     // A post of `name` reaches each observer of it once, later, on the main queue.
     void deliver(const std::string& name);
+    // dispatch_after on the main queue: `run` runs no earlier than `when`.
+    void dispatchAfter(std::uint64_t when, std::function<void()> run);
     // What every host implementation does: record, then behave as told.
     void hostMethodRan(Object self, Selector cmd, Object arg);
     // Sends a hooked message as the host would: through the class's current
@@ -57,6 +64,7 @@ struct Process::Impl {
     int faults = 0;
     std::uintptr_t autoreleaseDepth = 0;
     LibraryCopy library;
+    std::unique_ptr<phone::PhoneBinary> phone;  // instead of the library
     // Stand-ins for the notification center and the main queue handles.
     char centerToken = 0;
     char queueToken = 0;

@@ -104,6 +104,11 @@ struct ProcessOptions {
     std::string libraryPath;
     // Host classes this process leaves out (for example "CHManager").
     std::vector<std::string> absentClasses;
+    // The phone's own Thrumline.dylib (arm64 Mach-O) to run under CPU
+    // emulation instead of the Linux library (host/phone); empty: the library.
+    std::string phoneBinary;
+    // With phoneBinary: counts here the arm64 instructions its own code runs.
+    std::uint64_t* instructionCounter = nullptr;
 };
 
 // One home-screen process. Starting it loads a fresh copy of the library,
@@ -131,6 +136,8 @@ public:
     void databaseChanged(Object argument);
     // -[SpringBoard applicationDidFinishLaunching:] on the application object.
     void applicationDidFinishLaunching(Object application);
+    // Throws std::invalid_argument for a failure with a phone binary: the
+    // exception would unwind through the emulated code.
     void setHostBehaviour(const std::string& selector, HostMethodBehaviour behaviour);
 
     // --- Host objects (owned references; release with releaseObject) ---

@@ -1,6 +1,7 @@
 // A simulated home-screen process as tests and tools drive it.
 #include <stdexcept>
 
+#include "host/phone/PhoneBinary.h"
 #include "host/sim/ProcessImpl.h"
 
 namespace thrumline::sim {
@@ -16,12 +17,19 @@ void Process::start() {
     p.device.setRunning(this);
     p.state = Impl::State::Running;
     p.record(events::ProcessStarted{p.options.coreFoundationVersion});
+    const std::string& path =
+        p.options.phoneBinary.empty() ? p.options.libraryPath : p.options.phoneBinary;
     try {
-        p.library.load(p.options.libraryPath, *p.services);
+        if (p.options.phoneBinary.empty()) {
+            p.library.load(path, *p.services);
+        } else {
+            p.phone = std::make_unique<phone::PhoneBinary>(p, path, p.options.instructionCounter);
+            p.phone->runInitialisers();
+        }
     } catch (const std::runtime_error& error) {
         p.recordFault("dlopen", error.what());
         end();
-        throw std::runtime_error("cannot load " + p.options.libraryPath + ": " + error.what());
+        throw std::runtime_error("cannot load " + path + ": " + error.what());
     }
     p.device.mainQueue().runUntilIdle();
 }
@@ -35,6 +43,8 @@ void Process::end() {
     // The library's global destructors may still release objects through
     // the services, so those stay until it is gone.
     p.library.unload();
+    if (p.phone) p.phone->runTerminators();
+    p.phone.reset();
     p.state = Impl::State::Ended;
     p.device.setRunning(nullptr);
     p.resetRuntime();
@@ -55,6 +65,11 @@ void Process::applicationDidFinishLaunching(Object application) {
 }
 
 void Process::setHostBehaviour(const std::string& selector, HostMethodBehaviour behaviour) {
+    if (behaviour.throwFailure && !impl_->options.phoneBinary.empty()) {
+        throw std::invalid_argument(
+            "a host method that fails raises an exception, and exceptions through the phone "
+            "binary are not emulated: run this with the Linux library");
+    }
     impl_->behaviours[selector] = behaviour;
 }
 

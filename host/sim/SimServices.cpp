@@ -122,10 +122,7 @@ public:
             p_.recordFault("dispatch_after", "no step");
             return;
         }
-        MainQueue& mainQueue = p_.device.mainQueue();
-        const std::uint64_t due = std::max(when, mainQueue.now());
-        p_.record(events::StepScheduled{due});
-        mainQueue.postAt(&p_, due, [step] { step(); });
+        p_.dispatchAfter(when, [step] { step(); });
     }
 
     void AudioServicesPlaySystemSound(std::uint32_t soundID) override {

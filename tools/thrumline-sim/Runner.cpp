@@ -125,6 +125,7 @@ bool Runner::runCommand(std::size_t index) {
     }
     emit(CommandRan{device_->mainQueue().now(), command.line, command.text});
     std::string problem;
+    const std::uint64_t instructionsBefore = instructions_;
     try {
         if (command.kind == CommandKind::SettingsFile) {
             device_->paneWriteSettingsBytes(settingsFileBytes_[index]);
@@ -134,6 +135,9 @@ bool Runner::runCommand(std::size_t index) {
         // What the main thread would run before the next event.
         device_->mainQueue().runUntilIdle();
         drainEvents();
+        if (options_.countInstructions) {
+            costs_.push_back({command.line, command.text, instructions_ - instructionsBefore});
+        }
         return true;
     } catch (const StateError& error) {
         problem = error.message;
@@ -158,6 +162,8 @@ sim::Process& Runner::requireProcess(const char* what) {
 void Runner::startProcess() {
     sim::ProcessOptions options;
     options.coreFoundationVersion = version_;
+    options.phoneBinary = options_.phoneBinary;
+    if (options_.countInstructions) options.instructionCounter = &instructions_;
     process_ = std::make_unique<sim::Process>(*device_, options);
     const std::size_t first = device_->events().size();
     process_->start();

@@ -20,7 +20,17 @@ struct RunOptions {
     std::string deviceRoot;     // empty: a fresh temporary folder
     std::string settingsBytes;  // written as the settings file before the scenario, if set
     bool haveSettingsBytes = false;
-    std::string scenarioDir;  // settings-file paths are relative to it
+    std::string scenarioDir;         // settings-file paths are relative to it
+    std::string phoneBinary;         // run the phone's Thrumline.dylib under emulation instead
+    bool countInstructions = false;  // phone binary: the instructions of each command
+};
+
+// The arm64 instructions the phone binary's own code ran for one command
+// (and what fell due while it ran).
+struct CommandCost {
+    int line = 0;
+    std::string text;
+    std::uint64_t instructions = 0;
 };
 
 // Exit codes of a run.
@@ -41,6 +51,7 @@ public:
     // Virtual time at the end of the run.
     std::uint64_t endTime() const;
     int faults() const { return faults_; }
+    const std::vector<CommandCost>& costs() const { return costs_; }
 
 private:
     // A command that cannot run in the current state.
@@ -86,6 +97,8 @@ private:
     std::int64_t vibrations_ = 0;  // since the last group of expects
     std::int64_t sounds_ = 0;
     int faults_ = 0;
+    std::uint64_t instructions_ = 0;
+    std::vector<CommandCost> costs_;
 };
 
 }  // namespace thrumline::simtool

@@ -25,7 +25,8 @@ namespace {
 using namespace thrumline;
 
 const char* const kUsage =
-    "usage: thrumline-sim [--json] [--svg FILE] [--root DIR] [--settings FILE] SCENARIO\n";
+    "usage: thrumline-sim [--json] [--svg FILE] [--root DIR] [--settings FILE]\n"
+    "                     [--phone DYLIB [--count-instructions]] SCENARIO\n";
 
 const char* const kHelp = R"(Replays a scenario through the simulated home screen and shows what the
 phone does: every vibration, sound, settings write and notification, on a
@@ -39,6 +40,11 @@ Options:
   --root DIR       the device-root folder holding the settings file
                    (default: a fresh temporary folder, removed at exit)
   --settings FILE  start with a copy of FILE as the settings file
+  --phone DYLIB    run the phone's own Thrumline.dylib (arm64) under CPU
+                   emulation instead of the Linux build of the library
+  --count-instructions
+                   with --phone: after the run, the arm64 instructions the
+                   dylib's own code ran for each command
   --help, --version
 
 Scenario language: one command per line; # starts a comment.
@@ -134,6 +140,8 @@ struct Arguments {
     std::string scenarioPath;
     bool haveScenario = false;
     bool haveSettings = false;
+    std::string phone;
+    bool countInstructions = false;
 };
 
 int parseArguments(int argc, char** argv, Arguments& a) {
@@ -172,6 +180,10 @@ int parseArguments(int argc, char** argv, Arguments& a) {
         } else if (is("--settings")) {
             if (!value("--settings", a.settingsPath)) return usageError("--settings needs a FILE");
             a.haveSettings = true;
+        } else if (is("--phone")) {
+            if (!value("--phone", a.phone)) return usageError("--phone needs a DYLIB");
+        } else if (arg == "--count-instructions") {
+            a.countInstructions = true;
         } else if (arg.size() > 1 && arg[0] == '-') {
             return usageError("unknown option " + arg);
         } else if (a.haveScenario) {
@@ -182,6 +194,8 @@ int parseArguments(int argc, char** argv, Arguments& a) {
         }
     }
     if (!a.haveScenario) return usageError("expected a SCENARIO file, or - for standard input");
+    if (a.countInstructions && a.phone.empty())
+        return usageError("--count-instructions needs --phone");
     return -1;
 }
 
@@ -202,6 +216,8 @@ int main(int argc, char** argv) {
     std::string fileName = scenarioPath;
     simtool::RunOptions options;
     options.deviceRoot = root;
+    options.phoneBinary = arguments.phone;
+    options.countInstructions = arguments.countInstructions;
     if (scenarioPath == "-") {
         fileName = "<stdin>";
         text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
@@ -251,6 +267,21 @@ int main(int argc, char** argv) {
 
     simtool::Runner runner(scenario, options, sink, std::cerr);
     int code = runner.run();
+    for (const simtool::CommandCost& cost : runner.costs()) {
+        if (json) {
+            nlohmann::ordered_json line;
+            line["event"] = "instructions";
+            line["line"] = cost.line;
+            line["command"] = cost.text;
+            line["instructions"] = cost.instructions;
+            std::cout << line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
+                      << "\n";
+        } else {
+            std::printf("%10llu instructions  line %d: %s\n",
+                        static_cast<unsigned long long>(cost.instructions), cost.line,
+                        cost.text.c_str());
+        }
+    }
     std::cout.flush();
     if (runner.faults() > 0) {
         std::cerr << "thrumline-sim: the library broke " << runner.faults()
