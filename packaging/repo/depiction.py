@@ -211,6 +211,7 @@ def main():
 <meta charset="utf-8">
 <meta name="viewport" content="width=device-width, initial-scale=1">
 <title>{html.escape(first['Name'])}</title>
+<link rel="icon" href="../CydiaIcon.png">
 <style>
 body {{ font-family: -apple-system, Helvetica, Arial, sans-serif; margin: 0; background: #f2f2f7; color: #000; }}
 main {{ max-width: 720px; margin: 0 auto; padding: 0 16px 32px; }}

@@ -60,14 +60,18 @@ cp "$@" "$out/debs/"
 # --- Pictures: the icon, the banner, the settings screen, two call timelines ---
 work="$(mktemp -d "${TMPDIR:-/tmp}/thrumline-repo.XXXXXX")"
 trap 'rm -rf "$work"' EXIT
-render="$here/render-png.sh"
 shots="$out/depiction/screenshots"
-bash "$render" "$here/icon.svg" "$out/CydiaIcon.png"
-bash "$render" "$here/header.svg" "$out/depiction/header.png"
+# render SVG PNG [SCALE]: in the background, Chromium's start-up being most
+# of the time a picture takes; all are waited for below.
+renders=()
+render() { bash "$here/render-png.sh" "$@" & renders+=($!); }
+render "$here/icon.svg" "$out/CydiaIcon.png"
+render "$here/header.svg" "$out/depiction/header.png"
 phone=()
-for svg in $(python3 "$here/draw-settings.py" "$top/pane/Resources/Root.plist" "$work/settings"); do
+settings="$(python3 "$here/draw-settings.py" "$top/pane/Resources/Root.plist" "$work/settings")"
+for svg in $settings; do
   name="$(basename "$svg" .svg)"
-  bash "$render" "$svg" "$shots/$name.png" 2
+  render "$svg" "$shots/$name.png" 2
   phone+=(--phone-shot "$shots/$name.png:Settings, Thrumline: screen ${name#settings-}")
 done
 wide=()
@@ -75,8 +79,11 @@ for timeline in "call-patterns:A call in pattern output: two pulses as it connec
                 "call-classic:The same call in classic output: the system vibration, three times and twice"; do
   name="${timeline%%:*}"
   "$sim" --svg "$work/$name.svg" "$here/$name.scn" >/dev/null
-  bash "$render" "$work/$name.svg" "$shots/$name.png"
+  render "$work/$name.svg" "$shots/$name.png"
   wide+=(--wide-shot "$shots/$name.png:${timeline#*:}")
+done
+for pid in "${renders[@]}"; do
+  wait "$pid" || { echo "$0: a picture could not be rendered" >&2; exit 1; }
 done
 
 python3 "$here/depiction.py" --url "$url" --out "$out/depiction" --changes "$packaging/CHANGES.md" \
