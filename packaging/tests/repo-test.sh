@@ -93,6 +93,44 @@ for form in "gzip -dc:gz" "bzip2 -dc:bz2" "xz -dc:xz" "zstd -qdc:zst"; do
   check "Packages.${form#*:} holds Packages" cmp -s <(${form%%:*} "$repo/Packages.${form#*:}") "$repo/Packages"
 done
 
+# --- The settings screen is drawn from Root.plist: what it holds shows, in order ---
+check "the settings screen shows the words of Root.plist's cells, in order, and a cell added to it" \
+  python3 - "$packaging/repo/draw-settings.py" "$(dirname "$packaging")/pane/Resources/Root.plist" \
+    "$work/drawn" <<'EOF_DRAWN'
+import plistlib, re, subprocess, sys
+from xml.sax.saxutils import unescape
+draw, plist, out = sys.argv[1:]
+root = plistlib.load(open(plist, "rb"))
+root["items"].insert(4, {"cell": "PSSwitchCell", "key": "brandNew", "label": "A brand new switch",
+                         "default": True})
+plistlib.dump(root, open(out + ".plist", "wb"))
+svgs = subprocess.run([sys.executable, draw, out + ".plist", out], capture_output=True, text=True,
+                      check=True).stdout.split()
+shown = [unescape(word) for svg in svgs
+         for line in re.findall(r"<text[^>]*>([^<]*)</text>", open(svg).read()) for word in line.split()]
+expected, footer = [], []
+for item in root["items"]:
+    if item.get("onlyWhenUnreadable"):
+        continue
+    if item["cell"] == "PSGroupCell":  # its footer comes under its cells
+        expected += footer + item.get("label", "").upper().split()
+        footer = item.get("footerText", "").split()
+    else:
+        expected += " ".join([item.get("label", "")] + item.get("validTitles", [])).split()
+expected += footer
+at = 0
+for word in expected:
+    while at < len(shown) and shown[at] != word:
+        at += 1
+    if at == len(shown):
+        sys.exit(f"{word!r} is not drawn where Root.plist has it")
+    at += 1
+EOF_DRAWN
+printf '<plist><dict><key>items</key><array><dict><key>cell</key><string>PSFancyCell</string></dict></array></dict></plist>' \
+  > "$work/fancy.plist"
+check "a cell the drawing does not know is an error, not left out" \
+  fails python3 "$packaging/repo/draw-settings.py" "$work/fancy.plist" "$work/fancy"
+
 # --- The native depiction, by Sileo's rules, and every file the indexes name ---
 json="$repo/depiction/com.brindle.thrumline.json"
 check "the Sileo depiction has only Sileo's classes and fields, its URLs in the repository" \
