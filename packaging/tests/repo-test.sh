@@ -263,9 +263,10 @@ check "Chromium shows the page" grep -q "What's new in $version" "$work/page.htm
 check "Chromium logs no console message" bash -c "! grep 'CONSOLE' '$work/chromium.log'"
 check "every request of the page is answered (no 404)" \
   bash -c "! grep -E '\" [45][0-9][0-9] ' <<< \"\$1\"" _ "$visit"
-check "the page loads every screenshot, the banner and the icon" \
-  equals "$(grep -c 'GET /depiction/screenshots/.*\.png\|GET /depiction/header\.png\|GET /CydiaIcon\.png' <<< "$visit")" \
-         "$(($(ls "$repo"/depiction/screenshots/*.png | wc -l) + 2))"
+# Images load before the page does; the tab's icon may come later, or never.
+check "the page loads every screenshot and the banner" \
+  equals "$(grep -c 'GET /depiction/screenshots/.*\.png\|GET /depiction/header\.png' <<< "$visit")" \
+         "$(($(ls "$repo"/depiction/screenshots/*.png | wc -l) + 1))"
 
 echo "$((checks - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ]
