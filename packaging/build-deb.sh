@@ -2,14 +2,17 @@
 # Lays out Thrumline's Debian package for jailbroken iPhones and builds it
 # with dpkg-deb. Prints the path of each .deb it wrote.
 #
-# Usage: build-deb.sh --pane PANE [--rootful DYLIB] [--rootless DYLIB] [--out DIR]
-#        build-deb.sh --pane PANE --dylib DYLIB [--scheme rootful|rootless] [--out DIR]
+# Usage: build-deb.sh --pane PANE [--rootful DYLIB] [--rootless DYLIB] [--out DIR] [--repo URL]
+#        build-deb.sh --pane PANE --dylib DYLIB [--scheme rootful|rootless] [--out DIR] [--repo URL]
 #   --pane      the settings pane's executable (Thrumline.bundle/Thrumline),
 #               the same for both schemes
 #   --rootful   Thrumline.dylib built for rootful jailbreaks (files under /)
 #   --rootless  Thrumline.dylib built for rootless ones (files under /var/jb)
 #   --dylib, --scheme  the same, one package (the scheme defaults to rootful)
 #   --out       where to put the packages (default: the current folder)
+#   --repo      the address of the package repository that will serve them
+#               (scripts/build-repo.sh): adds Icon, Depiction, SileoDepiction
+#               and Homepage, the pages package managers show, under URL
 #
 # Each package holds, under its scheme's root (/ or /var/jb):
 #   Library/MobileSubstrate/DynamicLibraries/Thrumline.dylib   the library
@@ -25,8 +28,8 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 top="$(dirname "$here")"
 
 usage() {
-  echo "usage: $0 --pane PANE [--rootful DYLIB] [--rootless DYLIB] [--out DIR]" >&2
-  echo "       $0 --pane PANE --dylib DYLIB [--scheme rootful|rootless] [--out DIR]" >&2
+  echo "usage: $0 --pane PANE [--rootful DYLIB] [--rootless DYLIB] [--out DIR] [--repo URL]" >&2
+  echo "       $0 --pane PANE --dylib DYLIB [--scheme rootful|rootless] [--out DIR] [--repo URL]" >&2
   exit 2
 }
 
@@ -36,6 +39,7 @@ pane=""
 dylib=""
 scheme=rootful
 out="."
+repo=""
 while [ $# -gt 0 ]; do
   [ $# -ge 2 ] || usage
   case "$1" in
@@ -45,6 +49,7 @@ while [ $# -gt 0 ]; do
     --dylib) dylib="$2" ;;
     --scheme) scheme="$2" ;;
     --out) out="$2" ;;
+    --repo) repo="${2%/}" ;;
     *) usage ;;
   esac
   shift 2
@@ -86,6 +91,15 @@ build_package() {
       -e "s/^Depends: .*/&, firmware (>= $firmware)/" "$here/control" > "$dir/DEBIAN/control"
   # The phone's shell: rootless jailbreaks have none at /bin/sh.
   sed -e "1s|^#!.*|#!$shell|" "$here/postinst" > "$dir/DEBIAN/postinst"
+  if [ -n "$repo" ]; then
+    # Where scripts/build-repo.sh puts the icon and the depictions.
+    {
+      echo "Icon: $repo/CydiaIcon.png"
+      echo "Depiction: $repo/depiction/$package.html"
+      echo "SileoDepiction: $repo/depiction/$package.json"
+      echo "Homepage: $repo/depiction/$package.html"
+    } >> "$dir/DEBIAN/control"
+  fi
   cp "$dylib" "$tweaks/Thrumline.dylib"
   cp "$here/Thrumline.plist" "$tweaks/Thrumline.plist"
   cp "$pane" "$bundle/Thrumline"

@@ -4,5 +4,11 @@ BUILD_PACKAGES=(g++ cmake make pkg-config libplist-dev nlohmann-json3-dev libuni
 # The phone build: Debian's clang, LLVM's Mach-O linker and tools, libc++'s
 # headers, and dpkg for the packages.
 PHONE_PACKAGES=(cmake make clang-14 lld-14 llvm-14 libc++-14-dev dpkg)
+# The package repository (build-repo.sh) and its proof: apt-ftparchive for
+# the indexes (dpkg-scanpackages would write SileoDepiction as
+# Sileodepiction), the compressors, apt-get for the test, Chromium for the
+# pictures, python3 for the depictions and the test's web server.
+REPO_PACKAGES=(dpkg apt apt-utils gzip bzip2 xz-utils zstd chromium python3)
 TEST_PACKAGES=("${BUILD_PACKAGES[@]}" "${PHONE_PACKAGES[@]}" googletest libgtest-dev libgmock-dev
-               libbenchmark-dev gobjc gobjc++ libgnustep-base-dev python3 dash)
+               libbenchmark-dev gobjc gobjc++ libgnustep-base-dev python3 dash
+               "${REPO_PACKAGES[@]}")
