@@ -20,10 +20,12 @@ struct Replay {
     int code = 0;
 };
 
-Replay replay(const scenario::Scenario& scenario, const std::string& phone) {
+Replay replay(const scenario::Scenario& scenario, const std::string& phone,
+              const std::string& library) {
     Replay out;
     simtool::RunOptions options;
     options.phoneBinary = phone;
+    options.libraryPath = library;
     std::ostringstream errors;
     simtool::Runner runner(
         scenario, options,
@@ -39,7 +41,8 @@ Replay replay(const scenario::Scenario& scenario, const std::string& phone) {
 
 }  // namespace
 
-std::string compareOnPhone(const std::string& text, const std::string& dylib) {
+std::string compareOnPhone(const std::string& text, const std::string& dylib,
+                           const std::string& linuxLibrary) {
     const scenario::ParseResult parsed = scenario::parseScenario(text, "fuzz.scn");
     const auto* scenario = std::get_if<scenario::Scenario>(&parsed);
     if (scenario == nullptr) return {};
@@ -51,13 +54,14 @@ std::string compareOnPhone(const std::string& text, const std::string& dylib) {
             waits += command.nanos;
         }
     }
-    const Replay linux = replay(*scenario, {});
-    const Replay phone = replay(*scenario, dylib);
+    const Replay linux = replay(*scenario, {}, linuxLibrary);
+    const Replay phone = replay(*scenario, dylib, {});
     for (std::size_t i = 0; i < linux.lines.size() || i < phone.lines.size(); ++i) {
         const std::string a = i < linux.lines.size() ? linux.lines[i] : "(nothing)";
         const std::string b = i < phone.lines.size() ? phone.lines[i] : "(nothing)";
         if (a != b) {
-            return "event " + std::to_string(i + 1) + " differs:\n  linux: " + a + "\n  phone: " + b;
+            return "event " + std::to_string(i + 1) + " differs:\n  linux: " + a +
+                   "\n  phone: " + b;
         }
     }
     if (linux.errors != phone.errors) {

@@ -11,7 +11,10 @@ namespace thrumline::hardening {
 // the library and on the phone binary at `dylib`. Returns the first
 // difference in the JSON lines, the errors or the exit code, or an empty
 // string. Scenarios that read files, or whose waits add up to more than six
-// hours of virtual time, are not run (nothing to compare).
-std::string compareOnPhone(const std::string& text, const std::string& dylib);
+// hours of virtual time, are not run (nothing to compare). `linuxLibrary`
+// names another Linux build of the library; empty: the one built with the
+// simulator.
+std::string compareOnPhone(const std::string& text, const std::string& dylib,
+                           const std::string& linuxLibrary = {});
 
 }  // namespace thrumline::hardening

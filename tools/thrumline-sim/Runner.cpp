@@ -163,6 +163,7 @@ void Runner::startProcess() {
     sim::ProcessOptions options;
     options.coreFoundationVersion = version_;
     options.phoneBinary = options_.phoneBinary;
+    options.libraryPath = options_.libraryPath;
     if (options_.countInstructions) options.instructionCounter = &instructions_;
     process_ = std::make_unique<sim::Process>(*device_, options);
     const std::size_t first = device_->events().size();

@@ -22,6 +22,7 @@ struct RunOptions {
     bool haveSettingsBytes = false;
     std::string scenarioDir;         // settings-file paths are relative to it
     std::string phoneBinary;         // run the phone's Thrumline.dylib under emulation instead
+    std::string libraryPath;         // the Linux library to load; empty: the one built with it
     bool countInstructions = false;  // phone binary: the instructions of each command
 };
 
