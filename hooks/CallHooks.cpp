@@ -6,7 +6,6 @@
 // longer is. Each replacement lets the host do its own work first; the
 // memory follows every announcement, and only the output waits for the gate.
 #include <cstddef>
-#include <utility>
 
 #include "hooks/Hooks.h"
 #include "settings/Settings.h"
@@ -49,10 +48,11 @@ std::size_t rememberedIndex(Object call) {
 
 void forgetAt(std::size_t index) {
     StrongRef* calls = rememberedCalls();
-    // Let go only once the memory is whole again.
-    const StrongRef gone = std::move(calls[index]);
+    // Let go only once the memory is whole again. (Casts, not std::move:
+    // the phone build has no <utility>.)
+    const StrongRef gone = static_cast<StrongRef&&>(calls[index]);
     for (std::size_t i = index + 1; i < rememberedCount; ++i) {
-        calls[i - 1] = std::move(calls[i]);
+        calls[i - 1] = static_cast<StrongRef&&>(calls[i]);
     }
     --rememberedCount;
 }
@@ -72,7 +72,7 @@ bool forgetEnded(Object call) {
 
 // Takes note of an announcement and hands back the one before it.
 StrongRef noteAnnounced(Object call) {
-    StrongRef previous = std::move(announcedCall());
+    StrongRef previous = static_cast<StrongRef&&>(announcedCall());
     announcedCall() = StrongRef::retain(host(), call);
     return previous;
 }
