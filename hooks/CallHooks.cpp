@@ -12,6 +12,12 @@
 #include "vibration/PulseChains.h"
 #include "vibration/VibrationPatterns.h"
 
+// Every announcement runs through here, but rarely: size counts more than
+// speed, and the library must stay small.
+#ifdef __clang__
+#pragma clang attribute push(__attribute__((minsize)), apply_to = function)
+#endif
+
 namespace thrumline {
 
 bool callVibrationsAllowed() { return prefsValues.isEnabled && prefsValues.isNotRespringing; }
@@ -23,23 +29,20 @@ namespace {
 constexpr std::size_t kRememberedCalls = 4;
 
 // The calls seen connected, oldest first, each held so that its end can
-// still be asked of it. Made on first use, so the library gains no
-// load-time initialiser; let go when the library unloads.
-StrongRef* rememberedCalls() {
-    static StrongRef calls[kRememberedCalls];
+// still be asked of it; after them the call the host last announced (none:
+// nil), held for the same reason. Made on first use, so the library gains
+// no load-time initialiser; let go when the library unloads. Not inlined:
+// one copy of its guard keeps the library small.
+constexpr std::size_t kAnnounced = kRememberedCalls;
+__attribute__((noinline)) StrongRef* heldCalls() {
+    static StrongRef calls[kRememberedCalls + 1];
     return calls;
 }
 std::size_t rememberedCount = 0;
 
-// The call the host last announced (none: nil), held for the same reasons.
-StrongRef& announcedCall() {
-    static StrongRef call;
-    return call;
-}
-
 // Where `call` is among the remembered calls, or kRememberedCalls.
 std::size_t rememberedIndex(Object call) {
-    StrongRef* calls = rememberedCalls();
+    StrongRef* calls = heldCalls();
     for (std::size_t i = 0; i < rememberedCount; ++i) {
         if (call != nullptr && calls[i].get() == call) return i;
     }
@@ -47,19 +50,19 @@ std::size_t rememberedIndex(Object call) {
 }
 
 void forgetAt(std::size_t index) {
-    StrongRef* calls = rememberedCalls();
-    // Let go only once the memory is whole again. (Casts, not std::move:
-    // the phone build has no <utility>.)
-    const StrongRef gone = static_cast<StrongRef&&>(calls[index]);
-    for (std::size_t i = index + 1; i < rememberedCount; ++i) {
-        calls[i - 1] = static_cast<StrongRef&&>(calls[i]);
-    }
+    StrongRef* calls = heldCalls();
     --rememberedCount;
+    // The later calls move up, the first move letting the forgotten one go.
+    // (Casts, not std::move: the phone build has no <utility>.)
+    for (std::size_t i = index; i < rememberedCount; ++i) {
+        calls[i] = static_cast<StrongRef&&>(calls[i + 1]);
+    }
+    calls[rememberedCount].reset();
 }
 
 void remember(Object call) {
     if (rememberedCount == kRememberedCalls) forgetAt(0);
-    rememberedCalls()[rememberedCount++] = StrongRef::retain(host(), call);
+    heldCalls()[rememberedCount++] = StrongRef::retain(host(), call);
 }
 
 // Forgets `call` if it is remembered and no longer connected; true if so.
@@ -68,13 +71,6 @@ bool forgetEnded(Object call) {
     if (index == kRememberedCalls || host().isConnected(call)) return false;
     forgetAt(index);
     return true;
-}
-
-// Takes note of an announcement and hands back the one before it.
-StrongRef noteAnnounced(Object call) {
-    StrongRef previous = static_cast<StrongRef&&>(announcedCall());
-    announcedCall() = StrongRef::retain(host(), call);
-    return previous;
 }
 
 // A connected call not seen before becomes remembered; true if so.
@@ -108,6 +104,39 @@ void callConnected(Object call) {
     if (prefsValues.minuteMinder) startMinuteMinder(call);
 }
 
+// The host announced `call` (nil included). The call that was announced
+// before ends when nil or another call replaces it, the announced one when
+// it comes not connected; either way one moment, before a connected one.
+void callAnnounced(Object call, bool endsCalls) {
+    const bool connected = host().isConnected(call);
+    bool ended = false;
+    if (endsCalls) {
+        // Still held as the announced call while it is looked at.
+        const Object previous = heldCalls()[kAnnounced].get();
+        ended = previous != call && forgetEnded(previous);
+        const std::size_t index = connected ? kRememberedCalls : rememberedIndex(call);
+        if (index != kRememberedCalls) {
+            forgetAt(index);
+            ended = true;
+        }
+    }
+    heldCalls()[kAnnounced] = StrongRef::retain(host(), call);
+    const bool connects = rememberNew(call, connected);
+    if (!callVibrationsAllowed()) return;
+    if (ended) vibrateForSlot(VibrationSlot::Last);
+    if (connects) callConnected(call);
+}
+
+// Both groups' setActiveCall:, one copy to keep the library small. The
+// strong reference on the call lives for the whole replacement: the host
+// may drop its own reference while its implementation runs, and a failure
+// it raises passes through with the reference released.
+void activeCallSet(MethodImp original, Object self, Selector cmd, Object call, bool endsCalls) {
+    const StrongRef held = StrongRef::retain(host(), call);
+    callOriginal(original, self, cmd, call);
+    callAnnounced(call, endsCalls);
+}
+
 }  // namespace
 
 // The call history changes for many reasons (a missed call, a deleted
@@ -118,45 +147,24 @@ void hook_iOS10_CHManager_databaseChanged(Object self, Selector cmd, Object arg)
     callOriginal(orig_iOS10_CHManager_databaseChanged, self, cmd, arg);
     bool ended = false;
     for (std::size_t i = rememberedCount; i-- > 0;) {
-        if (host().isConnected(rememberedCalls()[i].get())) continue;
+        if (host().isConnected(heldCalls()[i].get())) continue;
         forgetAt(i);
         ended = true;
     }
     if (ended && callVibrationsAllowed()) vibrateForSlot(VibrationSlot::Last);
 }
 
-// The strong reference on the call lives for the whole replacement: the
-// host may drop its own reference while its implementation runs, and a
-// failure it raises passes through with the reference released.
-
 void hook_iOS10_SBTelephonyManager_setActiveCall(Object self, Selector cmd, Object call) {
-    const StrongRef held = StrongRef::retain(host(), call);
-    callOriginal(orig_iOS10_SBTelephonyManager_setActiveCall, self, cmd, call);
-    const bool connects = rememberNew(call, host().isConnected(call));
-    noteAnnounced(call);
     // On iOS 10 the end of a call is signalled by the call history instead.
-    if (connects && callVibrationsAllowed()) callConnected(call);
+    activeCallSet(orig_iOS10_SBTelephonyManager_setActiveCall, self, cmd, call, false);
 }
 
 void hook_iOS11_SBTelephonyManager_setActiveCall(Object self, Selector cmd, Object call) {
-    const StrongRef held = StrongRef::retain(host(), call);
-    callOriginal(orig_iOS11_SBTelephonyManager_setActiveCall, self, cmd, call);
-    const bool connected = host().isConnected(call);
-    const StrongRef previous = noteAnnounced(call);
-    // The call that was active ends when nil or another call replaces it,
-    // the announced one when it comes not connected; either way one moment.
-    bool ended = previous.get() != call && forgetEnded(previous.get());
-    if (!connected) {
-        const std::size_t index = rememberedIndex(call);
-        if (index != kRememberedCalls) {
-            forgetAt(index);
-            ended = true;
-        }
-    }
-    const bool connects = rememberNew(call, connected);
-    if (!callVibrationsAllowed()) return;
-    if (ended) vibrateForSlot(VibrationSlot::Last);
-    if (connects) callConnected(call);
+    activeCallSet(orig_iOS11_SBTelephonyManager_setActiveCall, self, cmd, call, true);
 }
 
 }  // namespace thrumline
+
+#ifdef __clang__
+#pragma clang attribute pop
+#endif

@@ -59,6 +59,7 @@ TEST_F(PulseChains, TwoChainsInterleaveAndNoneIsLost) {
     const Mark from = mark();
     process->setActiveCall(call);
     advance(100 * kMs);
+    process->setConnected(call, false);
     process->setActiveCall(nullptr);
     advance(2 * kSecond);
     EXPECT_EQ(played(from), "C@0 C@100 C@400 C@500 C@800");

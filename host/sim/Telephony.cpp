@@ -61,8 +61,8 @@ Telephony::Call& Telephony::find(const std::string& name) {
     for (Call& call : calls_) {
         if (call.name == name) return call;
     }
-    throw TelephonyError("no call " + name +
-                         " in progress: expected telephony ring or dial " + name + " first");
+    throw TelephonyError("no call " + name + " in progress: expected telephony ring or dial " +
+                         name + " first");
 }
 
 Object Telephony::first(Status status, const Call* except) const {

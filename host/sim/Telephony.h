@@ -86,7 +86,7 @@ private:
     Process& process();
 
     Process* process_ = nullptr;
-    std::vector<Call> calls_;  // in progress, in the order made
+    std::vector<Call> calls_;    // in progress, in the order made
     Object slots_[kSlots] = {};  // each one reference
 };
 
