@@ -62,7 +62,7 @@ protected:
         process->setActiveCall(nullptr);
         advance(2 * kSecond);
         process->releaseObject(call);
-        const char* kind = silent                ? "silent"
+        const char* kind = silent                              ? "silent"
                            : inCall.empty()                    ? "chain"
                            : inCall[0] == 'C'                  ? "pulse"
                            : inCall.find(" 0 ") == inCall.npos ? "single"
