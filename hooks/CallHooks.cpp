@@ -1,15 +1,84 @@
-// Turns the host's call events into vibrations. Each replacement lets the
-// host do its own work first, then decides from the settings as they stand.
+// Turns the host's call announcements into call moments. The home screen
+// announces the same connected call again and again (status events, back
+// from hold, every refresh) and announces nil when nothing ended (hold,
+// refresh), so a moment is a change in what the library has seen: a
+// connected call it has not seen before, or a call it saw connected that no
+// longer is. Each replacement lets the host do its own work first; the
+// memory follows every announcement, and only the output waits for the gate.
+#include <cstddef>
+
 #include "hooks/Hooks.h"
 #include "settings/Settings.h"
 #include "vibration/PulseChains.h"
 #include "vibration/VibrationPatterns.h"
+
+// Every announcement runs through here, but rarely: size counts more than
+// speed, and the library must stay small.
+#ifdef __clang__
+#pragma clang attribute push(__attribute__((minsize)), apply_to = function)
+#endif
 
 namespace thrumline {
 
 bool callVibrationsAllowed() { return prefsValues.isEnabled && prefsValues.isNotRespringing; }
 
 namespace {
+
+// More calls than a phone keeps at once (active, held, waiting); a fifth
+// lets the oldest go.
+constexpr std::size_t kRememberedCalls = 4;
+
+// The calls seen connected, oldest first, each held so that its end can
+// still be asked of it; after them the call the host last announced (none:
+// nil), held for the same reason. Made on first use, so the library gains
+// no load-time initialiser; let go when the library unloads. Not inlined:
+// one copy of its guard keeps the library small.
+constexpr std::size_t kAnnounced = kRememberedCalls;
+__attribute__((noinline)) StrongRef* heldCalls() {
+    static StrongRef calls[kRememberedCalls + 1];
+    return calls;
+}
+std::size_t rememberedCount = 0;
+
+// Where `call` is among the remembered calls, or kRememberedCalls.
+std::size_t rememberedIndex(Object call) {
+    StrongRef* calls = heldCalls();
+    for (std::size_t i = 0; i < rememberedCount; ++i) {
+        if (call != nullptr && calls[i].get() == call) return i;
+    }
+    return kRememberedCalls;
+}
+
+void forgetAt(std::size_t index) {
+    StrongRef* calls = heldCalls();
+    --rememberedCount;
+    // The later calls move up, the first move letting the forgotten one go.
+    // (Casts, not std::move: the phone build has no <utility>.)
+    for (std::size_t i = index; i < rememberedCount; ++i) {
+        calls[i] = static_cast<StrongRef&&>(calls[i + 1]);
+    }
+    calls[rememberedCount].reset();
+}
+
+void remember(Object call) {
+    if (rememberedCount == kRememberedCalls) forgetAt(0);
+    heldCalls()[rememberedCount++] = StrongRef::retain(host(), call);
+}
+
+// Forgets `call` if it is remembered and no longer connected; true if so.
+bool forgetEnded(Object call) {
+    const std::size_t index = rememberedIndex(call);
+    if (index == kRememberedCalls || host().isConnected(call)) return false;
+    forgetAt(index);
+    return true;
+}
+
+// A connected call not seen before becomes remembered; true if so.
+bool rememberNew(Object call, bool connected) {
+    if (!connected || rememberedIndex(call) != kRememberedCalls) return false;
+    remember(call);
+    return true;
+}
 
 // One output for the slot, by output method and vibration numbers.
 void vibrateForSlot(VibrationSlot slot) {
@@ -26,8 +95,8 @@ void vibrateForSlot(VibrationSlot slot) {
     }
 }
 
-// A connected call past the gate. The minder follows it whatever its
-// direction: only the vibration waits for an outgoing call.
+// A connected moment past the gate. The minder follows the call whatever
+// its direction: only the vibration waits for an outgoing call.
 void callConnected(Object call) {
     if (!prefsValues.connectOutgoingOnly || host().isOutgoing(call)) {
         vibrateForSlot(VibrationSlot::First);
@@ -35,37 +104,67 @@ void callConnected(Object call) {
     if (prefsValues.minuteMinder) startMinuteMinder(call);
 }
 
+// The host announced `call` (nil included). The call that was announced
+// before ends when nil or another call replaces it, the announced one when
+// it comes not connected; either way one moment, before a connected one.
+void callAnnounced(Object call, bool endsCalls) {
+    const bool connected = host().isConnected(call);
+    bool ended = false;
+    if (endsCalls) {
+        // Still held as the announced call while it is looked at.
+        const Object previous = heldCalls()[kAnnounced].get();
+        ended = previous != call && forgetEnded(previous);
+        const std::size_t index = connected ? kRememberedCalls : rememberedIndex(call);
+        if (index != kRememberedCalls) {
+            forgetAt(index);
+            ended = true;
+        }
+    }
+    heldCalls()[kAnnounced] = StrongRef::retain(host(), call);
+    const bool connects = rememberNew(call, connected);
+    if (!callVibrationsAllowed()) return;
+    if (ended) vibrateForSlot(VibrationSlot::Last);
+    if (connects) callConnected(call);
+}
+
+// Both groups' setActiveCall:, one copy to keep the library small. The
+// strong reference on the call lives for the whole replacement: the host
+// may drop its own reference while its implementation runs, and a failure
+// it raises passes through with the reference released.
+void activeCallSet(MethodImp original, Object self, Selector cmd, Object call, bool endsCalls) {
+    const StrongRef held = StrongRef::retain(host(), call);
+    callOriginal(original, self, cmd, call);
+    callAnnounced(call, endsCalls);
+}
+
 }  // namespace
 
-// The strong reference on the argument lives for the whole replacement: the
-// host may drop its own reference while its implementation runs, and a
-// failure it raises passes through with the reference released.
-
+// The call history changes for many reasons (a missed call, a deleted
+// entry, a sync); only a remembered call that no longer is connected makes
+// it the end of a call. Its argument is passed on untouched: it need not be
+// an object.
 void hook_iOS10_CHManager_databaseChanged(Object self, Selector cmd, Object arg) {
-    const StrongRef held = StrongRef::retain(host(), arg);
     callOriginal(orig_iOS10_CHManager_databaseChanged, self, cmd, arg);
-    if (!callVibrationsAllowed()) return;
-    vibrateForSlot(VibrationSlot::Last);
+    bool ended = false;
+    for (std::size_t i = rememberedCount; i-- > 0;) {
+        if (host().isConnected(heldCalls()[i].get())) continue;
+        forgetAt(i);
+        ended = true;
+    }
+    if (ended && callVibrationsAllowed()) vibrateForSlot(VibrationSlot::Last);
 }
 
 void hook_iOS10_SBTelephonyManager_setActiveCall(Object self, Selector cmd, Object call) {
-    const StrongRef held = StrongRef::retain(host(), call);
-    callOriginal(orig_iOS10_SBTelephonyManager_setActiveCall, self, cmd, call);
-    if (!callVibrationsAllowed()) return;
     // On iOS 10 the end of a call is signalled by the call history instead.
-    if (host().isConnected(call)) callConnected(call);
+    activeCallSet(orig_iOS10_SBTelephonyManager_setActiveCall, self, cmd, call, false);
 }
 
 void hook_iOS11_SBTelephonyManager_setActiveCall(Object self, Selector cmd, Object call) {
-    const StrongRef held = StrongRef::retain(host(), call);
-    callOriginal(orig_iOS11_SBTelephonyManager_setActiveCall, self, cmd, call);
-    if (!callVibrationsAllowed()) return;
-    // A nil call counts as not connected: the call ended.
-    if (host().isConnected(call)) {
-        callConnected(call);
-    } else {
-        vibrateForSlot(VibrationSlot::Last);
-    }
+    activeCallSet(orig_iOS11_SBTelephonyManager_setActiveCall, self, cmd, call, true);
 }
 
 }  // namespace thrumline
+
+#ifdef __clang__
+#pragma clang attribute pop
+#endif

@@ -1,31 +1,24 @@
-// The call-state reaction: the three replacements' decision tables, their gate,
-// and how they treat the host implementation and its argument.
+// The call moments: their outputs, how the replacements treat the host
+// implementation and its argument, and which announcements are moments.
+#include <algorithm>
+#include <cctype>
+#include <map>
+#include <sstream>
+
 #include "tests/SimFixture.h"
 
 namespace thrumline::test {
 namespace {
 
-enum class Hook { DatabaseChanged, SetActiveCall };
-enum class Arg { Nil, Connected, NotConnected };
-enum class Slot { None, First, Last };
-
-class CallHooks : public SimTest {
-protected:
-    void invoke(Hook hook, Object arg) {
-        hook == Hook::DatabaseChanged ? process->databaseChanged(arg) : process->setActiveCall(arg);
-    }
-    static const char* selector(Hook hook) {
-        return hook == Hook::DatabaseChanged ? "databaseChanged:" : "setActiveCall:";
-    }
-};
+class CallHooks : public SimTest {};
 
 constexpr double v10 = kVersion_iOS10;
 constexpr double v11 = kVersion_iOS11;
 
-// Each row runs under every output and vibration number, then the two ways
-// of closing the gate: what the first slot (111 ms) and the last (222 ms)
-// play. Numbers 1 and 2 unless a variant says otherwise.
-TEST_F(CallHooks, DecisionTablesCallTheHostFirstOnceWithTheSameValues) {
+// Under every output and vibration number, then the two ways of closing the
+// gate: what a call's connected moment (111 ms) and its ended one (222 ms)
+// play, the host implementation run first, once, with the same values.
+TEST_F(CallHooks, EachMomentPlaysItsSlotInEveryOutput) {
     const std::pair<std::string, PlistValue> classic{"oldMethod", B(true)};
     const std::vector<std::tuple<PlistValue::Entries, std::string, std::string>> variants = {
         {{}, "[1 111 0 50 1 111]", "[1 222 0 50 1 222 0 50 1 222]"},
@@ -40,22 +33,10 @@ TEST_F(CallHooks, DecisionTablesCallTheHostFirstOnceWithTheSameValues) {
         {{classic, {"firstVibrationNumber", I(-1)}, {"lastVibrationNumber", I(4)}}, "", ""},
         {{{"isEnabled", B(false)}, classic}, "", ""},
         {{{"isNotRespringing", B(false)}}, "", ""}};
-    const std::vector<std::tuple<double, Hook, Arg, Slot>> rows = {
-        {v10, Hook::DatabaseChanged, Arg::Nil, Slot::Last},
-        {v10, Hook::DatabaseChanged, Arg::Connected, Slot::Last},
-        {v10, Hook::SetActiveCall, Arg::Connected, Slot::First},
-        {v10, Hook::SetActiveCall, Arg::NotConnected, Slot::None},
-        {v10, Hook::SetActiveCall, Arg::Nil, Slot::None},
-        {v11, Hook::SetActiveCall, Arg::Connected, Slot::First},
-        {v11, Hook::SetActiveCall, Arg::NotConnected, Slot::Last},
-        {v11, Hook::SetActiveCall, Arg::Nil, Slot::Last}};
-    for (std::size_t r = 0; r < rows.size(); ++r) {
-        const auto& [version, hook, argKind, slot] = rows[r];
+    for (const double version : {v10, v11}) {
         start(version);
-        const Object receiver = hook == Hook::DatabaseChanged ? process->callHistoryManager()
-                                                              : process->telephonyManager();
         for (std::size_t v = 0; v < variants.size(); ++v) {
-            SCOPED_TRACE("row " + std::to_string(r) + " variant " + std::to_string(v));
+            SCOPED_TRACE(std::to_string(version) + " variant " + std::to_string(v));
             const auto& [overrides, firstSlot, lastSlot] = variants[v];
             PlistValue settings = enabledSettings({{"isVibrationsNumber", B(true)},
                                                    {"firstVibrationNumber", I(1)},
@@ -65,58 +46,117 @@ TEST_F(CallHooks, DecisionTablesCallTheHostFirstOnceWithTheSameValues) {
                                                    {"VibrationDuration", I(50)}});
             for (const auto& [key, value] : overrides) settings.set(key, value);
             reload(settings);
-            const Object arg =
-                argKind == Arg::Nil ? nullptr : process->newCall(argKind == Arg::Connected);
-            const int refs = arg != nullptr ? process->retainCount(arg) : 0;
-            const Mark from = mark();
-            invoke(hook, arg);
+            const Object call = process->newCall(true);
+            Mark from = mark();
+            process->setActiveCall(call);
             advance(kSecond);
-
-            EXPECT_EQ(played(from), slot == Slot::First  ? firstSlot
-                                    : slot == Slot::Last ? lastSlot
-                                                         : "");
-            const auto ran = since<sim::events::HostMethodRan>(from);
-            // The examples' outputs pin the host method's name and that it runs first.
+            EXPECT_EQ(played(from), firstSlot);
+            auto ran = since<sim::events::HostMethodRan>(from);
             ASSERT_EQ(ran.size(), 1u);
-            EXPECT_EQ(ran[0].receiver, receiver);
-            EXPECT_EQ(ran[0].argument, arg);
-            if (arg != nullptr) {
-                EXPECT_EQ(process->retainCount(arg), refs);
-                // Only setActiveCall: asks, once and only past the gate.
-                const bool asks = hook == Hook::SetActiveCall && v + 2 < variants.size();
-                EXPECT_EQ(process->isConnectedQueries(arg), asks ? 1 : 0);
-                process->releaseObject(arg);
-            }
+            EXPECT_EQ(ran[0].receiver, process->telephonyManager());
+            EXPECT_EQ(ran[0].argument, call);
+
+            process->setConnected(call, false);
+            process->releaseObject(call);
+            from = mark();
+            const Object history = process->newPlainObject();
+            version == v10 ? process->databaseChanged(history) : process->setActiveCall(nullptr);
+            advance(kSecond);
+            EXPECT_EQ(played(from), lastSlot);
+            ran = since<sim::events::HostMethodRan>(from);
+            ASSERT_EQ(ran.size(), 1u);
+            EXPECT_EQ(ran[0].argument, version == v10 ? history : nullptr);
+            process->releaseObject(history);
+            // Let go once ended and no longer the call announced last.
+            if (version == v10) process->setActiveCall(nullptr);
+            EXPECT_FALSE(process->isAlive(call));
         }
         endProcess();
     }
 }
 
-TEST_F(CallHooks, FailurePassesOnAndTheArgumentOutlivesTheHostsLastReference) {
-    for (const auto& [version, hook] :
-         {std::make_pair(v10, Hook::DatabaseChanged), std::make_pair(v10, Hook::SetActiveCall),
-          std::make_pair(v11, Hook::SetActiveCall)}) {
-        SCOPED_TRACE(std::to_string(version) + " " + selector(hook));
+// Announcements as the home screen makes them, one word each: A+ / A- turn
+// call A connected / not connected and announce it, A announces it as it
+// is, a- turns it not connected unannounced, 0 announces nil, H is a change
+// of the call history, off / on close and open the gate. Each word shows
+// what it played: c the connected moment, e the ended one, . nothing.
+TEST_F(CallHooks, OnlyNewlyConnectedAndNewlyEndedCallsAreMoments) {
+    const std::vector<std::tuple<double, std::string, std::string>> rows = {
+        {v11, "A+ A A+", "c . ."},                               // announced again
+        {v11, "A+ 0 A a- 0", "c . . . e"},                       // hold, resume, hang up
+        {v11, "A+ A- 0 A", "c e . ."},                           // an end announced twice
+        {v11, "A- 0 A+ a- B-", ". . c . e"},                     // never connected; ended, then B
+        {v11, "A+ B+ b- A a- 0", "c c . e . e"},                 // call waiting: B ends, A again
+        {v11, "A+ a- B+", "c . ec"},                             // one ends as another connects
+        {v11, "B+ A+ a- b- B 0 A", "c c . . e . ."},             // both ended: one moment
+        {v11, "off A+ on 0 A a- 0", ". . . . . . e"},            // remembered behind the gate
+        {v11, "A+ off a- 0 on A 0", "c . . . . . ."},            // forgotten behind the gate
+        {v11, "A+ B+ C+ D+ E+ C A", "c c c c c . c"},            // a fifth lets the oldest go
+        {v10, "H A+ A 0 A a- A- 0 H H", ". c . . . . . . e ."},  // only the history ends
+        {v10, "A+ B+ H b- H a- H", "c c . . e . e"},             // each end once
+        {v10, "off A+ on a- H", ". . . . e"},                    // remembered behind the gate
+    };
+    for (const auto& [version, script, expected] : rows) {
+        SCOPED_TRACE(script);
+        startWith(enabledSettings({{"vibration1", I(111)}, {"vibration2", I(222)}}), version);
+        std::map<char, Object> calls;
+        std::istringstream words(script);
+        std::string shown;
+        for (std::string word; words >> word;) {
+            const Mark from = mark();
+            const char name = static_cast<char>(std::toupper(word[0]));
+            if (word == "off" || word == "on") {
+                reload(enabledSettings({{"vibration1", I(111)},
+                                        {"vibration2", I(222)},
+                                        {"isNotRespringing", B(word == "on")}}));
+            } else if (word == "0") {
+                process->setActiveCall(nullptr);
+            } else if (word == "H") {
+                process->databaseChanged(nullptr);
+            } else {
+                Object& call = calls[name];
+                if (call == nullptr) call = process->newCall(false);
+                if (word.size() > 1) process->setConnected(call, word[1] == '+');
+                if (std::isupper(word[0])) process->setActiveCall(call);
+            }
+            std::string moments = played(from);
+            for (const auto& [pattern, moment] : {std::pair{"[1 111]", "c"}, {"[1 222]", "e"}}) {
+                for (auto at = moments.find(pattern); at != std::string::npos;
+                     at = moments.find(pattern)) {
+                    moments.replace(at, std::string(pattern).size(), moment);
+                }
+            }
+            moments.erase(std::remove(moments.begin(), moments.end(), ' '), moments.end());
+            shown += (shown.empty() ? "" : " ") + (moments.empty() ? "." : moments);
+        }
+        EXPECT_EQ(shown, expected);
+        for (const auto& [name, call] : calls) process->releaseObject(call);
+        endProcess();
+    }
+}
+
+// The replacement holds the call while the host runs: the host may drop
+// its own reference, or raise, which passes on with nothing remembered.
+TEST_F(CallHooks, FailurePassesOnAndTheCallOutlivesTheHostsLastReference) {
+    for (const double version : {v10, v11}) {
+        SCOPED_TRACE(version);
         startWith(enabledSettings({{"vibration1", I(111)}, {"vibration2", I(222)}}), version);
         const Object call = process->newCall(true);
-
-        process->setHostBehaviour(selector(hook),
-                                  {/*releaseArgument=*/false, /*throwFailure=*/true});
+        process->setHostBehaviour("setActiveCall:", {/*releaseArgument=*/false,
+                                                     /*throwFailure=*/true});
         Mark from = mark();
-        EXPECT_THROW(invoke(hook, call), sim::HostFailure);
-        advance(kSecond);
-        EXPECT_EQ(countSince(from, EventKind::HostMethodRan), 1u);
+        EXPECT_THROW(process->setActiveCall(call), sim::HostFailure);
         EXPECT_EQ(played(from), "");
         EXPECT_EQ(process->retainCount(call), 1);
-        EXPECT_EQ(process->isConnectedQueries(call), 0);
 
         // The test's reference is the only one; the host implementation drops it.
-        process->setHostBehaviour(selector(hook),
-                                  {/*releaseArgument=*/true, /*throwFailure=*/false});
+        process->setHostBehaviour("setActiveCall:", {/*releaseArgument=*/true,
+                                                     /*throwFailure=*/false});
         from = mark();
-        invoke(hook, call);
-        EXPECT_FALSE(process->isAlive(call)) << "the replacement kept a reference";
-        EXPECT_EQ(played(from), hook == Hook::DatabaseChanged ? "[1 222]" : "[1 111]");
+        process->setActiveCall(call);
+        EXPECT_EQ(played(from), "[1 111]");
+        // Remembered, and the call announced last.
+        EXPECT_EQ(process->retainCount(call), 2);
         endProcess();
     }
 }

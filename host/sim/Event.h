@@ -108,6 +108,12 @@ struct PaneWroteSettings {
     std::size_t bytes = 0;  // Bytes: how many were written
     PlistValue settings;    // Write, Set, Unset: the file's content afterwards (None: no file)
 };
+// The home screen's telephony manager (host/sim/Telephony.h) sets its
+// active call, through the hooked setActiveCall:, after a status change or
+// a refresh.
+struct ActiveCallSet {
+    std::string call;  // the call's name; empty: nil
+};
 // The library broke a platform rule.
 struct Fault {
     std::string call;     // the message or function
@@ -134,6 +140,7 @@ enum class EventKind {
     Sound,
     StepScheduled,
     PaneWroteSettings,
+    ActiveCallSet,
     Fault,
 };
 
@@ -144,7 +151,7 @@ struct Event {
                      events::AutoreleasePop, events::SettingsRead, events::SettingsWritten,
                      events::NotificationPosted, events::NotificationDelivered,
                      events::HostMethodRan, events::Vibrate, events::Sound, events::StepScheduled,
-                     events::PaneWroteSettings, events::Fault>;
+                     events::PaneWroteSettings, events::ActiveCallSet, events::Fault>;
 
     std::uint64_t t_ns = 0;  // virtual time since the device was created
     int process = 0;         // 1 for the first process made on the device, ...; 0 for the pane
@@ -178,6 +185,7 @@ static_assert(std::variant_size_v<Event::Data> == static_cast<std::size_t>(Event
                   kindHolds<EventKind::Sound, events::Sound> &&
                   kindHolds<EventKind::StepScheduled, events::StepScheduled> &&
                   kindHolds<EventKind::PaneWroteSettings, events::PaneWroteSettings> &&
+                  kindHolds<EventKind::ActiveCallSet, events::ActiveCallSet> &&
                   kindHolds<EventKind::Fault, events::Fault>,
               "each kind names its own alternative");
 

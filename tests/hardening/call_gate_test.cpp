@@ -31,7 +31,10 @@ TEST_P(CallGate, AllocatesOnlyWhenOpenAndCallsTheHostOnce) {
     const std::uint64_t hostBefore = CallPaths::hostCalls();
     const std::uint64_t before = allocationCount();
     for (int i = 0; i < 10000; ++i) {
+        // A call connects and ends: both moments, every time.
+        paths.process().setConnected(call, true);
         paths.hooked(call);
+        paths.process().setConnected(call, false);
         paths.hooked(nullptr);
     }
     const std::uint64_t allocations = allocationCount() - before;

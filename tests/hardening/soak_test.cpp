@@ -134,6 +134,7 @@ TEST(Soak, ReloadsPreviewsAndCallsLeaveNothingBehind) {
         const auto kind = classic ? EventKind::Sound : EventKind::Vibrate;
         const std::size_t perBatch = kTidyEvery / 2 * (classic ? 5 : 2);
         phase(classic ? "chains" : "patterns", kCallEvents / 2, kind, perBatch, [&](long i) {
+            process.setConnected(call, i % 2 == 0);
             process.setActiveCall(i % 2 == 0 ? call : nullptr);
             queue.runFor(250 * sim::kNanosPerMilli);
         });

@@ -205,6 +205,9 @@ struct EventText {
                                    : "step queued, due at " + trimmedTime(e.due);
     }
     std::string operator()(const ev::PaneWroteSettings& e) const { return paneText(e); }
+    std::string operator()(const ev::ActiveCallSet& e) const {
+        return "telephony manager: setActiveCall: " + (e.call.empty() ? "nil" : e.call);
+    }
     std::string operator()(const ev::Fault& e) const { return "FAULT: " + e.problem; }
 };
 
@@ -360,6 +363,10 @@ struct EventJson {
         if (e.settings.type() == PlistValue::Type::Dictionary) {
             out["settings"] = plistToJson(e.settings);
         }
+    }
+    void operator()(const ev::ActiveCallSet& e) const {
+        named("active-call");
+        out["call"] = e.call.empty() ? Json() : Json(e.call);
     }
     void operator()(const ev::Fault& e) const {
         named("fault");

@@ -44,6 +44,7 @@ Runner::Runner(const scenario::Scenario& scenario, RunOptions options, EntrySink
 
 Runner::~Runner() {
     // End the process while its device still exists.
+    telephony_.detach();
     process_.reset();
 }
 
@@ -168,6 +169,7 @@ void Runner::startProcess() {
     process_ = std::make_unique<sim::Process>(*device_, options);
     const std::size_t first = device_->events().size();
     process_->start();
+    telephony_.attach(*process_);
 
     std::vector<sim::events::HookInstalled> hooks;
     const auto& events = device_->events();
@@ -181,6 +183,7 @@ void Runner::startProcess() {
 
 void Runner::endProcess() {
     letCallGo();
+    telephony_.detach();
     process_->end();
     drainEvents();
     process_.reset();
@@ -235,6 +238,9 @@ void Runner::execute(const Command& command) {
         case CommandKind::Call:
             placeCall(command);
             break;
+        case CommandKind::Telephony:
+            changeCalls(command);
+            break;
         case CommandKind::History: {
             sim::Process& process = requireProcess("history");
             Object argument = process.newPlainObject();
@@ -281,20 +287,48 @@ void Runner::placeCall(const Command& command) {
             process.setOutgoing(call, command.direction == scenario::CallDirection::Outgoing);
             letCallGo();
             call_ = call;
-            process.setActiveCall(call_);
+            telephony_.setActiveCall(call_);
             break;
         }
         case scenario::CallState::Ended:
             if (call_ == nullptr) call_ = newCall(process, false);
             process.setConnected(call_, false);
-            process.setActiveCall(call_);
+            telephony_.setActiveCall(call_);
             letCallGo();
             break;
         case scenario::CallState::Nil:
             if (call_ != nullptr) process.setConnected(call_, false);
             letCallGo();
-            process.setActiveCall(nullptr);
+            telephony_.setActiveCall(nullptr);
             break;
+    }
+}
+
+void Runner::changeCalls(const Command& command) {
+    requireProcess("telephony");
+    try {
+        switch (command.telephony) {
+            case scenario::TelephonyVerb::Ring:
+                telephony_.ring(command.name);
+                break;
+            case scenario::TelephonyVerb::Dial:
+                telephony_.dial(command.name);
+                break;
+            case scenario::TelephonyVerb::Active:
+                telephony_.active(command.name);
+                break;
+            case scenario::TelephonyVerb::Hold:
+                telephony_.hold(command.name);
+                break;
+            case scenario::TelephonyVerb::End:
+                telephony_.end(command.name);
+                break;
+            case scenario::TelephonyVerb::Refresh:
+                telephony_.refresh();
+                break;
+        }
+    } catch (const sim::TelephonyError& error) {
+        throw StateError{command.text + ": " + error.what()};
     }
 }
 

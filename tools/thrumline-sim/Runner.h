@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "host/sim/SimHost.h"
+#include "host/sim/Telephony.h"
 #include "tools/thrumline-sim/Scenario.h"
 #include "tools/thrumline-sim/Timeline.h"
 
@@ -71,6 +72,7 @@ private:
     void endProcess();
     sim::Process& requireProcess(const char* what);
     void placeCall(const scenario::Command& command);
+    void changeCalls(const scenario::Command& command);
     // The host lets go of the call in progress, if any.
     void letCallGo();
     // A new call object in the running process, counted by live-calls.
@@ -85,6 +87,8 @@ private:
     std::ostream& errors_;
     std::unique_ptr<sim::Device> device_;
     std::unique_ptr<sim::Process> process_;
+    // The phone's calls and the running process's telephony manager.
+    sim::Telephony telephony_;
     std::vector<std::string> settingsFileBytes_;  // by command index
     double version_ = 1443.0;
     std::string group_;  // of the running process

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <limits>
 
+#include "host/sim/Telephony.h"
 #include "settings/Contract.h"
 #include "tools/thrumline-sim/ScenarioWords.h"
 
@@ -282,6 +283,37 @@ Command parseCommand(const std::vector<std::string>& words) {
             command.call = CallState::Nil;
         else
             throw Failure{"expected connected, ended or nil after call, got " + quote(words[1])};
+    } else if (verb == "telephony") {
+        command.kind = CommandKind::Telephony;
+        static const std::pair<const char*, TelephonyVerb> kVerbs[] = {
+            {"ring", TelephonyVerb::Ring},     {"dial", TelephonyVerb::Dial},
+            {"active", TelephonyVerb::Active}, {"hold", TelephonyVerb::Hold},
+            {"end", TelephonyVerb::End},       {"refresh", TelephonyVerb::Refresh}};
+        const auto* found =
+            words.size() < 2
+                ? std::end(kVerbs)
+                : std::find_if(std::begin(kVerbs), std::end(kVerbs),
+                               [&words](const auto& v) { return words[1] == v.first; });
+        if (found == std::end(kVerbs)) {
+            throw Failure{"expected ring, dial, active, hold, end or refresh after telephony" +
+                          (words.size() < 2 ? std::string() : ", got " + quote(words[1]))};
+        }
+        command.telephony = found->second;
+        if (command.telephony == TelephonyVerb::Refresh) {
+            if (words.size() > 2) {
+                throw Failure{"unexpected " + quote(words[2]) +
+                              " after telephony refresh: expected nothing more"};
+            }
+        } else {
+            std::vector<std::string> rest(words.begin() + 1, words.end());
+            rest[0] = "telephony " + rest[0];
+            expectArgumentCount(rest, 1, "a call NAME (letters, digits and _)");
+            if (!sim::Telephony::isCallName(rest[1])) {
+                throw Failure{"bad call name " + quote(rest[1]) +
+                              ": expected letters, digits and _"};
+            }
+            command.name = rest[1];
+        }
     } else if (verb == "wait") {
         command.kind = CommandKind::Wait;
         expectArgumentCount(words, 1, "a DURATION such as 250ms, 7s, 2m or 1h");
@@ -294,10 +326,10 @@ Command parseCommand(const std::vector<std::string>& words) {
     } else if (verb == "expect") {
         command = parseExpect(words);
     } else {
-        throw Failure{
-            "unknown command " + quote(verb) +
-            ": expected cf, ios, start, restart, stop, settings, set, unset, "
-            "delete-settings, settings-file, post, launch, call, history, wait or expect"};
+        throw Failure{"unknown command " + quote(verb) +
+                      ": expected cf, ios, start, restart, stop, settings, set, unset, "
+                      "delete-settings, settings-file, post, launch, call, history, telephony, "
+                      "wait or expect"};
     }
     return command;
 }

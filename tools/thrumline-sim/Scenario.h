@@ -21,6 +21,9 @@ enum class CallState { Connected, Ended, Nil };
 // Who placed a connected call. Unsaid: the call connected of old, incoming.
 enum class CallDirection { Unsaid, Outgoing, Incoming };
 
+// What a telephony line does to the phone's calls.
+enum class TelephonyVerb { Ring, Dial, Active, Hold, End, Refresh };
+
 enum class CommandKind {
     Cf,  // cf VERSION, ios N
     Start,
@@ -35,6 +38,7 @@ enum class CommandKind {
     Launch,
     Call,  // call connected [outgoing|incoming] | ended | nil
     History,
+    Telephony,     // telephony ring|dial|active|hold|end NAME, telephony refresh
     Wait,          // wait DURATION
     ExpectFile,    // expect file KEY=VALUE ...
     ExpectNoFile,  // expect no-file
@@ -53,11 +57,14 @@ struct Command {
     double version = 0;                   // Cf
     std::vector<Assignment> assignments;  // Settings, Set, ExpectFile
     std::vector<std::string> keys;        // Unset, ExpectNoKey
-    std::string name;  // Post: the full notification name; SettingsFile: the path; ExpectGroup
+    // Post: the full notification name; SettingsFile: the path; ExpectGroup;
+    // Telephony: the call's name (none for refresh)
+    std::string name;
     CallState call = CallState::Nil;                  // Call
     CallDirection direction = CallDirection::Unsaid;  // Call, connected
-    std::uint64_t nanos = 0;                          // Wait
-    std::int64_t count = 0;  // ExpectVibrations, ExpectSounds, ExpectPending, ExpectLiveCalls
+    TelephonyVerb telephony = TelephonyVerb::Refresh;
+    std::uint64_t nanos = 0;  // Wait
+    std::int64_t count = 0;   // ExpectVibrations, ExpectSounds, ExpectPending, ExpectLiveCalls
 
     bool isExpect() const;
 };

@@ -129,7 +129,12 @@ void Picture::gather(const Entry& entry) {
 }
 
 void Picture::gatherEvent(const sim::Event& e) {
-    if (const auto* v = e.get<sim::events::Vibrate>()) {
+    if (const auto* set = e.get<sim::events::ActiveCallSet>()) {
+        // The calls a telephony line announced follow its label.
+        if (!commands_.empty()) {
+            commands_.back().text += " -> " + (set->call.empty() ? "nil" : set->call);
+        }
+    } else if (const auto* v = e.get<sim::events::Vibrate>()) {
         span_ = std::max(span_, e.t_ns + requestNanos(v->request));
     } else if (const auto* started = e.get<sim::events::ProcessStarted>()) {
         processes_.push_back({e.t_ns, endNs_, e.process,

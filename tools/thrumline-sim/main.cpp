@@ -72,6 +72,24 @@ Scenario language: one command per line; # starts a comment.
                             (call ended with no call in progress: a new call
                             that never connected)
   history                   -[CHManager databaseChanged:]
+  telephony ring NAME       an incoming call NAME rings (not announced)
+  telephony dial NAME       you dial NAME; not announced until answered
+  telephony active NAME     NAME is active: answered, answered by the other
+                            side, or back from hold; each line is one status
+                            event, and the home screen announces NAME each time
+  telephony hold NAME       the active call NAME goes on hold: if it was the
+                            announced call, the first other active call is
+                            announced instead, or nil
+  telephony end NAME        NAME hangs up: announced as for hold, then gone
+  telephony refresh         the home screen re-reads its calls, as after it
+                            boots: nil, then the first active call
+      The home screen's telephony manager announces through the hooked
+      -[SBTelephonyManager setActiveCall:], as the real one does; the timeline
+      shows each announcement ("telephony manager: setActiveCall: NAME").
+      NAME: letters, digits and _. Calls belong to the phone: after restart
+      they go on, unannounced until a refresh or a status event. The
+      manager's active call is whatever setActiveCall: got last, call lines
+      included.
   wait DURATION             move the clock on (250ms, 7s, 2m, 1h; a bare
                             number is milliseconds), running what falls due
   expect file KEY=VALUE ... the settings file holds these values
@@ -83,8 +101,9 @@ Scenario language: one command per line; # starts a comment.
   expect pending N          N steps wait on the main queue
   expect group NAME         the running process hooked iOS10, iOS11 or none
   expect live-calls N       N of the call objects made by call lines are still
-                            alive in the running process (held by the tool
-                            or the library; 0 when no process runs)
+                            alive in the running process (held by the tool,
+                            the home screen or the library; 0 when no process
+                            runs)
 After every command the main queue runs whatever is due at that time.
 
 The minute minder's pulses read "minute minder: vibrate ..." or "minute
@@ -97,7 +116,8 @@ the minder's pulses, "command" and "expect" (line, command),
 (group, hooks), "observer", "settings-load" (found), "settings-write" (ok,
 keys, settings), "pane-write", "post" (name, by: library or pane),
 "delivered", "host-method" (class, selector), "step-scheduled" (due_ns),
-"fault".
+"active-call" (call: the name a telephony line's announcement carries, or
+null for nil), "fault".
 
 Example:
   ios 11

@@ -14,7 +14,8 @@ namespace {
 std::string describe(const Command& c) {
     std::istringstream kinds(
         "cf start restart stop settings set unset delete-settings settings-file post launch call "
-        "history wait expect-file expect-no-file expect-no-key expect-vibrations expect-sounds "
+        "history telephony wait expect-file expect-no-file expect-no-key expect-vibrations "
+        "expect-sounds "
         "expect-pending expect-group expect-live-calls");
     std::string out;
     for (int i = 0; i <= static_cast<int>(c.kind); ++i) kinds >> out;
@@ -28,6 +29,8 @@ std::string describe(const Command& c) {
         out += std::string(" ") + calls[static_cast<int>(c.call)] +
                directions[static_cast<int>(c.direction)];
     }
+    static const char* const verbs[] = {"ring", "dial", "active", "hold", "end", "refresh"};
+    if (c.kind == CommandKind::Telephony) out += std::string(" ") + verbs[int(c.telephony)];
     if (c.kind == CommandKind::Wait) out += " " + std::to_string(c.nanos) + "ns";
     if (c.count != 0) out += " " + std::to_string(c.count);
     return out;
@@ -87,6 +90,16 @@ TEST(ScenarioParser, EachLineBecomesItsCommandOrNamesWhatWasExpected) {
          "!expected outgoing or incoming after call connected, got \"sideways\""},
         {"call connected outgoing now", "!expected outgoing or incoming after connected only"},
         {"call ended outgoing", "!unexpected \"outgoing\" after call ended"},
+        {"telephony  hold Anna_2", "telephony Anna_2 hold"},
+        {"telephony refresh", "telephony refresh"},
+        {"telephony", "!expected ring, dial, active, hold, end or refresh after telephony"},
+        {"telephony answer Bo",
+         "!expected ring, dial, active, hold, end or refresh after "
+         "telephony, got \"answer\""},
+        {"telephony end", "!telephony end needs a call NAME"},
+        {"telephony dial Bo-2", "!bad call name \"Bo-2\": expected letters, digits and _"},
+        {"telephony ring Bo now", "!unexpected \"now\" after telephony ring Bo"},
+        {"telephony refresh Bo", "!unexpected \"Bo\" after telephony refresh"},
         {"wait soon", "!expected a duration such as 250ms, 7s, 2m or 1h"},
         {"wait 1.5ns", "!expected a duration"},
         {"wait 5124096h", "!expected a duration"},

@@ -78,6 +78,13 @@ TEST(ToolScenarioErrors, ExitWithTwoAtTheLineAndRunNothingAfterIt) {
          "2: wait 5124095h would take the clock past its end", true},
         {"expect file a=1\ncall nil\nsettings a=1\n", "2: call needs",
          true},  // 2 even after a failed expect
+        {"telephony refresh\nsettings a=1\n", "1: telephony needs a running home-screen", true},
+        {"start\ntelephony ring A\ntelephony ring A\nsettings a=1\n",
+         "3: telephony ring A: A is a call in progress (ringing)", true},
+        {"start\ntelephony dial A\ntelephony hold A\nsettings a=1\n",
+         "3: telephony hold A: A is not active", true},
+        {"start\ntelephony ring A\ntelephony end A\ntelephony active A\nsettings a=1\n",
+         "4: telephony active A: no call A in progress", true},
     };
     TempDir dir;
     for (const auto& c : cases) {
@@ -117,8 +124,8 @@ TEST(ToolExpect, FailuresNameTheirLineAndExitWithOneAfterTheLastCommand) {
         {"cf 1442.995\nstart\nexpect group iOS10\n", 3, "the running process has hook group none"},
         {"settings isEnabled=true\nstart\nlaunch\nexpect pending 0\n", 4,
          "the main queue holds 1 pending step"},
-        {"start\ncall connected\ncall connected\nexpect live-calls 2\n", 4,
-         "1 call object is alive"},
+        {"start\ncall connected\ncall connected\nexpect live-calls 3\n", 4,
+         "2 call objects are alive"},
         {"start\nexpect live-calls 1\n", 2, "0 call objects are alive"},
     };
     for (const auto& c : cases) {

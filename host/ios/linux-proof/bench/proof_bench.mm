@@ -241,7 +241,10 @@ void sendCalls(benchmark::State& state, const char* managerClass) {
     if (!proof::sounds().empty() || proof::pendingSteps() != 0) {
         state.SkipWithError("a call with the gate closed asked for a vibration");
     }
-    if ([call retainCount] != 1) state.SkipWithError("the call's references are off");
+    // Hooked, the library holds the connected call it remembers and the call
+    // announced last: the same two references however many calls ran.
+    const NSUInteger held = std::string(managerClass) == "SBTelephonyManager" ? 3 : 1;
+    if ([call retainCount] != held) state.SkipWithError("the call's references are off");
     gActiveCall = nil;
     [call release];
     [(id)manager release];

@@ -35,6 +35,7 @@ using thrumline::sim::readPlistFile;
 
 static std::vector<std::string> gHostLog;  // what the host's own implementations saw, in order
 static bool gCallConnected = false;        // the telephony service's view of the call
+static std::map<id, bool> gConnectedOf;    // ... of calls that have their own
 static bool gCallOutgoing = false;
 
 // A call object that knows its state but not its direction.
@@ -43,7 +44,8 @@ static bool gCallOutgoing = false;
 @implementation ProofPlainCall
 - (BOOL)isConnected {
     gHostLog.push_back("isConnected");
-    return gCallConnected;
+    const auto own = gConnectedOf.find(self);
+    return own != gConnectedOf.end() ? own->second : gCallConnected;
 }
 - (void)dealloc {
     gHostLog.push_back("dealloc");
@@ -208,8 +210,9 @@ TEST(ProofStartUp, HookGroupFollowsTheVersionAndPreviewsPlayInEveryGroup) {
 }
 
 // The host drops the only reference it was handed, or raises: the library
-// holds a reference of its own while it reads the call, and only then. Only
-// when they answer, a call that cannot tell its direction connects in silence.
+// holds a reference of its own while it reads the call, and keeps the
+// connected call. Only when they answer, a call that cannot tell its
+// direction connects in silence.
 TEST(ProofCallEvents, ConnectedAndEndedCallsInBothOutputsAndChains) {
     const struct {
         double version;
@@ -221,9 +224,8 @@ TEST(ProofCallEvents, ConnectedAndEndedCallsInBothOutputsAndChains) {
         bool plainCall = false;           // a call that knows no direction
     } cases[] = {
         {kIOS11, kSetActiveCall, true, "", {"on 110, off 70, on 110"}, 0},
-        {kIOS11, kSetActiveCall, false, "oldMethod true", {"classic"}, 0},  // number 0: one pulse
+        {kIOS11, kSetActiveCall, true, "oldMethod true, firstVibrationNumber 0", {"classic"}, 0},
         {kIOS11, kSetActiveCall, true, "oldMethod true, firstVibrationNumber 2", {}, 3},
-        {kIOS10, kDatabaseChanged, false, "", {"on 220"}, 0},
         {kIOS10, kSetActiveCall, true, "postinst", {"on 300"}, 0},
         {kIOS11, kSetActiveCall, true, "connectOutgoingOnly true", {"on 110, off 70, on 110"}, 0},
         {kIOS11, kSetActiveCall, true, "connectOutgoingOnly true", {}, 0, true},
@@ -239,7 +241,7 @@ TEST(ProofCallEvents, ConnectedAndEndedCallsInBothOutputsAndChains) {
             hostSends(c.hook,
                       c.plainCall ? [[ProofPlainCall alloc] init] : [[ProofCall alloc] init]);
             EXPECT_EQ(gHostLog.front(), c.hook.first + " " + c.hook.second);
-            EXPECT_EQ(gHostLog.back(), "dealloc");
+            EXPECT_EQ(std::count(gHostLog.begin(), gHostLog.end(), "dealloc"), 0);
             EXPECT_EQ(played(), c.atOnce);
             proof::advanceBy(3600 * kSecond);
             EXPECT_EQ(played(c.atOnce.size()), std::vector<std::string>(c.later, "classic"));
@@ -259,9 +261,52 @@ TEST(ProofCallEvents, ConnectedAndEndedCallsInBothOutputsAndChains) {
     }
 }
 
+// Announcements as the home screen makes them, one word each: A+ turns call
+// A connected and announces it, A announces it as it is, a- turns it not
+// connected unannounced, 0 announces nil, H is a change of the call history.
+// Only a call that newly connects or newly ended vibrates, and every call
+// is let go once it ended and something else was announced.
+TEST(ProofCallMoments, HoldAndResumeAndCallWaiting) {
+    const std::string first = "on 110, off 70, on 110";
+    const std::string last = "on 220";
+    const struct {
+        double version;
+        std::string script;
+        std::vector<std::string> played;
+    } flows[] = {
+        {kIOS11, "A+ 0 A a- 0", {first, last}},  // hold, resume, hang up
+        // the second call answered, the first held, the second ends, the first resumes
+        {kIOS11, "A+ B+ b- 0 A a- 0", {first, first, last, last}},
+        {kIOS10, "H A+ 0 A H a- H H 0", {first, last}},  // only the history ends a call
+    };
+    for (const auto& flow : flows) {
+        SCOPED_TRACE(flow.script);
+        const std::string settings = kCallSettings;
+        onPhone(flow.version, settings.c_str(), [&] {
+            std::map<char, ProofCall*> calls;
+            std::istringstream words(flow.script);
+            for (std::string word; words >> word;) {
+                if (word == "0" || word == "H") {
+                    hostSends(word == "0" ? kSetActiveCall : kDatabaseChanged, nil);
+                    continue;
+                }
+                ProofCall*& call = calls[static_cast<char>(std::toupper(word[0]))];
+                if (call == nil) call = [[ProofCall alloc] init];
+                if (word.size() > 1) gConnectedOf[call] = word[1] == '+';
+                if (std::isupper(word[0])) hostSends(kSetActiveCall, call);
+            }
+            EXPECT_EQ(played(), flow.played);
+            for (const auto& named : calls) [named.second release];
+            EXPECT_EQ(std::count(gHostLog.begin(), gHostLog.end(), "dealloc"),
+                      static_cast<long>(calls.size()));
+        });
+    }
+}
+
 // The minder keeps the call alive after the host lets it go, pulses at its
 // second of each minute, lets a replaced call go at once and the last one
-// at the step after it ended.
+// at the step after it ended; the library lets it go once its end is
+// announced.
 TEST(ProofMinuteMinder, PulsesEachMinuteHoldingTheCallUntilItEnds) {
     const std::string settings = kCallSettings + "minuteMinder true, minuteMinderSecond 20";
     const std::string pulse = "on 50";
@@ -281,8 +326,10 @@ TEST(ProofMinuteMinder, PulsesEachMinuteHoldingTheCallUntilItEnds) {
         gHostThen = kNothing;
         ProofCall* newer = [[ProofCall alloc] init];
         hostSends(kSetActiveCall, newer);
-        EXPECT_EQ(gHostLog.back(), "dealloc") << "the replaced call was kept";
-        EXPECT_EQ([newer retainCount], 2u);
+        // The test's, the memory's, the call announced last and the minder's;
+        // the replaced call never ended, so the library still remembers it.
+        EXPECT_EQ([newer retainCount], 4u);
+        EXPECT_EQ(std::count(gHostLog.begin(), gHostLog.end(), "dealloc"), 0);
         const std::size_t replaced = played().size();
         proof::advanceBy(100 * kSecond);
         EXPECT_EQ(played(replaced), std::vector<std::string>(2, pulse));
@@ -291,6 +338,8 @@ TEST(ProofMinuteMinder, PulsesEachMinuteHoldingTheCallUntilItEnds) {
         proof::advanceBy(60 * kSecond);
         EXPECT_EQ(played(replaced).size(), 2u);
         EXPECT_EQ(proof::pendingSteps(), 0u);
+        EXPECT_EQ([newer retainCount], 3u);
+        hostSends(kSetActiveCall, nil);  // its end: the library lets it go
         EXPECT_EQ([newer retainCount], 1u);
         [newer release];
     });
