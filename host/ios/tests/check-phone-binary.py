@@ -4,7 +4,7 @@ will meet it: arm64 Mach-O for the deployment target, loading exactly the
 libraries it should, every import bound to the library that exports it on
 iOS, a valid ad-hoc signature, no libstdc++. Then, for Thrumline.dylib: a
 dylib exporting refreshPrefs only, its load-time initialisers, the scheme's
-install name, Substrate path and rpaths, under 64 KiB; for the settings
+install name, Substrate path and rpaths, under 80 KiB; for the settings
 pane's Thrumline.bundle/Thrumline: a bundle defining the class its
 Info.plist names and nothing else.
 
@@ -104,7 +104,10 @@ EXPORTED_BY = {
     "_OBJC_METACLASS_$_PSListController": "Preferences",
     "_OBJC_IVAR_$_PSListController._specifiers": "Preferences",
 }
-MAX_SIZE = 64 * 1024
+# Five 16 KiB pages: the header's, two for code and constants, the data's,
+# and the link edit's (symbols and signature). Every segment but the last
+# fills whole pages, so the file grows a page at a time.
+MAX_SIZE = 80 * 1024
 
 
 class Checks:
@@ -220,7 +223,7 @@ def check_dylib(c, args, commands):
     c.check("two load-time initialisers", init is not None and int(init.group(1), 16) == 16,
             f"__mod_init_func: {init.group(1) if init else 'missing'}")
     size = os.path.getsize(args.file)
-    c.check(f"under 64 KiB ({size} bytes)", size < MAX_SIZE)
+    c.check(f"under {MAX_SIZE // 1024} KiB ({size} bytes)", size < MAX_SIZE)
 
 
 def check_bundle(c, args):
