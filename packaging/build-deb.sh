@@ -74,16 +74,21 @@ out="$(cd "$out" && pwd)"
 stage="$(mktemp -d "${TMPDIR:-/tmp}/thrumline-deb.XXXXXX")"
 trap 'rm -rf "$stage"' EXIT
 
-# build_package SCHEME DYLIB ARCHITECTURE ROOT FIRMWARE SHELL
+# build_package SCHEME DYLIB ARCHITECTURE ROOT SHELL DEPENDS...: DEPENDS
+# appended to control's Depends.
 build_package() {
-  local scheme="$1" dylib="$2" architecture="$3" root="$4" firmware="$5" shell="$6"
+  local scheme="$1" dylib="$2" architecture="$3" root="$4" shell="$5"
+  shift 5
+  local depends
+  depends="$(printf '%s, ' "$@")"
+  depends="${depends%, }"
   local dir="$stage/$scheme"
   local tweaks="$dir$root/Library/MobileSubstrate/DynamicLibraries"
   local bundle="$dir$root/Library/PreferenceBundles/Thrumline.bundle"
   local entries="$dir$root/Library/PreferenceLoader/Preferences"
   mkdir -p "$dir/DEBIAN" "$tweaks" "$bundle" "$entries"
   sed -e "s/^Architecture: .*/Architecture: $architecture/" \
-      -e "s/^Depends: .*/&, firmware (>= $firmware)/" "$here/control" > "$dir/DEBIAN/control"
+      -e "s/^Depends: .*/&, $depends/" "$here/control" > "$dir/DEBIAN/control"
   # The phone's shell: rootless jailbreaks have none at /bin/sh.
   sed -e "1s|^#!.*|#!$shell|" "$here/postinst" > "$dir/DEBIAN/postinst"
   cp "$dylib" "$tweaks/Thrumline.dylib"
@@ -103,6 +108,10 @@ build_package() {
   echo "$deb"
 }
 
-# Calls vibrate from iOS 10 on; rootless jailbreaks start at iOS 15.
-[ -z "$rootful" ] || build_package rootful "$rootful" iphoneos-arm "" 10.0 /bin/sh
-[ -z "$rootless" ] || build_package rootless "$rootless" iphoneos-arm64 /var/jb 15.0 /var/jb/bin/sh
+# Calls vibrate from iOS 10 on; rootless jailbreaks start at iOS 15. Rootful
+# iOS 10 also runs on 32-bit phones (iPhone 5 and 5c), where an arm64 library
+# never loads: cy+cpu.arm64 keeps the package off them.
+[ -z "$rootful" ] || build_package rootful "$rootful" iphoneos-arm "" /bin/sh \
+  "firmware (>= 10.0)" cy+cpu.arm64
+[ -z "$rootless" ] || build_package rootless "$rootless" iphoneos-arm64 /var/jb /var/jb/bin/sh \
+  "firmware (>= 15.0)"

@@ -73,9 +73,9 @@ else
   pane="$work/pane"
 fi
 
-# check_package SCHEME ARCHITECTURE ROOT FIRMWARE SHELL DYLIB
+# check_package SCHEME ARCHITECTURE ROOT DEPENDS SHELL DYLIB
 check_package() {
-  local scheme="$1" architecture="$2" root="$3" firmware="$4" shell="$5" dylib="$6"
+  local scheme="$1" architecture="$2" root="$3" depends="$4" shell="$5" dylib="$6"
   local deb="$debs/com.brindle.thrumline_${expected_version}_${architecture}.deb"
   local tweaks=".$root/Library/MobileSubstrate/DynamicLibraries"
   local bundle=".$root/Library/PreferenceBundles/Thrumline.bundle"
@@ -89,8 +89,7 @@ check_package() {
   check "$scheme: Version matches the project version" equals "$(f Version)" "$expected_version"
   check "$scheme: Architecture" equals "$(f Architecture)" "$architecture"
   check "$scheme: Section" equals "$(f Section)" "Tweaks"
-  check "$scheme: Depends on Substrate, PreferenceLoader and iOS $firmware" \
-    equals "$(f Depends)" "mobilesubstrate, preferenceloader, firmware (>= $firmware)"
+  check "$scheme: Depends: $depends" equals "$(f Depends)" "$depends"
   for field in Description Maintainer Author; do
     check "$scheme: $field is set" test -n "$(f "$field")"
   done
@@ -169,9 +168,12 @@ EOF_LISTING
   check "$scheme: postinst does nothing but configure" test ! -e "$settings"
 }
 
-# Calls vibrate from iOS 10 on; rootless jailbreaks start at iOS 15.
-check_package rootful iphoneos-arm "" 10.0 /bin/sh "$rootful_dylib"
-check_package rootless iphoneos-arm64 /var/jb 15.0 /var/jb/bin/sh "$rootless_dylib"
+# Calls vibrate from iOS 10 on; rootless jailbreaks start at iOS 15. Rootful
+# iOS 10 also runs on 32-bit phones, which cannot load an arm64 library.
+check_package rootful iphoneos-arm "" \
+  "mobilesubstrate, preferenceloader, firmware (>= 10.0), cy+cpu.arm64" /bin/sh "$rootful_dylib"
+check_package rootless iphoneos-arm64 /var/jb "mobilesubstrate, preferenceloader, firmware (>= 15.0)" \
+  /var/jb/bin/sh "$rootless_dylib"
 
 echo "$((checks - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ]
