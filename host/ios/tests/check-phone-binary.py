@@ -106,6 +106,15 @@ EXPORTED_BY = {
 }
 MAX_SIZE = 64 * 1024
 
+# The highest compatibility version a binary may record for each library:
+# dyld refuses a library whose current version is below the recorded
+# compatibility version (always, up to iOS 12). Substrate and its rootless
+# replacements ship 0.0.0; the system libraries' current versions are far
+# above these, which are their own compatibility versions (what Apple's SDK
+# records).
+COMPATIBILITY = dict({name: "1.0.0" for name in LIBRARIES}, CydiaSubstrate="0.0.0",
+                     Foundation="300.0.0", CoreFoundation="150.0.0")
+
 
 class Checks:
     def __init__(self):
@@ -134,6 +143,21 @@ TBD_PREFIXES = {
     "objc-classes": ["_OBJC_CLASS_$_", "_OBJC_METACLASS_$_"],
     "objc-ivars": ["_OBJC_IVAR_$_"],
 }
+
+
+def version(text):
+    """A Mach-O version (X[.Y[.Z]]) as a comparable tuple."""
+    parts = [int(part) for part in text.split(".")]
+    return tuple(parts + [0] * (3 - len(parts)))
+
+
+def tbd_versions(path):
+    """The current and compatibility versions a .tbd stub declares, or None."""
+    with open(path) as f:
+        text = f.read()
+    found = [re.search(rf"^{key}-version:\s*'?([0-9.]+)", text, re.M)
+             for key in ("current", "compatibility")]
+    return [match.group(1) if match else None for match in found]
 
 
 def tbd_exports(path):
@@ -195,6 +219,13 @@ def check_stubs(c, sdk):
         table = {as_class(symbol) for symbol, owner in EXPORTED_BY.items() if owner == library}
         c.check(f"the stand-in {library} exports exactly its symbols of the table", names == table,
                 f"missing {sorted(table - names)}, not in the table {sorted(names - table)}")
+        # Undeclared, the linker records 1.0.0, too high for Substrate.
+        current, compatibility = tbd_versions(stub_path(sdk, install_name))
+        c.check(f"the stand-in {library} declares versions, compatibility at most "
+                f"{COMPATIBILITY[library]}",
+                current is not None and compatibility is not None
+                and version(compatibility) <= min(version(current), version(COMPATIBILITY[library])),
+                f"current {current}, compatibility {compatibility}")
     _, foundation_reexports = tbd_exports(stub_path(sdk, LIBRARIES["Foundation"]))
     c.check("Foundation re-exports libobjc and CoreFoundation",
             sorted(foundation_reexports) == sorted([LIBRARIES["libobjc"], LIBRARIES["CoreFoundation"]]),
@@ -272,6 +303,16 @@ def main():
     loaded = [f.get("name", "").split(" (offset")[0] for cmd, f in commands if cmd == "LC_LOAD_DYLIB"]
     c.check("loads exactly the libraries it needs", sorted(loaded) == sorted(expected), f"found {loaded}")
     c.check("no libstdc++", not any("stdc++" in name for name in loaded))
+    by_name = {name: library for library, name in libraries.items()}
+    for cmd, f in commands:
+        if cmd != "LC_LOAD_DYLIB":
+            continue
+        library = by_name.get(f.get("name", "").split(" (offset")[0])
+        recorded = f.get("compatibility", "version ?").split()[-1]
+        ceiling = COMPATIBILITY.get(library, "0.0.0")
+        c.check(f"{library} recorded with compatibility version {recorded}, at most {ceiling}",
+                re.fullmatch(r"[0-9.]+", recorded) is not None and version(recorded) <= version(ceiling),
+                f"current {f.get('current', '?')}")
 
     undefined = set(run(args.nm, "-u", args.file).split())
     bound = bindings(args.objdump, args.file)
