@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Inspects a built binary of the phone build the way the phone's loader
-will meet it: arm64 Mach-O for the deployment target, loading exactly the
+will meet it: arm64 Mach-O, or fat with arm64 and arm64e (each slice
+checked alike), for the deployment target, loading exactly the
 libraries it should, every import bound to the library that exports it on
 iOS, a valid ad-hoc signature, no libstdc++. Then, for Thrumline.dylib: a
 dylib exporting refreshPrefs only, its load-time initialisers, the scheme's
@@ -16,8 +17,10 @@ import argparse
 import os
 import plistlib
 import re
+import struct
 import subprocess
 import sys
+import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
@@ -120,14 +123,38 @@ class Checks:
     def __init__(self):
         self.failures = 0
         self.count = 0
+        self.prefix = ""  # the slice of a fat file being checked
 
     def check(self, what, ok, detail=""):
         self.count += 1
         if ok:
-            print(f"ok: {what}")
+            print(f"ok: {self.prefix}{what}")
         else:
             self.failures += 1
-            print(f"FAILED: {what}" + (f"\n  {detail}" if detail else ""))
+            print(f"FAILED: {self.prefix}{what}" + (f"\n  {detail}" if detail else ""))
+
+
+CPU_TYPE_ARM64 = 0x0100000C
+
+
+def slices(path):
+    """(architecture, bytes) of each image in a thin or fat Mach-O file."""
+    with open(path, "rb") as f:
+        data = f.read()
+    magic, = struct.unpack_from(">I", data, 0)
+    if magic in (0xCAFEBABE, 0xCAFEBABF):  # fat, 32- or 64-bit offsets
+        count, = struct.unpack_from(">I", data, 4)
+        entry, size = (">IIIII", 20) if magic == 0xCAFEBABE else (">IIQQII", 32)
+        images = [struct.unpack_from(entry, data, 8 + size * i)[:4] for i in range(count)]
+    else:
+        images = [struct.unpack_from("<II", data, 4) + (0, len(data))]
+    named = []
+    for cputype, subtype, offset, size in images:
+        name = f"cpu {cputype:#x}/{subtype:#x}"
+        if cputype == CPU_TYPE_ARM64:
+            name = {0: "arm64", 2: "arm64e"}.get(subtype & 0xFFFFFF, name)
+        named.append((name, data[offset:offset + size]))
+    return named
 
 
 def run(*command):
@@ -265,30 +292,14 @@ def check_bundle(c, args):
             sorted(exported[2::3]) == expected, f"found {exported[2::3]}")
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    kind = parser.add_mutually_exclusive_group(required=True)
-    kind.add_argument("--dylib")
-    kind.add_argument("--bundle")
-    parser.add_argument("--scheme")
-    parser.add_argument("--info-plist")
-    for option in ("--sdk", "--min-os", "--objdump", "--nm", "--otool"):
-        parser.add_argument(option, required=True)
-    args = parser.parse_args()
-    is_dylib = args.dylib is not None
-    args.file = args.dylib if is_dylib else args.bundle
-    if is_dylib and args.scheme not in ROOT:
-        parser.error("--dylib needs --scheme rootful or rootless")
-    if not is_dylib and not args.info_plist:
-        parser.error("--bundle needs --info-plist")
-    if not os.path.isfile(args.file):
-        parser.error(f"no such file: {args.file}")
-    c = Checks()
-    check_stubs(c, args.sdk)
+def check_image(c, args, is_dylib, arch, path):
+    """Every check of one thin image, `path`, of args.file."""
+    args = argparse.Namespace(**dict(vars(args), file=path))
 
     header = run(args.otool, "-hv", args.file).splitlines()[-1].split()
     c.check("a 64-bit Mach-O", header[0] == "MH_MAGIC_64", " ".join(header))
-    c.check("arm64", header[1:3] == ["ARM64", "ALL"], " ".join(header))
+    c.check(f"{arch}", header[1:3] == ["ARM64", {"arm64": "ALL", "arm64e": "E"}.get(arch)],
+            " ".join(header))
     file_type = "DYLIB" if is_dylib else "BUNDLE"
     c.check(f"a {file_type.lower()}", header[4] == file_type, " ".join(header))
 
@@ -331,6 +342,40 @@ def main():
         check_dylib(c, args, commands)
     else:
         check_bundle(c, args)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    kind = parser.add_mutually_exclusive_group(required=True)
+    kind.add_argument("--dylib")
+    kind.add_argument("--bundle")
+    parser.add_argument("--scheme")
+    parser.add_argument("--info-plist")
+    for option in ("--sdk", "--min-os", "--objdump", "--nm", "--otool"):
+        parser.add_argument(option, required=True)
+    args = parser.parse_args()
+    is_dylib = args.dylib is not None
+    args.file = args.dylib if is_dylib else args.bundle
+    if is_dylib and args.scheme not in ROOT:
+        parser.error("--dylib needs --scheme rootful or rootless")
+    if not is_dylib and not args.info_plist:
+        parser.error("--bundle needs --info-plist")
+    if not os.path.isfile(args.file):
+        parser.error(f"no such file: {args.file}")
+    c = Checks()
+    check_stubs(c, args.sdk)
+    images = slices(args.file)
+    names = [name for name, _ in images]
+    c.check(f"arm64, alone or with arm64e ({', '.join(names)})",
+            names in (["arm64"], ["arm64", "arm64e"], ["arm64e", "arm64"]))
+    with tempfile.TemporaryDirectory() as work:
+        for arch, image in images:
+            if len(images) > 1:
+                c.prefix = f"{arch}: "
+            path = os.path.join(work, arch)
+            with open(path, "wb") as f:
+                f.write(image)
+            check_image(c, args, is_dylib, arch, path)
     print(f"{c.count - c.failures} passed, {c.failures} failed")
     return 1 if c.failures else 0
 
