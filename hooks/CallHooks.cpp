@@ -37,12 +37,13 @@ void callConnected(Object call) {
 
 }  // namespace
 
-// The strong reference on the argument lives for the whole replacement: the
-// host may drop its own reference while its implementation runs, and a
-// failure it raises passes through with the reference released.
+// The strong reference on the call lives for the whole replacement: the host
+// may drop its own reference while its implementation runs, and a failure
+// it raises passes through with the reference released. databaseChanged:'s
+// argument is never used and need not be an object: it is passed on
+// untouched, as a message to a non-object would crash the home screen.
 
 void hook_iOS10_CHManager_databaseChanged(Object self, Selector cmd, Object arg) {
-    const StrongRef held = StrongRef::retain(host(), arg);
     callOriginal(orig_iOS10_CHManager_databaseChanged, self, cmd, arg);
     if (!callVibrationsAllowed()) return;
     vibrateForSlot(VibrationSlot::Last);
