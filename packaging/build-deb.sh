@@ -20,8 +20,8 @@
 # and DEBIAN/control and DEBIAN/postinst from this folder, the Description
 # saying first which phones the package serves: those whose architecture
 # (arm64, arm64e) the library and the pane both hold, read from their
-# Mach-O headers. The settings file
-# stays in /var/mobile/Library/Preferences for both.
+# Mach-O headers. The settings file stays in /var/mobile/Library/Preferences
+# for both.
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -85,15 +85,19 @@ arch() {
 }
 # archs FILE: the architectures a thin or fat Mach-O file holds, one a line.
 archs() {
-  local magic count i size=20
+  local magic count i size=20 cpu subtype
   magic="$(u32 "$1" 0 be)" || return 1
   case "$magic" in
-    $((0xCFFAEDFE))) arch "$(u32 "$1" 4 le)" "$(u32 "$1" 8 le)" ;;
+    $((0xCFFAEDFE)))
+      cpu="$(u32 "$1" 4 le)" && subtype="$(u32 "$1" 8 le)" || return 1
+      arch "$cpu" "$subtype" ;;
     $((0xCAFEBABE)) | $((0xCAFEBABF)))
       [ "$magic" -eq $((0xCAFEBABE)) ] || size=32
       count="$(u32 "$1" 4 be)" || return 1
       for ((i = 0; i < count; i++)); do
-        arch "$(u32 "$1" $((8 + size * i)) be)" "$(u32 "$1" $((12 + size * i)) be)" || return 1
+        cpu="$(u32 "$1" $((8 + size * i)) be)" && subtype="$(u32 "$1" $((12 + size * i)) be)" ||
+          return 1
+        arch "$cpu" "$subtype"
       done ;;
     *) return 1 ;;
   esac
