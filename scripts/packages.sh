@@ -6,3 +6,5 @@ BUILD_PACKAGES=(g++ cmake make pkg-config libplist-dev nlohmann-json3-dev)
 PHONE_PACKAGES=(cmake make clang-14 lld-14 llvm-14 libc++-14-dev dpkg)
 TEST_PACKAGES=("${BUILD_PACKAGES[@]}" "${PHONE_PACKAGES[@]}" googletest libgtest-dev libgmock-dev
                libbenchmark-dev gobjc gobjc++ libgnustep-base-dev python3 dash)
+# The test suite built with Ninja instead of make (run-tests.sh --ninja).
+NINJA_PACKAGES=(ninja-build)
