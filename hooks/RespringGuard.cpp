@@ -9,20 +9,42 @@ namespace thrumline {
 
 namespace {
 
-// Reads the settings file afresh, so that whatever the settings pane wrote
-// since the last load is kept, sets the one key and writes it back. A file
-// that is not a readable dictionary is left alone and not created. The
-// change notification is posted in every case.
-void storeNotRespringing(bool value) {
+// Sets the one key in `current`, the settings file as just read, and writes
+// it back; then posts the change notification. A file that is not a
+// readable dictionary (null) is left alone and not created, and the
+// notification is posted all the same.
+void writeNotRespringing(Object current, bool value) {
     HostServices& h = host();
-    StrongRef current = h.initWithContentsOfFile(kSettingsPath);
-    if (current) {
+    if (current != nullptr) {
         StrongRef flag = h.numberWithBool(value);
-        h.setObject_forKey(current.get(), flag.get(), kIsNotRespringingKey);
-        h.writeToFile_atomically(current.get(), kSettingsPath, true);
+        h.setObject_forKey(current, flag.get(), kIsNotRespringingKey);
+        h.writeToFile_atomically(current, kSettingsPath, true);
     }
     h.CFNotificationCenterPostNotification(h.CFNotificationCenterGetDarwinNotifyCenter(),
                                            kPrefsChangedNotification, nullptr, nullptr, true);
+}
+
+// Reads the file afresh, so that whatever the settings pane wrote since the
+// last load is kept.
+void storeNotRespringing(bool value) {
+    StrongRef current = host().initWithContentsOfFile(kSettingsPath);
+    writeNotRespringing(current.get(), value);
+}
+
+// A process that died inside a quiet period left the key false in the file.
+// A launch with the tweak off starts no quiet period, so nothing would end
+// that one: switched on later, the tweak would keep every call silent until
+// some later launch. Such a launch ends it instead, when the file holds
+// false by the reader's rules, and does nothing else.
+void endUnfinishedQuietPeriod() {
+    HostServices& h = host();
+    StrongRef current = h.initWithContentsOfFile(kSettingsPath);
+    Object stored = h.objectForKeyedSubscript(current.get(), kIsNotRespringingKey);
+    if (stored == nullptr || !h.respondsToSelector(stored, h.sel_registerName("boolValue")) ||
+        h.boolValue(stored)) {
+        return;
+    }
+    writeNotRespringing(current.get(), true);
 }
 
 // The quiet period after a launch.
@@ -37,6 +59,7 @@ void hook_iOS11_SpringBoard_applicationDidFinishLaunching(Object self, Selector 
                                                           Object application) {
     const StrongRef held = StrongRef::retain(host(), application);
     if (!prefsValues.isEnabled) {
+        endUnfinishedQuietPeriod();
         callOriginal(orig_iOS11_SpringBoard_applicationDidFinishLaunching, self, cmd, application);
         return;
     }

@@ -20,8 +20,11 @@
 #   Library/PreferenceBundles/Thrumline.bundle/                the settings pane: PANE as
 #                                                              Thrumline, pane/Resources' plists
 #   Library/PreferenceLoader/Preferences/Thrumline.plist       its entry in Settings (pane/entry/)
-# and DEBIAN/control and DEBIAN/postinst from this folder. The settings file
-# stays in /var/mobile/Library/Preferences for both.
+# and DEBIAN/control and DEBIAN/postinst from this folder, the Description
+# saying first which phones the package serves: those whose architecture
+# (arm64, arm64e) the library and the pane both hold, read from their
+# Mach-O headers. The settings file stays in /var/mobile/Library/Preferences
+# for both.
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -71,6 +74,62 @@ done
 command -v dpkg-deb >/dev/null || { echo "$0: dpkg-deb not found (Debian: apt-get install dpkg; macOS: brew install dpkg)" >&2; exit 1; }
 
 field() { sed -n "s/^$1: *//p" "$here/control" | head -n 1; }
+
+# u32 FILE OFFSET be|le: the 32-bit number at OFFSET, or failure past the end.
+u32() {
+  local hex
+  hex="$(od -An -tx1 -j "$2" -N4 "$1" | tr -d ' \n')"
+  [ ${#hex} -eq 8 ] || return 1
+  [ "$3" = be ] || hex="${hex:6:2}${hex:4:2}${hex:2:2}${hex:0:2}"
+  echo $((16#$hex))
+}
+# arch CPUTYPE CPUSUBTYPE: arm64, arm64e or other.
+arch() {
+  if [ "$1" -ne $((0x0100000C)) ]; then echo other; return; fi
+  case $(($2 & 0xFFFFFF)) in 0) echo arm64 ;; 2) echo arm64e ;; *) echo other ;; esac
+}
+# archs FILE: the architectures a thin or fat Mach-O file holds, one a line.
+archs() {
+  local magic count i size=20 cpu subtype
+  magic="$(u32 "$1" 0 be)" || return 1
+  case "$magic" in
+    $((0xCFFAEDFE)))
+      cpu="$(u32 "$1" 4 le)" && subtype="$(u32 "$1" 8 le)" || return 1
+      arch "$cpu" "$subtype" ;;
+    $((0xCAFEBABE)) | $((0xCAFEBABF)))
+      [ "$magic" -eq $((0xCAFEBABE)) ] || size=32
+      count="$(u32 "$1" 4 be)" || return 1
+      for ((i = 0; i < count; i++)); do
+        cpu="$(u32 "$1" $((8 + size * i)) be)" && subtype="$(u32 "$1" $((12 + size * i)) be)" ||
+          return 1
+        arch "$cpu" "$subtype"
+      done ;;
+    *) return 1 ;;
+  esac
+}
+# phones DYLIB: the Description's lines saying which phones the library and
+# the pane both serve. A12 and later run SpringBoard and Settings as arm64e,
+# where arm64-only code never loads.
+phones() {
+  local library panes cpu both=""
+  library="$(archs "$1")" || { echo "$0: not a Mach-O file: $1" >&2; return 1; }
+  panes="$(archs "$pane")" || { echo "$0: not a Mach-O file: $pane" >&2; return 1; }
+  for cpu in arm64 arm64e; do
+    if grep -qx "$cpu" <<< "$library" && grep -qx "$cpu" <<< "$panes"; then both+="$cpu "; fi
+  done
+  case "$both" in
+    "arm64 arm64e ") printf '%s\n' "Built for arm64 and arm64e: serves every phone it installs on," \
+                                  "A12 and later (iPhone XS, XR and newer) included." ;;
+    "arm64 ") printf '%s\n' "Built for arm64 only: serves phones with an A11 chip or older" \
+                           "(iPhone X and older); it never loads on A12 and later (iPhone XS, XR" \
+                           "and newer)." ;;
+    "arm64e ") printf '%s\n' "Built for arm64e only: serves A12 and later phones (iPhone XS, XR and" \
+                            "newer); it never loads on A11 and older (iPhone X and older)." ;;
+    *) echo "$0: the library ($(echo $library)) and the pane ($(echo $panes)) share no" \
+            "iPhone architecture" >&2
+       return 1 ;;
+  esac
+}
 package="$(field Package)"
 version="$(field Version)"
 mkdir -p "$out"
@@ -79,16 +138,29 @@ out="$(cd "$out" && pwd)"
 stage="$(mktemp -d "${TMPDIR:-/tmp}/thrumline-deb.XXXXXX")"
 trap 'rm -rf "$stage"' EXIT
 
-# build_package SCHEME DYLIB ARCHITECTURE ROOT FIRMWARE SHELL
+# build_package SCHEME DYLIB ARCHITECTURE ROOT SHELL DEPENDS...: DEPENDS
+# appended to control's Depends.
 build_package() {
-  local scheme="$1" dylib="$2" architecture="$3" root="$4" firmware="$5" shell="$6"
+  local scheme="$1" dylib="$2" architecture="$3" root="$4" shell="$5"
+  shift 5
+  local depends
+  depends="$(printf '%s, ' "$@")"
+  depends="${depends%, }"
   local dir="$stage/$scheme"
   local tweaks="$dir$root/Library/MobileSubstrate/DynamicLibraries"
   local bundle="$dir$root/Library/PreferenceBundles/Thrumline.bundle"
   local entries="$dir$root/Library/PreferenceLoader/Preferences"
+  local served
+  served="$(phones "$dylib")" || exit 1
   mkdir -p "$dir/DEBIAN" "$tweaks" "$bundle" "$entries"
+  # Which phones it serves comes first after the summary: package managers
+  # show it before installing.
   sed -e "s/^Architecture: .*/Architecture: $architecture/" \
-      -e "s/^Depends: .*/&, firmware (>= $firmware)/" "$here/control" > "$dir/DEBIAN/control"
+      -e "s/^Depends: .*/&, $depends/" "$here/control" |
+    SERVED="$served" awk '{ print }
+      /^Description:/ { n = split(ENVIRON["SERVED"], lines, "\n"); for (i = 1; i <= n; i++) print " " lines[i]
+                      print " ." }' \
+    > "$dir/DEBIAN/control"
   # The phone's shell: rootless jailbreaks have none at /bin/sh.
   sed -e "1s|^#!.*|#!$shell|" "$here/postinst" > "$dir/DEBIAN/postinst"
   if [ -n "$repo" ]; then
@@ -117,6 +189,10 @@ build_package() {
   echo "$deb"
 }
 
-# Calls vibrate from iOS 10 on; rootless jailbreaks start at iOS 15.
-[ -z "$rootful" ] || build_package rootful "$rootful" iphoneos-arm "" 10.0 /bin/sh
-[ -z "$rootless" ] || build_package rootless "$rootless" iphoneos-arm64 /var/jb 15.0 /var/jb/bin/sh
+# Calls vibrate from iOS 10 on; rootless jailbreaks start at iOS 15. Rootful
+# iOS 10 also runs on 32-bit phones (iPhone 5 and 5c), where an arm64 library
+# never loads: cy+cpu.arm64 keeps the package off them.
+[ -z "$rootful" ] || build_package rootful "$rootful" iphoneos-arm "" /bin/sh \
+  "firmware (>= 10.0)" cy+cpu.arm64
+[ -z "$rootless" ] || build_package rootless "$rootless" iphoneos-arm64 /var/jb /var/jb/bin/sh \
+  "firmware (>= 15.0)"

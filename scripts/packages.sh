@@ -12,3 +12,5 @@ REPO_PACKAGES=(dpkg apt apt-utils gzip bzip2 xz-utils zstd chromium python3)
 TEST_PACKAGES=("${BUILD_PACKAGES[@]}" "${PHONE_PACKAGES[@]}" googletest libgtest-dev libgmock-dev
                libbenchmark-dev gobjc gobjc++ libgnustep-base-dev python3 dash
                "${REPO_PACKAGES[@]}")
+# The test suite built with Ninja instead of make (run-tests.sh --ninja).
+NINJA_PACKAGES=(ninja-build)

@@ -161,5 +161,19 @@ TEST_F(CallHooks, FailurePassesOnAndTheCallOutlivesTheHostsLastReference) {
     }
 }
 
+// Nothing says databaseChanged:'s argument is an object: a message to it
+// (here one never made, and one already freed) would crash the home screen.
+TEST_F(CallHooks, DatabaseChangedSendsNothingToItsArgument) {
+    startWith(enabledSettings({{"vibration2", I(222)}}), v10);
+    int notAnObject = 0;
+    const Object freed = process->newPlainObject();
+    process->releaseObject(freed);
+    for (const Object arg : {reinterpret_cast<Object>(&notAnObject), freed}) {
+        const Mark from = mark();
+        process->databaseChanged(arg);
+        EXPECT_EQ(played(from), "[1 222]");
+    }
+}
+
 }  // namespace
 }  // namespace thrumline::test

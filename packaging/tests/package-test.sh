@@ -46,19 +46,29 @@ if [ $# -eq 6 ]; then
 else
   # --- The script refuses what it cannot package ---
   build="$packaging/build-deb.sh"
-  printf 'stand-in for the rootful Thrumline.dylib\n' > "$work/rootful.dylib"
-  printf 'stand-in for the settings pane\n' > "$work/pane"
+  # Stand-ins with the Mach-O headers the script reads: a thin arm64 image,
+  # and a fat file of arm64 and arm64e (cpu type, subtype, offset, size, align).
+  thin='\xcf\xfa\xed\xfe\x0c\x00\x00\x01\x00\x00\x00\x00'
+  fat='\xca\xfe\xba\xbe\x00\x00\x00\x02'\
+'\x01\x00\x00\x0c\x00\x00\x00\x00\x00\x00\x10\x00\x00\x00\x00\x0c\x00\x00\x00\x0e'\
+'\x01\x00\x00\x0c\x80\x00\x00\x02\x00\x00\x20\x00\x00\x00\x00\x0c\x00\x00\x00\x0e'
+  # shellcheck disable=SC2059  # the header is the format
+  stand_in() { printf "$1"; echo "stand-in for $2"; }  # stand_in HEADER WHAT
+  stand_in "$thin" "the rootful Thrumline.dylib" > "$work/rootful.dylib"
+  stand_in "$fat" "the settings pane" > "$work/pane"
+  printf 'not a Mach-O file\n' > "$work/text"
   for refused in "--pane $work/pane --out $work" "--pane $work/pane --rootful $work/none --out $work" \
                  "--rootful $work/rootful.dylib --out $work" \
                  "--pane $work/none --rootful $work/rootful.dylib --out $work" \
                  "--pane $work/pane --dylib $work/rootful.dylib --scheme sideways" \
                  "--pane $work/pane --dylib $work/rootful.dylib --rootful $work/rootful.dylib" \
-                 "--pane $work/pane --rootful"; do
+                 "--pane $work/pane --rootful" "--pane $work/pane --rootful $work/text --out $work" \
+                 "--pane $work/text --rootful $work/rootful.dylib --out $work"; do
     # shellcheck disable=SC2086  # the options are split on purpose
     check "build-deb.sh $refused is refused" bash -c "! bash '$build' $refused 2>/dev/null"
   done
   # --- Build with stand-in binaries ---
-  printf 'stand-in for the rootless Thrumline.dylib\n' > "$work/rootless.dylib"
+  stand_in "$fat" "the rootless Thrumline.dylib" > "$work/rootless.dylib"
   debs="$work/out"
   (umask 077 && bash "$build" --rootful "$work/rootful.dylib" --rootless "$work/rootless.dylib" \
                               --pane "$work/pane" --out "$debs") > "$work/built"
@@ -72,10 +82,15 @@ else
   rootless_dylib="$work/rootless.dylib"
   pane="$work/pane"
 fi
+# Which phones each package serves: what its library and the pane both hold.
+arm64_only="Built for arm64 only: serves phones with an A11 chip or older"
+rootful_serves="$arm64_only"
+rootless_serves="$arm64_only"  # LLVM's linker writes arm64 only
+[ $# -eq 6 ] || rootless_serves="Built for arm64 and arm64e: serves every phone it installs on,"
 
-# check_package SCHEME ARCHITECTURE ROOT FIRMWARE SHELL DYLIB
+# check_package SCHEME ARCHITECTURE ROOT DEPENDS SHELL DYLIB SERVES
 check_package() {
-  local scheme="$1" architecture="$2" root="$3" firmware="$4" shell="$5" dylib="$6"
+  local scheme="$1" architecture="$2" root="$3" depends="$4" shell="$5" dylib="$6" serves="$7"
   local deb="$debs/com.brindle.thrumline_${expected_version}_${architecture}.deb"
   local tweaks=".$root/Library/MobileSubstrate/DynamicLibraries"
   local bundle=".$root/Library/PreferenceBundles/Thrumline.bundle"
@@ -89,9 +104,10 @@ check_package() {
   check "$scheme: Version matches the project version" equals "$(f Version)" "$expected_version"
   check "$scheme: Architecture" equals "$(f Architecture)" "$architecture"
   check "$scheme: Section" equals "$(f Section)" "Tweaks"
-  check "$scheme: Depends on Substrate, PreferenceLoader and iOS $firmware" \
-    equals "$(f Depends)" "mobilesubstrate, preferenceloader, firmware (>= $firmware)"
-  for field in Description Maintainer Author; do
+  check "$scheme: Depends: $depends" equals "$(f Depends)" "$depends"
+  check "$scheme: the Description says which phones it serves first" \
+    equals "$(f Description | sed -n 2p)" " $serves"
+  for field in Maintainer Author; do
     check "$scheme: $field is set" test -n "$(f "$field")"
   done
 
@@ -169,9 +185,13 @@ EOF_LISTING
   check "$scheme: postinst does nothing but configure" test ! -e "$settings"
 }
 
-# Calls vibrate from iOS 10 on; rootless jailbreaks start at iOS 15.
-check_package rootful iphoneos-arm "" 10.0 /bin/sh "$rootful_dylib"
-check_package rootless iphoneos-arm64 /var/jb 15.0 /var/jb/bin/sh "$rootless_dylib"
+# Calls vibrate from iOS 10 on; rootless jailbreaks start at iOS 15. Rootful
+# iOS 10 also runs on 32-bit phones, which cannot load an arm64 library.
+check_package rootful iphoneos-arm "" \
+  "mobilesubstrate, preferenceloader, firmware (>= 10.0), cy+cpu.arm64" /bin/sh "$rootful_dylib" \
+  "$rootful_serves"
+check_package rootless iphoneos-arm64 /var/jb "mobilesubstrate, preferenceloader, firmware (>= 15.0)" \
+  /var/jb/bin/sh "$rootless_dylib" "$rootless_serves"
 
 echo "$((checks - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ]

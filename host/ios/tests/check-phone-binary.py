@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Inspects a built binary of the phone build the way the phone's loader
-will meet it: arm64 Mach-O for the deployment target, loading exactly the
+will meet it: arm64 Mach-O, or fat with arm64 and arm64e (each slice
+checked alike), for the deployment target, loading exactly the
 libraries it should, every import bound to the library that exports it on
 iOS, a valid ad-hoc signature, no libstdc++. Then, for Thrumline.dylib: a
 dylib exporting refreshPrefs only, its load-time initialisers, the scheme's
@@ -16,8 +17,10 @@ import argparse
 import os
 import plistlib
 import re
+import struct
 import subprocess
 import sys
+import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
@@ -109,19 +112,52 @@ EXPORTED_BY = {
 # fills whole pages, so the file grows a page at a time.
 MAX_SIZE = 80 * 1024
 
+# The highest compatibility version a binary may record for each library:
+# dyld refuses a library whose current version is below the recorded
+# compatibility version (always, up to iOS 12). Substrate and its rootless
+# replacements ship 0.0.0; the system libraries' current versions are far
+# above these, which are their own compatibility versions (what Apple's SDK
+# records).
+COMPATIBILITY = dict({name: "1.0.0" for name in LIBRARIES}, CydiaSubstrate="0.0.0",
+                     Foundation="300.0.0", CoreFoundation="150.0.0")
+
 
 class Checks:
     def __init__(self):
         self.failures = 0
         self.count = 0
+        self.prefix = ""  # the slice of a fat file being checked
 
     def check(self, what, ok, detail=""):
         self.count += 1
         if ok:
-            print(f"ok: {what}")
+            print(f"ok: {self.prefix}{what}")
         else:
             self.failures += 1
-            print(f"FAILED: {what}" + (f"\n  {detail}" if detail else ""))
+            print(f"FAILED: {self.prefix}{what}" + (f"\n  {detail}" if detail else ""))
+
+
+CPU_TYPE_ARM64 = 0x0100000C
+
+
+def slices(path):
+    """(architecture, bytes) of each image in a thin or fat Mach-O file."""
+    with open(path, "rb") as f:
+        data = f.read()
+    magic, = struct.unpack_from(">I", data, 0)
+    if magic in (0xCAFEBABE, 0xCAFEBABF):  # fat, 32- or 64-bit offsets
+        count, = struct.unpack_from(">I", data, 4)
+        entry, size = (">IIIII", 20) if magic == 0xCAFEBABE else (">IIQQII", 32)
+        images = [struct.unpack_from(entry, data, 8 + size * i)[:4] for i in range(count)]
+    else:
+        images = [struct.unpack_from("<II", data, 4) + (0, len(data))]
+    named = []
+    for cputype, subtype, offset, size in images:
+        name = f"cpu {cputype:#x}/{subtype:#x}"
+        if cputype == CPU_TYPE_ARM64:
+            name = {0: "arm64", 2: "arm64e"}.get(subtype & 0xFFFFFF, name)
+        named.append((name, data[offset:offset + size]))
+    return named
 
 
 def run(*command):
@@ -137,6 +173,21 @@ TBD_PREFIXES = {
     "objc-classes": ["_OBJC_CLASS_$_", "_OBJC_METACLASS_$_"],
     "objc-ivars": ["_OBJC_IVAR_$_"],
 }
+
+
+def version(text):
+    """A Mach-O version (X[.Y[.Z]]) as a comparable tuple."""
+    parts = [int(part) for part in text.split(".")]
+    return tuple(parts + [0] * (3 - len(parts)))
+
+
+def tbd_versions(path):
+    """The current and compatibility versions a .tbd stub declares, or None."""
+    with open(path) as f:
+        text = f.read()
+    found = [re.search(rf"^{key}-version:\s*'?([0-9.]+)", text, re.M)
+             for key in ("current", "compatibility")]
+    return [match.group(1) if match else None for match in found]
 
 
 def tbd_exports(path):
@@ -198,6 +249,13 @@ def check_stubs(c, sdk):
         table = {as_class(symbol) for symbol, owner in EXPORTED_BY.items() if owner == library}
         c.check(f"the stand-in {library} exports exactly its symbols of the table", names == table,
                 f"missing {sorted(table - names)}, not in the table {sorted(names - table)}")
+        # Undeclared, the linker records 1.0.0, too high for Substrate.
+        current, compatibility = tbd_versions(stub_path(sdk, install_name))
+        c.check(f"the stand-in {library} declares versions, compatibility at most "
+                f"{COMPATIBILITY[library]}",
+                current is not None and compatibility is not None
+                and version(compatibility) <= min(version(current), version(COMPATIBILITY[library])),
+                f"current {current}, compatibility {compatibility}")
     _, foundation_reexports = tbd_exports(stub_path(sdk, LIBRARIES["Foundation"]))
     c.check("Foundation re-exports libobjc and CoreFoundation",
             sorted(foundation_reexports) == sorted([LIBRARIES["libobjc"], LIBRARIES["CoreFoundation"]]),
@@ -237,6 +295,58 @@ def check_bundle(c, args):
             sorted(exported[2::3]) == expected, f"found {exported[2::3]}")
 
 
+def check_image(c, args, is_dylib, arch, path):
+    """Every check of one thin image, `path`, of args.file."""
+    args = argparse.Namespace(**dict(vars(args), file=path))
+
+    header = run(args.otool, "-hv", args.file).splitlines()[-1].split()
+    c.check("a 64-bit Mach-O", header[0] == "MH_MAGIC_64", " ".join(header))
+    c.check(f"{arch}", header[1:3] == ["ARM64", {"arm64": "ALL", "arm64e": "E"}.get(arch)],
+            " ".join(header))
+    file_type = "DYLIB" if is_dylib else "BUNDLE"
+    c.check(f"a {file_type.lower()}", header[4] == file_type, " ".join(header))
+
+    commands = load_commands(args.otool, args.file)
+    versions = [f.get("version") for cmd, f in commands if cmd == "LC_VERSION_MIN_IPHONEOS"]
+    versions += [f.get("minos") for cmd, f in commands
+                 if cmd == "LC_BUILD_VERSION" and f.get("platform", "").lower() in ("2", "ios")]
+    c.check(f"minimum iOS {args.min_os}", versions == [args.min_os], f"found {versions}")
+
+    libraries = dict(LIBRARIES, CydiaSubstrate=SUBSTRATE.get(args.scheme))
+    expected = [libraries[name] for name in LOADS["dylib" if is_dylib else "bundle"]]
+    loaded = [f.get("name", "").split(" (offset")[0] for cmd, f in commands if cmd == "LC_LOAD_DYLIB"]
+    c.check("loads exactly the libraries it needs", sorted(loaded) == sorted(expected), f"found {loaded}")
+    c.check("no libstdc++", not any("stdc++" in name for name in loaded))
+    by_name = {name: library for library, name in libraries.items()}
+    for cmd, f in commands:
+        if cmd != "LC_LOAD_DYLIB":
+            continue
+        library = by_name.get(f.get("name", "").split(" (offset")[0])
+        recorded = f.get("compatibility", "version ?").split()[-1]
+        ceiling = COMPATIBILITY.get(library, "0.0.0")
+        c.check(f"{library} recorded with compatibility version {recorded}, at most {ceiling}",
+                re.fullmatch(r"[0-9.]+", recorded) is not None and version(recorded) <= version(ceiling),
+                f"current {f.get('current', '?')}")
+
+    undefined = set(run(args.nm, "-u", args.file).split())
+    bound = bindings(args.objdump, args.file)
+    c.check("every import is bound", undefined == set(bound),
+            f"unbound {sorted(undefined - set(bound))}, bound only {sorted(set(bound) - undefined)}")
+    for symbol in sorted(undefined):
+        owner = EXPORTED_BY.get(symbol)
+        c.check(f"{symbol} bound to {owner}", bound.get(symbol) == owner,
+                f"bound to {bound.get(symbol)}" if owner else "not an import the phone build may have")
+
+    verify = subprocess.run([sys.executable, os.path.join(HERE, "verify-code-signature.py"), args.file],
+                            capture_output=True, text=True)
+    c.check("an ad-hoc signature whose page hashes verify", verify.returncode == 0, verify.stderr.strip())
+
+    if is_dylib:
+        check_dylib(c, args, commands)
+    else:
+        check_bundle(c, args)
+
+
 def main():
     parser = argparse.ArgumentParser()
     kind = parser.add_mutually_exclusive_group(required=True)
@@ -257,42 +367,18 @@ def main():
         parser.error(f"no such file: {args.file}")
     c = Checks()
     check_stubs(c, args.sdk)
-
-    header = run(args.otool, "-hv", args.file).splitlines()[-1].split()
-    c.check("a 64-bit Mach-O", header[0] == "MH_MAGIC_64", " ".join(header))
-    c.check("arm64", header[1:3] == ["ARM64", "ALL"], " ".join(header))
-    file_type = "DYLIB" if is_dylib else "BUNDLE"
-    c.check(f"a {file_type.lower()}", header[4] == file_type, " ".join(header))
-
-    commands = load_commands(args.otool, args.file)
-    versions = [f.get("version") for cmd, f in commands if cmd == "LC_VERSION_MIN_IPHONEOS"]
-    versions += [f.get("minos") for cmd, f in commands
-                 if cmd == "LC_BUILD_VERSION" and f.get("platform", "").lower() in ("2", "ios")]
-    c.check(f"minimum iOS {args.min_os}", versions == [args.min_os], f"found {versions}")
-
-    libraries = dict(LIBRARIES, CydiaSubstrate=SUBSTRATE.get(args.scheme))
-    expected = [libraries[name] for name in LOADS["dylib" if is_dylib else "bundle"]]
-    loaded = [f.get("name", "").split(" (offset")[0] for cmd, f in commands if cmd == "LC_LOAD_DYLIB"]
-    c.check("loads exactly the libraries it needs", sorted(loaded) == sorted(expected), f"found {loaded}")
-    c.check("no libstdc++", not any("stdc++" in name for name in loaded))
-
-    undefined = set(run(args.nm, "-u", args.file).split())
-    bound = bindings(args.objdump, args.file)
-    c.check("every import is bound", undefined == set(bound),
-            f"unbound {sorted(undefined - set(bound))}, bound only {sorted(set(bound) - undefined)}")
-    for symbol in sorted(undefined):
-        owner = EXPORTED_BY.get(symbol)
-        c.check(f"{symbol} bound to {owner}", bound.get(symbol) == owner,
-                f"bound to {bound.get(symbol)}" if owner else "not an import the phone build may have")
-
-    verify = subprocess.run([sys.executable, os.path.join(HERE, "verify-code-signature.py"), args.file],
-                            capture_output=True, text=True)
-    c.check("an ad-hoc signature whose page hashes verify", verify.returncode == 0, verify.stderr.strip())
-
-    if is_dylib:
-        check_dylib(c, args, commands)
-    else:
-        check_bundle(c, args)
+    images = slices(args.file)
+    names = [name for name, _ in images]
+    c.check(f"arm64, alone or with arm64e ({', '.join(names)})",
+            names in (["arm64"], ["arm64", "arm64e"], ["arm64e", "arm64"]))
+    with tempfile.TemporaryDirectory() as work:
+        for arch, image in images:
+            if len(images) > 1:
+                c.prefix = f"{arch}: "
+            path = os.path.join(work, arch)
+            with open(path, "wb") as f:
+                f.write(image)
+            check_image(c, args, is_dylib, arch, path)
     print(f"{c.count - c.failures} passed, {c.failures} failed")
     return 1 if c.failures else 0
 

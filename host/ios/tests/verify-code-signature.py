@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """Checks a Mach-O file's code signature the way the phone's kernel does on
-each page it maps: the CodeDirectory must cover every byte before the
-signature, and each page's SHA-256 must match its slot. A fat file is
-checked slice by slice. Exit 0 when every slice verifies, 1 otherwise, 2 on
-bad usage."""
+each page it maps: every CodeDirectory present (ldid and codesign write a
+SHA-1 one in slot 0 and a SHA-256 one as the first alternate; LLVM's linker
+one SHA-256 directory) must cover every byte before the signature, and each
+page's hash must match its slot. A fat file is checked slice by slice. Exit
+0 when every slice verifies, 1 otherwise, 2 on bad usage."""
 import hashlib
 import struct
 import sys
@@ -12,7 +13,42 @@ LC_CODE_SIGNATURE = 0x1D
 CSMAGIC_EMBEDDED_SIGNATURE = 0xFADE0CC0
 CSMAGIC_CODEDIRECTORY = 0xFADE0C02
 CSSLOT_CODEDIRECTORY = 0
-CS_HASHTYPE_SHA256 = 2
+# Slot 0 holds the CodeDirectory the kernel needs; 0x1000 to 0x1004 hold
+# alternates with other hash types.
+DIRECTORY_SLOTS = [0] + list(range(0x1000, 0x1005))
+# Hash type: name, hash, bytes kept of each digest.
+HASH_TYPES = {
+    1: ("SHA-1", hashlib.sha1, 20),
+    2: ("SHA-256", hashlib.sha256, 32),
+    3: ("SHA-256 truncated", hashlib.sha256, 20),
+    4: ("SHA-384", hashlib.sha384, 48),
+}
+
+
+def check_directory(data, directory, dataoff, name):
+    """Returns a list of problems with one CodeDirectory at `directory`."""
+    (cd_magic, _, _, _, hash_offset, _, _, code_slots, code_limit, hash_size,
+     hash_type, _, page_shift) = struct.unpack_from(">IIIIIIIIIBBBB", data, directory)
+    if cd_magic != CSMAGIC_CODEDIRECTORY:
+        return [f"{name}: the CodeDirectory has the wrong magic"]
+    if hash_type not in HASH_TYPES or HASH_TYPES[hash_type][2] != hash_size:
+        return [f"{name}: unknown hash type {hash_type} of {hash_size} bytes"]
+    kind, hasher, kept = HASH_TYPES[hash_type]
+    name = f"{name} ({kind})"
+    problems = []
+    if code_limit != dataoff:
+        problems.append(f"{name}: signature covers {code_limit} bytes, not the {dataoff} before it")
+    page = 1 << page_shift if page_shift else code_limit
+    expected_slots = (code_limit + page - 1) // page
+    if code_slots != expected_slots:
+        problems.append(f"{name}: {code_slots} page hashes for {expected_slots} pages")
+    for i in range(min(code_slots, expected_slots)):
+        start = i * page
+        actual = hasher(data[start:min(start + page, code_limit)]).digest()[:kept]
+        slot_at = directory + hash_offset + i * hash_size
+        if actual != data[slot_at:slot_at + hash_size]:
+            problems.append(f"{name}: page {i} (bytes {start}..) does not match its hash")
+    return problems
 
 
 def check_slice(data, name):
@@ -36,32 +72,16 @@ def check_slice(data, name):
     blob_magic, _, count = struct.unpack_from(">III", data, dataoff)
     if blob_magic != CSMAGIC_EMBEDDED_SIGNATURE:
         return [f"{name}: signature is not an embedded signature blob"]
-    directory = None
+    directories = {}
     for i in range(count):
         slot, blob_offset = struct.unpack_from(">II", data, dataoff + 12 + 8 * i)
-        if slot == CSSLOT_CODEDIRECTORY:
-            directory = dataoff + blob_offset
-    if directory is None:
-        return [f"{name}: signature has no CodeDirectory"]
-    (cd_magic, _, _, _, hash_offset, _, _, code_slots, code_limit, hash_size,
-     hash_type, _, page_shift) = struct.unpack_from(">IIIIIIIIIBBBB", data, directory)
-    if cd_magic != CSMAGIC_CODEDIRECTORY:
-        return [f"{name}: CodeDirectory has the wrong magic"]
-    if hash_type != CS_HASHTYPE_SHA256 or hash_size != 32:
-        return [f"{name}: CodeDirectory hashes are not SHA-256"]
+        if slot in DIRECTORY_SLOTS:
+            directories[slot] = dataoff + blob_offset
+    if CSSLOT_CODEDIRECTORY not in directories:
+        return [f"{name}: signature has no CodeDirectory in slot 0"]
     problems = []
-    if code_limit != dataoff:
-        problems.append(f"{name}: signature covers {code_limit} bytes, not the {dataoff} before it")
-    page = 1 << page_shift if page_shift else code_limit
-    expected_slots = (code_limit + page - 1) // page
-    if code_slots != expected_slots:
-        problems.append(f"{name}: {code_slots} page hashes for {expected_slots} pages")
-    for i in range(min(code_slots, expected_slots)):
-        start = i * page
-        actual = hashlib.sha256(data[start:min(start + page, code_limit)]).digest()
-        slot_at = directory + hash_offset + i * hash_size
-        if actual != data[slot_at:slot_at + hash_size]:
-            problems.append(f"{name}: page {i} (bytes {start}..) does not match its hash")
+    for slot, directory in sorted(directories.items()):
+        problems += check_directory(data, directory, dataoff, f"{name}: CodeDirectory {slot:#x}")
     return problems
 
 
