@@ -17,6 +17,9 @@ using namespace thrumline;
 using sim::PlistValue;
 
 const char* const kDylibs[] = {THRUMLINE_PHONE_ROOTFUL, THRUMLINE_PHONE_ROOTLESS};
+// What both groups' setActiveCall: replacements run, past the host's own
+// implementation: the function the controls change.
+const char* const kAnnouncementHandler = "activeCallSet";
 
 std::string readBytes(const std::string& path) {
     std::string bytes;
@@ -142,16 +145,16 @@ TEST(PhoneNegativeControls, OneChangedInstructionGivesAnotherVibration) {
     ASSERT_EQ(original.vibrations.size(), 2u);
     EXPECT_EQ(original.vibrations[1].at("VibePattern").items().at(1).intValue(), 400);
     EXPECT_TRUE(original.faults.empty());
-    // The ended call's single pulse asks for the connected call's pulse:
-    // `mov w0, #1` before `bl playSinglePulse` becomes `mov w0, #0`.
+    // The ended moment asks for the connected moment's output: `mov w0, #1`
+    // (the last slot) before `bl vibrateForSlot` becomes `mov w0, #0`.
     const std::string changed = changedCopy(
-        "hook_iOS11_SBTelephonyManager_setActiveCall",
+        kAnnouncementHandler,
         [](const phone::Image& image, std::uint64_t addr, std::uint32_t word) {
             const std::string bytes = readBytes(THRUMLINE_PHONE_ROOTFUL);
             const std::uint32_t next = instructionAt(bytes, fileOffset(image, addr + 4));
             const auto offset = static_cast<std::int32_t>(next << 6) >> 6;  // imm26, signed
             return word == 0x52800020 && (next & 0xFC000000) == 0x94000000 &&
-                   addr + 4 + 4 * std::int64_t(offset) == symbolAddress(image, "playSinglePulse");
+                   addr + 4 + 4 * std::int64_t(offset) == symbolAddress(image, "vibrateForSlot");
         },
         [](std::uint32_t) { return 0x52800000u; });
     const Outcome outcome = callOn(changed);
@@ -165,7 +168,7 @@ TEST(PhoneNegativeControls, ACalleeSavedRegisterLeftClobberedIsAFault) {
     // The replacement's epilogue no longer restores x19:
     // `ldp x20, x19, [sp, #..]` becomes `ldp x20, xzr, [sp, #..]`.
     const std::string changed = changedCopy(
-        "hook_iOS11_SBTelephonyManager_setActiveCall",
+        kAnnouncementHandler,
         [](const phone::Image&, std::uint64_t, std::uint32_t word) {
             return (word & 0xFFC00000) == 0xA9400000 && ((word >> 10) & 31) == 19 &&
                    ((word >> 5) & 31) == 31;
