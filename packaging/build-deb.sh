@@ -14,13 +14,13 @@
 #               (scripts/build-repo.sh): adds Icon, Depiction, SileoDepiction
 #               and Homepage, the pages package managers show, under URL
 #
-# Each package holds, under its scheme's root (/ or /var/jb):
+# Each package is layout/ (the phone's tree: the filter and the pane's entry
+# in Settings under Library/, DEBIAN/control and DEBIAN/postinst) laid under
+# its scheme's root (/ or /var/jb), with the built files added:
 #   Library/MobileSubstrate/DynamicLibraries/Thrumline.dylib   the library
-#   Library/MobileSubstrate/DynamicLibraries/Thrumline.plist   loads it into SpringBoard only
 #   Library/PreferenceBundles/Thrumline.bundle/                the settings pane: PANE as
 #                                                              Thrumline, pane/Resources' plists
-#   Library/PreferenceLoader/Preferences/Thrumline.plist       its entry in Settings (pane/entry/)
-# and DEBIAN/control and DEBIAN/postinst from this folder, the Description
+# The control file gets the scheme's architecture and Depends, and the Description
 # saying first which phones the package serves: those whose architecture
 # (arm64, arm64e) the library and the pane both hold, read from their
 # Mach-O headers. The settings file stays in /var/mobile/Library/Preferences
@@ -73,7 +73,8 @@ for file in "$pane" $rootful $rootless; do
 done
 command -v dpkg-deb >/dev/null || { echo "$0: dpkg-deb not found (Debian: apt-get install dpkg; macOS: brew install dpkg)" >&2; exit 1; }
 
-field() { sed -n "s/^$1: *//p" "$here/control" | head -n 1; }
+layout="$top/layout"
+field() { sed -n "s/^$1: *//p" "$layout/DEBIAN/control" | head -n 1; }
 
 # u32 FILE OFFSET be|le: the 32-bit number at OFFSET, or failure past the end.
 u32() {
@@ -156,13 +157,13 @@ build_package() {
   # Which phones it serves comes first after the summary: package managers
   # show it before installing.
   sed -e "s/^Architecture: .*/Architecture: $architecture/" \
-      -e "s/^Depends: .*/&, $depends/" "$here/control" |
+      -e "s/^Depends: .*/&, $depends/" "$layout/DEBIAN/control" |
     SERVED="$served" awk '{ print }
       /^Description:/ { n = split(ENVIRON["SERVED"], lines, "\n"); for (i = 1; i <= n; i++) print " " lines[i]
                       print " ." }' \
     > "$dir/DEBIAN/control"
   # The phone's shell: rootless jailbreaks have none at /bin/sh.
-  sed -e "1s|^#!.*|#!$shell|" "$here/postinst" > "$dir/DEBIAN/postinst"
+  sed -e "1s|^#!.*|#!$shell|" "$layout/DEBIAN/postinst" > "$dir/DEBIAN/postinst"
   if [ -n "$repo" ]; then
     # Where scripts/build-repo.sh puts the icon and the depictions.
     {
@@ -172,11 +173,10 @@ build_package() {
       echo "Homepage: $repo/depiction/$package.html"
     } >> "$dir/DEBIAN/control"
   fi
+  cp -R "$layout/Library/." "$dir$root/Library/"
   cp "$dylib" "$tweaks/Thrumline.dylib"
-  cp "$here/Thrumline.plist" "$tweaks/Thrumline.plist"
   cp "$pane" "$bundle/Thrumline"
   cp "$top/pane/Resources/Info.plist" "$top/pane/Resources/Root.plist" "$bundle/"
-  cp "$top/pane/entry/Thrumline.plist" "$entries/Thrumline.plist"
   # Folders 0755 and files 0644 whatever the umask; only the library, the
   # pane's executable and the maintainer script are executable.
   find "$dir" -type d -exec chmod 0755 {} +

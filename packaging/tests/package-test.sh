@@ -15,6 +15,7 @@ set -uo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 packaging="$(dirname "$here")"
 pane_sources="$(dirname "$packaging")/pane"
+layout="$(dirname "$packaging")/layout"
 usage() { echo "usage: $0 VERSION [--built DEB_DIR ROOTFUL_DYLIB ROOTLESS_DYLIB PANE]" >&2; exit 2; }
 [ $# -eq 1 ] || { [ $# -eq 6 ] && [ "$2" = --built ]; } || usage
 expected_version="$1"
@@ -148,8 +149,8 @@ EOF_LISTING
     check "$scheme: the pane's $plist.plist is pane/Resources'" \
       cmp -s "$pane_sources/Resources/$plist.plist" "$unpacked/root/$bundle/$plist.plist"
   done
-  check "$scheme: the pane's entry in Settings is pane/entry's" \
-    cmp -s "$pane_sources/entry/Thrumline.plist" \
+  check "$scheme: the pane's entry in Settings is layout/'s" \
+    cmp -s "$layout/Library/PreferenceLoader/Preferences/Thrumline.plist" \
            "$unpacked/root/.$root/Library/PreferenceLoader/Preferences/Thrumline.plist"
   # The filter: loaded into SpringBoard and nothing else.
   check "$scheme: the filter names SpringBoard's bundle only" \
@@ -163,8 +164,8 @@ EOF_LISTING
   local postinst="$unpacked/control/postinst"
   check "$scheme: postinst is executable" test -x "$postinst"
   check "$scheme: postinst runs the phone's $shell" equals "$(head -n 1 "$postinst")" "#!$shell"
-  check "$scheme: postinst is packaging/'s past its first line" \
-    cmp -s <(tail -n +2 "$postinst") <(tail -n +2 "$packaging/postinst")
+  check "$scheme: postinst is layout/'s past its first line" \
+    cmp -s <(tail -n +2 "$postinst") <(tail -n +2 "$layout/DEBIAN/postinst")
   local device="$unpacked/device"
   local settings="$device/var/mobile/Library/Preferences/com.brindle.thrumline.plist"
   THRUMLINE_ROOT="$device" dash "$postinst" configure ""

@@ -140,7 +140,7 @@ TEST(PaneCells, EachPreviewButtonFollowsWhatItPlays) {
 // PreferenceLoader opens <bundle>.bundle and makes a <detail>; the pane
 // proof test loads it so.
 TEST(PaneBundle, PreferenceLoaderEntryLeadsToTheController) {
-    const Value entry = thrumline::sim::readPlistFile(kPane + "/entry/Thrumline.plist").at("entry");
+    const Value entry = thrumline::sim::readPlistFile(THRUMLINE_PANE_ENTRY).at("entry");
     const Value info = thrumline::sim::readPlistFile(kPane + "/Resources/Info.plist");
     EXPECT_EQ(text(entry, "cell") + " " + text(entry, "label"), "PSLinkCell Thrumline");
     EXPECT_TRUE(entry.at("isController").boolValue());
