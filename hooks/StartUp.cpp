@@ -1,3 +1,4 @@
+#include "hooks/HookGroups.h"
 #include "hooks/Hooks.h"
 #include "settings/Settings.h"
 #include "vibration/VibrationPatterns.h"
@@ -11,25 +12,20 @@ MethodImp orig_iOS11_SpringBoard_applicationDidFinishLaunching = nullptr;
 
 namespace {
 
+// Each group's replacements and slots, in the order of its methods in
+// HookGroups.h.
 struct HookRow {
-    const char* className;
-    const char* selector;
     MethodImp replacement;
     MethodImp* slot;
 };
 
-// Installed in this order within each group.
 const HookRow kHooks_iOS10[] = {
-    {"CHManager", "databaseChanged:", &hook_iOS10_CHManager_databaseChanged,
-     &orig_iOS10_CHManager_databaseChanged},
-    {"SBTelephonyManager", "setActiveCall:", &hook_iOS10_SBTelephonyManager_setActiveCall,
-     &orig_iOS10_SBTelephonyManager_setActiveCall},
+    {&hook_iOS10_CHManager_databaseChanged, &orig_iOS10_CHManager_databaseChanged},
+    {&hook_iOS10_SBTelephonyManager_setActiveCall, &orig_iOS10_SBTelephonyManager_setActiveCall},
 };
 const HookRow kHooks_iOS11[] = {
-    {"SBTelephonyManager", "setActiveCall:", &hook_iOS11_SBTelephonyManager_setActiveCall,
-     &orig_iOS11_SBTelephonyManager_setActiveCall},
-    {"SpringBoard",
-     "applicationDidFinishLaunching:", &hook_iOS11_SpringBoard_applicationDidFinishLaunching,
+    {&hook_iOS11_SBTelephonyManager_setActiveCall, &orig_iOS11_SBTelephonyManager_setActiveCall},
+    {&hook_iOS11_SpringBoard_applicationDidFinishLaunching,
      &orig_iOS11_SpringBoard_applicationDidFinishLaunching},
 };
 
@@ -47,13 +43,15 @@ const ObservedNotification kObservedNotifications[] = {
     {kVib4PreviewNotification, &previewCallback<vib4Preview>},
 };
 
-void installGroup(const HookRow (&group)[2]) {
+void installGroup(const HookGroup& group, const HookRow (&rows)[2]) {
     HostServices& h = host();
-    for (const HookRow& row : group) {
+    for (std::size_t i = 0; i < 2; ++i) {
         // Looked up right before its own hook; an absent class is passed on
         // as it is and the group's other hook is installed all the same.
-        Class cls = h.objc_getClass(row.className);
-        h.MSHookMessageEx(cls, h.sel_registerName(row.selector), row.replacement, row.slot);
+        const HookedMethod& method = group.methods[i];
+        Class cls = h.objc_getClass(method.className);
+        h.MSHookMessageEx(cls, h.sel_registerName(method.selector), rows[i].replacement,
+                          rows[i].slot);
     }
 }
 
@@ -77,9 +75,9 @@ __attribute__((constructor)) void loadThrumline() {
 void installHooks() {
     const double version = host().kCFCoreFoundationVersionNumber();
     if (version >= kLowestVersion_iOS10 && version <= kHighestVersion_iOS10) {
-        installGroup(kHooks_iOS10);
+        installGroup(kHookGroup_iOS10, kHooks_iOS10);
     } else if (version >= kLowestVersion_iOS11) {
-        installGroup(kHooks_iOS11);
+        installGroup(kHookGroup_iOS11, kHooks_iOS11);
     }
     // Any other version hooks nothing; observers and settings still start.
 }

@@ -3,12 +3,15 @@
 // typed fields. Tests and thrumline-sim read these directly.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <type_traits>
 #include <variant>
+#include <vector>
 
+#include "hooks/HookGroups.h"
 #include "host/HostServices.h"
 #include "host/sim/PlistValue.h"
 
@@ -188,5 +191,27 @@ static_assert(std::variant_size_v<Event::Data> == static_cast<std::size_t>(Event
                   kindHolds<EventKind::ActiveCallSet, events::ActiveCallSet> &&
                   kindHolds<EventKind::Fault, events::Fault>,
               "each kind names its own alternative");
+
+// The hook group a load put in place, named from the library's own table:
+// the one group that holds every hook installed, "none" for no hook, else
+// "unknown" (an absent class can leave a hook that two groups share).
+inline std::string hookGroupOf(const std::vector<events::HookInstalled>& hooks) {
+    if (hooks.empty()) return "none";
+    const HookGroup* found = nullptr;
+    for (const HookGroup* group : kHookGroups) {
+        const bool holdsAll =
+            std::all_of(hooks.begin(), hooks.end(), [group](const events::HookInstalled& hook) {
+                return std::any_of(std::begin(group->methods), std::end(group->methods),
+                                   [&hook](const HookedMethod& method) {
+                                       return hook.className == method.className &&
+                                              hook.selector == method.selector;
+                                   });
+            });
+        if (!holdsAll) continue;
+        if (found != nullptr) return "unknown";
+        found = group;
+    }
+    return found != nullptr ? found->name : "unknown";
+}
 
 }  // namespace thrumline::sim

@@ -6,7 +6,6 @@
 #include <fstream>
 #include <iterator>
 #include <limits>
-#include <set>
 #include <sstream>
 
 #include "tools/thrumline-sim/Format.h"
@@ -20,17 +19,6 @@ using sim::EventKind;
 using sim::PlistValue;
 
 namespace {
-
-// The hook group a finished load put in place, judged by the hooks that
-// were installed: each group is the only one that hooks one of these.
-std::string groupOf(const std::vector<sim::events::HookInstalled>& hooks) {
-    std::set<std::string> installed;
-    for (const auto& hook : hooks) installed.insert(hook.className + " " + hook.selector);
-    if (installed.empty()) return "none";
-    if (installed.count("CHManager databaseChanged:") != 0) return "iOS10";
-    if (installed.count("SpringBoard applicationDidFinishLaunching:") != 0) return "iOS11";
-    return "unknown";
-}
 
 std::string plural(std::int64_t n, const char* one, const char* many) {
     return std::to_string(n) + " " + (n == 1 ? one : many);
@@ -176,7 +164,7 @@ void Runner::startProcess() {
     for (std::size_t i = first; i < events.size(); ++i) {
         if (const auto* hook = events[i].get<sim::events::HookInstalled>()) hooks.push_back(*hook);
     }
-    group_ = groupOf(hooks);
+    group_ = sim::hookGroupOf(hooks);
     drainEvents();
     emit(LibraryLoaded{device_->mainQueue().now(), process_->number(), group_, std::move(hooks)});
 }
