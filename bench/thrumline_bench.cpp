@@ -14,10 +14,10 @@
 #include "bench/AllocationCounter.h"
 #include "bench/CallPaths.h"
 #include "bench/MedianReporter.h"
+#include "host/sim/Device.h"
 #include "host/sim/Files.h"
 #include "host/sim/PlistValue.h"
 #include "host/sim/PropertyList.h"
-#include "host/sim/SimHost.h"
 
 namespace thrumline::hardening {
 namespace {

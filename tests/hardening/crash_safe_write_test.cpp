@@ -22,10 +22,10 @@
 #include <string>
 #include <thread>
 
+#include "host/sim/Device.h"
 #include "host/sim/Files.h"
 #include "host/sim/PlistValue.h"
 #include "host/sim/PropertyList.h"
-#include "host/sim/SimHost.h"
 
 namespace thrumline::hardening {
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "host/sim/SimHost.h"
+#include "host/sim/Device.h"
 
 namespace thrumline::sim {
 namespace {

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "host/sim/Device.h"
 #include "host/sim/Files.h"
 #include "host/sim/PlistValue.h"
 #include "host/sim/PropertyList.h"
-#include "host/sim/SimHost.h"
 
 namespace thrumline::sim {
 namespace {
