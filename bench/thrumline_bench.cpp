@@ -14,9 +14,9 @@
 #include "bench/AllocationCounter.h"
 #include "bench/CallPaths.h"
 #include "bench/MedianReporter.h"
-#include "host/sim/Device.h"
 #include "host/sim/Files.h"
 #include "host/sim/PlistValue.h"
+#include "host/sim/Process.h"
 #include "host/sim/PropertyList.h"
 
 namespace thrumline::hardening {

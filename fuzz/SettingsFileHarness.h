@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "host/sim/Device.h"
+#include "host/sim/Process.h"
 
 namespace thrumline::hardening {
 

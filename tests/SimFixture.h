@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "host/sim/Device.h"
 #include "host/sim/PlistValue.h"
+#include "host/sim/Process.h"
 
 namespace thrumline::test {
 

@@ -20,8 +20,8 @@
 
 #include "host/phone/Cpu.h"
 #include "host/phone/MachO.h"
-#include "host/sim/Device.h"
 #include "host/sim/ObjectRuntime.h"
+#include "host/sim/Process.h"
 
 namespace thrumline::phone {
 

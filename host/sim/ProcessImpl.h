@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "host/sim/Device.h"
 #include "host/sim/LibraryCopy.h"
 #include "host/sim/ObjectRuntime.h"
+#include "host/sim/Process.h"
 
 namespace thrumline::phone {
 class PhoneBinary;

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "host/sim/Device.h"
+#include "host/sim/Process.h"
 
 namespace thrumline::sim {
 

@@ -22,9 +22,9 @@
 #include <string>
 #include <thread>
 
-#include "host/sim/Device.h"
 #include "host/sim/Files.h"
 #include "host/sim/PlistValue.h"
+#include "host/sim/Process.h"
 #include "host/sim/PropertyList.h"
 
 namespace thrumline::hardening {

@@ -12,8 +12,8 @@
 #include <functional>
 
 #include "host/HostServices.h"
-#include "host/sim/Device.h"
 #include "host/sim/PlistValue.h"
+#include "host/sim/Process.h"
 
 namespace thrumline::hardening {
 namespace {

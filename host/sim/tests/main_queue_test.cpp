@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "host/sim/Device.h"
+#include "host/sim/Process.h"
 
 namespace thrumline::sim {
 namespace {

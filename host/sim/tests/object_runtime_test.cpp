@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "host/sim/Device.h"
 #include "host/sim/ObjectRuntime.h"
+#include "host/sim/Process.h"
 
 namespace thrumline::sim {
 namespace {
