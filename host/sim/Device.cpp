@@ -12,7 +12,7 @@
 #include <system_error>
 
 #include "host/sim/Files.h"
-#include "host/sim/ProcessImpl.h"
+#include "host/sim/Process.h"
 
 namespace thrumline::sim {
 
