@@ -12,7 +12,7 @@
 #include <memory>
 
 #include "host/sim/PlistValue.h"
-#include "host/sim/SimHost.h"
+#include "host/sim/Process.h"
 
 namespace thrumline::hardening {
 

@@ -16,8 +16,8 @@
 #include "bench/MedianReporter.h"
 #include "host/sim/Files.h"
 #include "host/sim/PlistValue.h"
+#include "host/sim/Process.h"
 #include "host/sim/PropertyList.h"
-#include "host/sim/SimHost.h"
 
 namespace thrumline::hardening {
 namespace {

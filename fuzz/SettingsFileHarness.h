@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "host/sim/SimHost.h"
+#include "host/sim/Process.h"
 
 namespace thrumline::hardening {
 

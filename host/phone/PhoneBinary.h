@@ -21,7 +21,7 @@
 #include "host/phone/Cpu.h"
 #include "host/phone/MachO.h"
 #include "host/sim/ObjectRuntime.h"
-#include "host/sim/SimHost.h"
+#include "host/sim/Process.h"
 
 namespace thrumline::phone {
 

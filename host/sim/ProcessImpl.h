@@ -10,7 +10,7 @@
 
 #include "host/sim/LibraryCopy.h"
 #include "host/sim/ObjectRuntime.h"
-#include "host/sim/SimHost.h"
+#include "host/sim/Process.h"
 
 namespace thrumline::phone {
 class PhoneBinary;

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "host/sim/SimHost.h"
+#include "host/sim/Process.h"
 
 namespace thrumline::sim {
 

@@ -13,7 +13,7 @@
 
 #include "host/HostServices.h"
 #include "host/sim/PlistValue.h"
-#include "host/sim/SimHost.h"
+#include "host/sim/Process.h"
 
 namespace thrumline::hardening {
 namespace {

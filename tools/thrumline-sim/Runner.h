@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "host/sim/SimHost.h"
+#include "host/sim/Process.h"
 #include "host/sim/Telephony.h"
 #include "tools/thrumline-sim/Scenario.h"
 #include "tools/thrumline-sim/Timeline.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "host/sim/SimHost.h"
+#include "host/sim/MainQueue.h"
 
 namespace thrumline::sim {
 namespace {
@@ -93,54 +93,6 @@ TEST(MainQueueTest, TimeArithmeticStopsAtBothEndsOfTheClock) {
     queue.runFor(kEnd);  // would pass the end: stops there, running what is due
     EXPECT_EQ(queue.now(), kEnd);
     EXPECT_EQ(trace.ran, (std::vector<std::string>{"last@" + std::to_string(kEnd)}));
-}
-
-// Darwin notifications: each delivery is a main-queue item.
-std::vector<std::string> deliveries;  // "observer name", for each callback run
-Process* current = nullptr;
-
-void received(NotificationCenter, void* observer, Object name, const void*, Object) {
-    deliveries.push_back(static_cast<const char*>(observer) +
-                         (" " + current->valueOf(name).stringValue()));
-}
-void observe(HostServices& h, const char* observer, const char* name) {
-    h.CFNotificationCenterAddObserver(h.CFNotificationCenterGetDarwinNotifyCenter(), observer,
-                                      &received, name, nullptr, kSuspensionBehaviorCoalesce);
-}
-void post(HostServices& h, const char* name) {
-    h.CFNotificationCenterPostNotification(h.CFNotificationCenterGetDarwinNotifyCenter(), name,
-                                           nullptr, nullptr, true);
-}
-
-TEST(NotificationCenterTest, EachPostReachesEachLiveObserverOfItsExactNameOnceAfterThePost) {
-    deliveries.clear();
-    Device device;
-    Process process(device);
-    current = &process;
-    HostServices& h = process.services();
-    observe(h, "first", "a.b.changed");
-    observe(h, "second", "a.b.changed");
-    observe(h, "second", "a.b.other");
-    post(h, "a.b.changed");
-    post(h, "a.b.changed");  // not merged with the first
-    for (const char* other : {"a.b.Changed", "a.b.changed.more", "a.b"}) post(h, other);
-    EXPECT_TRUE(deliveries.empty());
-    device.mainQueue().runUntilIdle();
-    EXPECT_EQ(deliveries, (std::vector<std::string>{"first a.b.changed", "second a.b.changed",
-                                                    "first a.b.changed", "second a.b.changed"}));
-    // A delivery to a process that is gone never runs; the other process's still does.
-    deliveries.clear();
-    post(h, "a.b.other");
-    {
-        Process never(device);  // made, never started, gone before the queue runs
-        current = &never;
-        observe(never.services(), "gone", "a.b");
-        post(never.services(), "a.b");
-        EXPECT_EQ(device.mainQueue().pending(), 2u);
-    }
-    current = &process;
-    device.mainQueue().runUntilIdle();
-    EXPECT_EQ(deliveries, std::vector<std::string>{"second a.b.other"});
 }
 
 }  // namespace

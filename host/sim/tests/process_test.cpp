@@ -1,9 +1,9 @@
+#include "host/sim/Process.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
-
-#include "host/sim/SimHost.h"
 
 namespace thrumline::sim {
 namespace {

@@ -1,15 +1,11 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cmath>
-#include <filesystem>
 #include <string>
 #include <vector>
 
-#include "host/sim/Files.h"
 #include "host/sim/PlistValue.h"
 #include "host/sim/PropertyList.h"
-#include "host/sim/SimHost.h"
 
 namespace thrumline::sim {
 namespace {
@@ -46,7 +42,7 @@ PlistValue everyType() {
     });
 }
 
-TEST(PlistValueTest, BinaryAndXmlKeepEveryTypeAndValue) {
+TEST(PropertyListTest, BinaryAndXmlKeepEveryTypeAndValue) {
     // Equality tells a signed from an unsigned integer and a UID from an integer.
     EXPECT_NE(PlistValue::integer(-1), PlistValue::unsignedInteger(UINT64_MAX));
     EXPECT_NE(PlistValue::uid(7), PlistValue::integer(7));
@@ -85,7 +81,7 @@ std::string nestedBinary(std::uint32_t depth) {
     return body;
 }
 
-TEST(PlistValueTest, AnythingButAPropertyListGivesNone) {
+TEST(PropertyListTest, AnythingButAPropertyListGivesNone) {
     const std::string xml = toXmlPlist(everyType());
     const std::vector<std::string> inputs = {
         "", "hello", "<?xml version=\"1.0\"?><plist><dict><key>a</key></plist>", "bplist00",
@@ -100,26 +96,6 @@ TEST(PlistValueTest, AnythingButAPropertyListGivesNone) {
     }
     EXPECT_EQ(parsePlist(nestedXml(100)).type(), PlistValue::Type::Array);
     EXPECT_EQ(parsePlist(nestedBinary(100)).type(), PlistValue::Type::Array);
-}
-
-TEST(PlistValueTest, AtomicWriteReplacesTheFileInOneStepOrKeepsTheOldOne) {
-    Device device;  // for its temporary folder
-    const std::string folder = device.deviceRoot() + "/w";
-    ASSERT_TRUE(std::filesystem::create_directory(folder));
-    const std::string path = folder + "/settings.plist";
-    const PlistValue first = PlistValue::dictionary({{"v", PlistValue::integer(1)}});
-    ASSERT_TRUE(writePlistFileAtomically(path, first));
-
-    // A reader that has the old file keeps all of it.
-    ASSERT_EQ(::link(path.c_str(), (folder + "/held").c_str()), 0);
-    ASSERT_TRUE(writePlistFileAtomically(path, everyType()));
-    EXPECT_EQ(readPlistFile(folder + "/held"), first);
-    EXPECT_EQ(readPlistFile(path), everyType());
-
-    // Failures leave the old file as it was.
-    EXPECT_FALSE(writePlistFileAtomically(folder + "/missing/x.plist", everyType()));
-    EXPECT_FALSE(writePlistFileAtomically(path, PlistValue()));
-    EXPECT_EQ(readPlistFile(path), everyType());
 }
 
 }  // namespace

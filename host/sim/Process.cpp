@@ -1,4 +1,6 @@
 // A simulated home-screen process as tests and tools drive it.
+#include "host/sim/Process.h"
+
 #include <stdexcept>
 
 #include "host/phone/PhoneBinary.h"

@@ -1,7 +1,7 @@
 // The device side of the simulated host: the virtual clock with its main
 // queue, the device-root folder, the event log and the settings pane
-// stand-in. Processes live in SimProcess.cpp.
-#include "host/sim/SimHost.h"
+// stand-in. Processes live in Process.cpp.
+#include "host/sim/Device.h"
 
 #include <unistd.h>
 
@@ -12,7 +12,7 @@
 #include <system_error>
 
 #include "host/sim/Files.h"
-#include "host/sim/ProcessImpl.h"
+#include "host/sim/Process.h"
 
 namespace thrumline::sim {
 

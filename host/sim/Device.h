@@ -1,0 +1,86 @@
+// The simulated phone: a device on a virtual clock, on which home-screen
+// processes (Process.h) start, load the real libthrumline shared library and
+// run it against simulated platform services.
+//
+// Everything the library does is recorded on the device's event log, in
+// order, with its virtual time. Tests and thrumline-sim read that log.
+//
+// Not thread-safe: one thread drives a device, its processes and the
+// library they load, as the home screen's main thread does.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "host/sim/Event.h"
+#include "host/sim/MainQueue.h"
+#include "host/sim/PlistValue.h"
+#include "settings/Contract.h"
+
+namespace thrumline::sim {
+
+// The settings file as the library names it on the device.
+inline constexpr const char* kDeviceSettingsPath = THRUMLINE_SETTINGS_PATH;
+
+constexpr std::int64_t kNanosPerMilli = 1000000;
+constexpr std::int64_t kNanosPerSecond = 1000000000;
+
+class Process;
+
+// The phone. Owns the device-root folder (a real folder on disk standing for
+// the device's "/"), the virtual clock, the event log, and at most one
+// running home-screen process at a time.
+class Device {
+public:
+    // `deviceRoot` empty: a fresh temporary folder, removed when the device is destroyed.
+    explicit Device(std::string deviceRoot = {});
+    ~Device();
+    Device(const Device&) = delete;
+    Device& operator=(const Device&) = delete;
+
+    const std::string& deviceRoot() const { return root_; }
+    // Maps a device path ("/var/mobile/...") to the real file under the root.
+    std::string hostPath(const std::string& devicePath) const;
+    std::string settingsFile() const { return hostPath(kDeviceSettingsPath); }
+
+    // The virtual clock and main queue every process on the device shares.
+    MainQueue& mainQueue() { return queue_; }
+    const std::vector<Event>& events() const { return events_; }
+    // Appends an event of `process` (0: the pane) at the current time.
+    void record(int process, Event::Data data);
+    // Forgets the events recorded so far, so that long runs keep a flat memory.
+    void clearEvents();
+
+    // --- The settings pane stand-in (writes without posting) ---
+    // Replaces the settings file with exactly this dictionary, as XML.
+    void paneWriteSettings(const PlistValue& dictionary);
+    // Changes single keys of the file, keeping the rest (creates it if missing).
+    void paneSetKeys(const PlistValue& keysAndValues);
+    void paneUnsetKeys(const std::vector<std::string>& keys);
+    void paneDeleteSettings();
+    // Replaces the settings file with these bytes, unchanged.
+    void paneWriteSettingsBytes(const std::string& bytes);
+    // The pane posts a Darwin notification (reaches the running process, if any).
+    void panePost(const std::string& name);
+
+    // The settings file as it stands, parsed; null value when missing or unreadable.
+    PlistValue readSettingsFile() const;
+
+    Process* running() const { return running_; }
+    // For Process: marks `process` as the running one (null: none runs).
+    // Throws std::logic_error if another process runs.
+    void setRunning(Process* process);
+    // For Process: the number the next process made on the device gets.
+    int numberNextProcess() { return ++processCount_; }
+
+private:
+    std::string root_;
+    bool ownsRoot_ = false;
+    MainQueue queue_;
+    std::vector<Event> events_;
+    Process* running_ = nullptr;
+    int processCount_ = 0;
+};
+
+}  // namespace thrumline::sim
