@@ -137,6 +137,13 @@ std::string joinWords(const std::vector<std::string>& words) {
     return out;
 }
 
+std::string listOf(const std::vector<std::string>& items) {
+    std::string out;
+    for (std::size_t i = 0; i < items.size(); ++i)
+        out += (i == 0 ? "" : i + 1 == items.size() ? " or " : ", ") + items[i];
+    return out;
+}
+
 bool parseInteger(const std::string& text, std::int64_t& out) {
     std::size_t start = (!text.empty() && (text[0] == '-' || text[0] == '+')) ? 1 : 0;
     if (!allDigits(text, start, text.size())) return false;
