@@ -8,8 +8,8 @@ namespace {
 
 const char* placeholder(Shape shape) {
     static const char* const kPlaceholders[] = {
-        "",     "VERSION",      "N",        "KEY=VALUE ...", "KEY ...", "PATH",
-        "NAME", "[outgoing|incoming]", "NAME", "DURATION", "N",       "NAME"};
+        "",     "VERSION",  "N", "KEY=VALUE ...", "KEY ...", "PATH", "NAME", "[outgoing|incoming]",
+        "NAME", "DURATION", "N", "NAME"};
     return kPlaceholders[static_cast<int>(shape)];
 }
 
@@ -22,9 +22,8 @@ std::string listed(const std::string& verb, bool arguments) {
         if (verb.empty() && (items.empty() || items.back() != v.verb)) {
             items.push_back(v.verb);
         } else if (verb == v.verb) {
-            items.push_back(v.form + (arguments && !arg.empty()
-                                          ? " " + arg.substr(0, arg.find(' '))
-                                          : std::string()));
+            items.push_back(v.form + (arguments && !arg.empty() ? " " + arg.substr(0, arg.find(' '))
+                                                                : std::string()));
         }
     }
     return listOf(items);

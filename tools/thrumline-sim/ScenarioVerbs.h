@@ -37,10 +37,10 @@ struct Verb {
     // The --help text beside the usage; nullptr when the next row's covers
     // this one too (its usage then joins with " | ").
     const char* help;
-    int variant = 0;              // the CallState or TelephonyVerb of the form
-    const char* note = nullptr;   // a paragraph under the help, indented less
-    std::string words() const;    // "expect file"
-    std::string usage() const;    // "expect file KEY=VALUE ..."
+    int variant = 0;             // the CallState or TelephonyVerb of the form
+    const char* note = nullptr;  // a paragraph under the help, indented less
+    std::string words() const;   // "expect file"
+    std::string usage() const;   // "expect file KEY=VALUE ..."
 };
 
 // Every command, in the order --help and the messages list them.
