@@ -73,14 +73,18 @@ TEST(ScenarioParser, EachLineBecomesItsCommandOrNamesWhatWasExpected) {
         {"wait 10us", "wait 10000ns"},
         {"wait 5124095h", "wait 18446742000000000000ns"},
         {"dance", "!unknown command \"dance\": expected cf, ios, start"},
+        {"dance", "!, call, history, telephony, wait or expect"},  // each verb once
+        {"expect", "!expect needs a check: file KEY=VALUE, no-file, no-key KEY, vibrations N"},
+        {"call", "!call needs connected [outgoing|incoming], ended or nil"},
         {"start now\nbogus",
          "!start takes no arguments, got \"now\""},  // the first bad line is the one named
         {"call maybe", "!expected connected, ended or nil after call, got \"maybe\""},
-        {"call ended twice", "!expected connected [outgoing|incoming], ended or nil only"},
+        {"call ended twice",
+         "!unexpected \"twice\" after call ended: expected connected [outgoing|incoming], ended or "
+         "nil only"},
         {"call connected sideways",
          "!expected outgoing or incoming after call connected, got \"sideways\""},
         {"call connected outgoing now", "!expected outgoing or incoming after connected only"},
-        {"call ended outgoing", "!unexpected \"outgoing\" after call ended"},
         {"telephony", "!expected ring, dial, active, hold, end or refresh after telephony"},
         {"telephony answer Bo",
          "!expected ring, dial, active, hold, end or refresh after "
