@@ -24,30 +24,31 @@ enum class CallDirection { Unsaid, Outgoing, Incoming };
 // What a telephony line does to the phone's calls.
 enum class TelephonyVerb { Ring, Dial, Active, Hold, End, Refresh };
 
+// What a line does; ScenarioVerbs.cpp lists the words and arguments of each.
 enum class CommandKind {
-    Cf,  // cf VERSION, ios N
+    Cf,
     Start,
     Restart,
     Stop,
-    Settings,  // settings KEY=VALUE ...
-    Set,       // set KEY=VALUE ...
-    Unset,     // unset KEY ...
+    Settings,
+    Set,
+    Unset,
     DeleteSettings,
-    SettingsFile,  // settings-file PATH
-    Post,          // post NAME
+    SettingsFile,
+    Post,
     Launch,
-    Call,  // call connected [outgoing|incoming] | ended | nil
+    Call,
     History,
-    Telephony,     // telephony ring|dial|active|hold|end NAME, telephony refresh
-    Wait,          // wait DURATION
-    ExpectFile,    // expect file KEY=VALUE ...
-    ExpectNoFile,  // expect no-file
-    ExpectNoKey,   // expect no-key KEY ...
+    Telephony,
+    Wait,
+    ExpectFile,
+    ExpectNoFile,
+    ExpectNoKey,
     ExpectVibrations,
     ExpectSounds,
-    ExpectPending,    // expect pending N: steps waiting on the main queue
-    ExpectGroup,      // expect group iOS10|iOS11|none
-    ExpectLiveCalls,  // expect live-calls N: the tool's call objects still alive
+    ExpectPending,
+    ExpectGroup,
+    ExpectLiveCalls
 };
 
 struct Command {
@@ -85,10 +86,6 @@ using ParseResult = std::variant<Scenario, ParseError>;
 // scenario that parses has only commands with well-formed arguments (state
 // errors such as a call before start are found when it runs).
 ParseResult parseScenario(const std::string& text, const std::string& fileName);
-
-// The names `post` accepts as a short form: the last part of each library
-// notification name.
-const std::vector<std::string>& shortNotificationNames();
 
 // The representative CoreFoundation version of an iOS major release, or a
 // negative value when the tool knows none for it.

@@ -79,8 +79,6 @@ bool parseDuration(const std::string& text, std::uint64_t& nanos) {
     return true;
 }
 
-// Shows a piece of scenario text inside a message: quoted, long pieces
-// shortened.
 std::string quote(const std::string& text) {
     constexpr std::size_t kShown = 40;
     if (text.size() <= kShown) return sim::quotedText(text);
@@ -91,8 +89,6 @@ std::string quote(const std::string& text) {
 const char* const kValueForms =
     "true, false, an integer, a real with a point or a string in double quotes";
 
-// Splits a line into words at blanks outside double quotes and drops a
-// comment that starts with # outside quotes.
 std::vector<std::string> splitWords(const std::string& line) {
     std::vector<std::string> words;
     std::string current;
@@ -127,13 +123,19 @@ std::vector<std::string> splitWords(const std::string& line) {
     return words;
 }
 
-// The command text as shown in the timeline: the words joined by one blank.
 std::string joinWords(const std::vector<std::string>& words) {
     std::string out;
     for (const std::string& w : words) {
         if (!out.empty()) out += ' ';
         out += w;
     }
+    return out;
+}
+
+std::string listOf(const std::vector<std::string>& items) {
+    std::string out;
+    for (std::size_t i = 0; i < items.size(); ++i)
+        out += (i == 0 ? "" : i + 1 == items.size() ? " or " : ", ") + items[i];
     return out;
 }
 

@@ -28,6 +28,8 @@ std::string quote(const std::string& text);
 std::vector<std::string> splitWords(const std::string& line);
 // The words joined by one blank: the command as the timeline shows it.
 std::string joinWords(const std::vector<std::string>& words);
+// The items as a message lists them: "a, b or c".
+std::string listOf(const std::vector<std::string>& items);
 // A decimal integer with an optional sign that fits in 64 bits.
 bool parseInteger(const std::string& text, std::int64_t& out);
 // A finite real with a point: [sign] digits "." digits, [exponent].

@@ -14,6 +14,7 @@
 #include "tools/thrumline-sim/Render.h"
 #include "tools/thrumline-sim/Runner.h"
 #include "tools/thrumline-sim/Scenario.h"
+#include "tools/thrumline-sim/ScenarioVerbs.h"
 #include "tools/thrumline-sim/Svg.h"
 
 #ifndef THRUMLINE_VERSION
@@ -48,63 +49,11 @@ Options:
   --help, --version
 
 Scenario language: one command per line; # starts a comment.
-  cf VERSION | ios N        CoreFoundation version of processes started from
-                            now on (default 1443.0; ios 7 to 15 are aliases)
-  start | restart | stop    start, restart or end the home-screen process
-  settings KEY=VALUE ...    the pane replaces the settings file with these keys
-  set KEY=VALUE ...         the pane changes single keys, keeping the rest
-  unset KEY ...             the pane removes keys
-  delete-settings           the pane removes the settings file
-  settings-file PATH        the file at PATH (relative to the scenario),
-                            byte for byte, becomes the settings file
-      Values: true, false, integers, reals with a point, "strings".
-      The pane does not post; use post prefschanged.
-  post NAME                 the pane posts a notification: prefschanged,
-                            vib1Preview .. vib4Preview, or a full name
-  launch                    -[SpringBoard applicationDidFinishLaunching:]
-  call connected [outgoing|incoming]
-                            -[SBTelephonyManager setActiveCall:] with a new
-                            connected call, placed by the user (outgoing) or
-                            answered (incoming, also when left unsaid); it
-                            replaces the call in progress
-  call ended | call nil     the call in progress ends: the same call object,
-                            no longer connected, is announced, or nil is
-                            (call ended with no call in progress: a new call
-                            that never connected)
-  history                   -[CHManager databaseChanged:]
-  telephony ring NAME       an incoming call NAME rings (not announced)
-  telephony dial NAME       you dial NAME; not announced until answered
-  telephony active NAME     NAME is active: answered, answered by the other
-                            side, or back from hold; each line is one status
-                            event, and the home screen announces NAME each time
-  telephony hold NAME       the active call NAME goes on hold: if it was the
-                            announced call, the first other active call is
-                            announced instead, or nil
-  telephony end NAME        NAME hangs up: announced as for hold, then gone
-  telephony refresh         the home screen re-reads its calls, as after it
-                            boots: nil, then the first active call
-      The home screen's telephony manager announces through the hooked
-      -[SBTelephonyManager setActiveCall:], as the real one does; the timeline
-      shows each announcement ("telephony manager: setActiveCall: NAME").
-      NAME: letters, digits and _. Calls belong to the phone: after restart
-      they go on, unannounced until a refresh or a status event. The
-      manager's active call is whatever setActiveCall: got last, call lines
-      included.
-  wait DURATION             move the clock on (250ms, 7s, 2m, 1h; a bare
-                            number is milliseconds), running what falls due
-  expect file KEY=VALUE ... the settings file holds these values
-  expect no-file            there is no settings file
-  expect no-key KEY ...     the settings file lacks these keys
-  expect vibrations N       N vibration requests (sound 4095) ...
-  expect sounds N           ... or N sound requests since the previous group
-                            of expect lines (or the start)
-  expect pending N          N steps wait on the main queue
-  expect group NAME         the running process hooked iOS10, iOS11 or none
-  expect live-calls N       N of the call objects made by call lines are still
-                            alive in the running process (held by the tool,
-                            the home screen or the library; 0 when no process
-                            runs)
-After every command the main queue runs whatever is due at that time.
+)";
+
+// After the commands, which come from the verb table.
+const char* const kHelpEnd =
+    R"(After every command the main queue runs whatever is due at that time.
 
 The minute minder's pulses read "minute minder: vibrate ..." or "minute
 minder: sound 1352 ..." in the timeline.
@@ -184,7 +133,7 @@ int parseArguments(int argc, char** argv, Arguments& a) {
                    arg.compare(0, std::string(option).size() + 1, std::string(option) + "=") == 0;
         };
         if (arg == "--help" || arg == "-h") {
-            std::cout << kUsage << "\n" << kHelp;
+            std::cout << kUsage << "\n" << kHelp << scenario::verbHelp() << kHelpEnd;
             return simtool::kExitDone;
         }
         if (arg == "--version") {
