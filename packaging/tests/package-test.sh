@@ -24,20 +24,7 @@ command -v dash >/dev/null || { echo "$0: dash not found (apt-get install dash)"
 work="$(mktemp -d "${TMPDIR:-/tmp}/thrumline-package-test.XXXXXX")"
 trap 'rm -rf "$work"' EXIT
 
-failures=0
-checks=0
-check() {  # check DESCRIPTION COMMAND...
-  local what="$1"
-  shift
-  checks=$((checks + 1))
-  if "$@"; then
-    echo "ok: $what"
-  else
-    echo "FAILED: $what"
-    failures=$((failures + 1))
-  fi
-}
-equals() { [ "$1" = "$2" ] || { echo "  expected [$2], got [$1]"; return 1; }; }
+. "$here/checks.sh"
 
 if [ $# -eq 6 ]; then
   debs="$3"

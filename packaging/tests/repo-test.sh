@@ -20,20 +20,7 @@ server=""
 cleanup() { [ -z "$server" ] || kill "$server" 2>/dev/null; rm -rf "$work"; }
 trap cleanup EXIT
 
-failures=0
-checks=0
-check() {  # check DESCRIPTION COMMAND...
-  local what="$1"
-  shift
-  checks=$((checks + 1))
-  if "$@"; then
-    echo "ok: $what"
-  else
-    echo "FAILED: $what"
-    failures=$((failures + 1))
-  fi
-}
-equals() { [ "$1" = "$2" ] || { echo "  expected [$2], got [$1]"; return 1; }; }
+. "$here/checks.sh"
 fails() { ! "$@" >/dev/null 2>&1; }
 quiet() { "$@" > "$work/quiet.log" 2>&1 || { cat "$work/quiet.log"; return 1; }; }
 
