@@ -286,13 +286,30 @@ std::string SettingsFileHarness::runChecks(const std::string& bytes) {
 
     // The home screen launches: with the feature on, the respring guard
     // writes isNotRespringing false now and true seven seconds later, every
-    // other key as it was, and posts the change each time.
+    // other key as it was, and posts the change each time. With it off, a
+    // file that holds isNotRespringing false (a quiet period a dead home
+    // screen left) gets it true, once, and the change is posted; nothing else.
     mark = events.size();
     process_->applicationDidFinishLaunching(process_->application());
     queue.runUntilIdle();
-    if (!values.isEnabled && (!since(EventKind::SettingsWritten).empty() ||
-                              !since(EventKind::NotificationPosted).empty() || queue.pending())) {
-        return "the launch wrote or posted with the feature off";
+    if (!values.isEnabled) {
+        const auto stored = convert(loaded.find("isNotRespringing"));
+        const bool repair = stored && !stored->first;
+        const auto written = since(EventKind::SettingsWritten);
+        if (written.size() != (repair ? 1u : 0u) ||
+            since(EventKind::NotificationPosted).size() != (repair ? 1u : 0u) || queue.pending()) {
+            return repair ? "the launch with the feature off did not end the quiet period once"
+                          : "the launch wrote or posted with the feature off";
+        }
+        if (repair) {
+            loaded.set("isNotRespringing", PlistValue::boolean(true));
+            const auto* write = written.back()->get<sim::events::SettingsWritten>();
+            if (!write->ok || write->settings != loaded) {
+                return "the quiet period's end did not keep every other key: expected " +
+                       loaded.describe() + ", wrote " + write->settings.describe();
+            }
+            loaded = device_->readSettingsFile();  // what the library reloaded
+        }
     }
     for (const bool notRespringing : {false, true}) {
         if (!values.isEnabled) break;
