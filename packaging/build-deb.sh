@@ -150,10 +150,9 @@ build_package() {
   local dir="$stage/$scheme"
   local tweaks="$dir$root/Library/MobileSubstrate/DynamicLibraries"
   local bundle="$dir$root/Library/PreferenceBundles/Thrumline.bundle"
-  local entries="$dir$root/Library/PreferenceLoader/Preferences"
   local served
   served="$(phones "$dylib")" || exit 1
-  mkdir -p "$dir/DEBIAN" "$tweaks" "$bundle" "$entries"
+  mkdir -p "$dir/DEBIAN" "$tweaks" "$bundle"
   # Which phones it serves comes first after the summary: package managers
   # show it before installing.
   sed -e "s/^Architecture: .*/Architecture: $architecture/" \
