@@ -62,7 +62,10 @@ std::string changedCopy(const std::string& function, Match match, Change change)
         if (!match(image, addr, word)) continue;
         const std::uint32_t changed = change(word);
         std::memcpy(&bytes[offset], &changed, 4);
-        const std::string path = ::testing::TempDir() + "changed-" + function + ".dylib";
+        // Named after the test: ctest runs the controls side by side.
+        const std::string path = ::testing::TempDir() + "changed-" +
+                                 ::testing::UnitTest::GetInstance()->current_test_info()->name() +
+                                 ".dylib";
         EXPECT_TRUE(sim::writeFileAtomically(path, bytes));
         return path;
     }
