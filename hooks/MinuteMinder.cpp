@@ -46,16 +46,18 @@ void minderStep() {
     runMinderStep(Slot);
 }
 
-const DispatchStep kMinderSteps[kMinderSlots] = {
-    &minderStep<0>, &minderStep<1>, &minderStep<2>, &minderStep<3>,
-    &minderStep<4>, &minderStep<5>, &minderStep<6>, &minderStep<7>,
+constexpr StepPurpose kMinder = StepPurpose::MinuteMinder;
+const MainQueueStep kMinderSteps[kMinderSlots] = {
+    {&minderStep<0>, kMinder}, {&minderStep<1>, kMinder}, {&minderStep<2>, kMinder},
+    {&minderStep<3>, kMinder}, {&minderStep<4>, kMinder}, {&minderStep<5>, kMinder},
+    {&minderStep<6>, kMinder}, {&minderStep<7>, kMinder},
 };
 
 void scheduleMinderStep(std::size_t slot, std::int32_t second, std::int32_t afterSeconds) {
     slotPending[slot] = true;
     minderSlot = static_cast<int>(slot);
     minderStepSecond = second;
-    scheduleOnMainQueue(afterSeconds * kNanosPerSecond, kMinderSteps[slot]);
+    scheduleOnMainQueue(afterSeconds * kNanosPerSecond, &kMinderSteps[slot]);
 }
 
 void stopMinder() {

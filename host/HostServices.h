@@ -38,9 +38,19 @@ using MethodImp = void (*)(Object self, Selector cmd, Object arg);
 using NotificationCallback = void (*)(NotificationCenter center, void* observer, Object name,
                                       const void* object, Object userInfo);
 
-// A step for the main queue. It captures nothing: steps read globals when
-// they run.
-using DispatchStep = void (*)();
+// What a main-queue step is for. The platform has no use for it; the
+// simulated host records it, so that each vibration a step plays is known
+// by what the library said the step was for.
+enum class StepPurpose : std::uint32_t { PulseChain = 1, MinuteMinder = 2, QuietPeriodEnd = 3 };
+
+// A step for the main queue: a function that captures nothing (steps read
+// globals when they run) and what it is for. Steps are constants that live
+// as long as the library.
+struct MainQueueStep {
+    void (*run)();
+    StepPurpose purpose;
+};
+using DispatchStep = const MainQueueStep*;
 
 // DISPATCH_TIME_NOW: the base value of dispatch_time meaning "the current time".
 constexpr std::uint64_t kDispatchTimeNow = 0;

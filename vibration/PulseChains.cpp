@@ -24,17 +24,22 @@ std::int64_t pulseChainGapNanos() {
 // to come. Nothing cancels a chain once its first step is queued.
 template <int PulsesToCome>
 struct PulseChain {
-    static void step();
+    static void run();
+    static const MainQueueStep step;
 };
 
 template <int PulsesToCome>
-void PulseChain<PulsesToCome>::step() {
+const MainQueueStep PulseChain<PulsesToCome>::step = {&PulseChain<PulsesToCome>::run,
+                                                      StepPurpose::PulseChain};
+
+template <int PulsesToCome>
+void PulseChain<PulsesToCome>::run() {
     playClassicPulse();
     scheduleOnMainQueue(pulseChainGapNanos(), &PulseChain<PulsesToCome - 1>::step);
 }
 
 template <>
-void PulseChain<0>::step() {
+void PulseChain<0>::run() {
     playClassicPulse();
 }
 

@@ -63,7 +63,7 @@ To functionCast(From function) {
 dispatch_queue_t mainQueue() { return dispatch_get_main_queue(); }
 
 // dispatch_after_f's work function: the context is the step itself.
-void runStep(void* context) { reinterpret_cast<DispatchStep>(context)(); }
+void runStep(void* context) { static_cast<DispatchStep>(context)->run(); }
 
 // An NSString made from a C string, owned for one call; with a prefix, the
 // prefix followed by the string.
@@ -171,11 +171,11 @@ public:
 
     void dispatch_after(std::uint64_t when, thrumline::DispatchQueue queue,
                         DispatchStep step) override {
-        if (queue == nullptr || step == nullptr) return;
+        if (queue == nullptr || step == nullptr || step->run == nullptr) return;
         // The block-free form: a step captures nothing, so it travels as the
         // context of a plain work function.
         ::dispatch_after_f(static_cast<dispatch_time_t>(when), (dispatch_queue_t)queue,
-                           reinterpret_cast<void*>(step), &runStep);
+                           const_cast<thrumline::MainQueueStep*>(step), &runStep);
     }
 
     void AudioServicesPlaySystemSound(std::uint32_t soundID) override {

@@ -223,7 +223,10 @@ void PhoneBinary::enterCallback(std::size_t entry, void* observer, Object name) 
 }
 
 void PhoneBinary::schedule(std::uint64_t when, std::uint64_t work, std::uint64_t context) {
-    p_.dispatchAfter(when, [this, work, context] { enter(work, {context}); });
+    // The device backend's context is the library's MainQueueStep (a
+    // function, then the purpose in the next eight bytes).
+    const auto purpose = static_cast<StepPurpose>(cpu_.read64(context + 8) & 0xFFFFFFFF);
+    p_.dispatchAfter(when, purpose, [this, work, context] { enter(work, {context}); });
 }
 
 std::uint64_t PhoneBinary::hookEntryFor(std::uint64_t guestImp, MethodImp* entry) {

@@ -57,8 +57,8 @@ std::string Device::hostPath(const std::string& devicePath) const {
     return root_ + "/" + devicePath;
 }
 
-void Device::record(int process, Event::Data data) {
-    events_.push_back(Event{queue_.now(), process, std::move(data)});
+void Device::record(int process, Event::Data data, std::uint64_t step) {
+    events_.push_back(Event{queue_.now(), process, std::move(data), step});
 }
 
 namespace {

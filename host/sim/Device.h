@@ -47,8 +47,11 @@ public:
     // The virtual clock and main queue every process on the device shares.
     MainQueue& mainQueue() { return queue_; }
     const std::vector<Event>& events() const { return events_; }
-    // Appends an event of `process` (0: the pane) at the current time.
-    void record(int process, Event::Data data);
+    // Appends an event of `process` (0: the pane) at the current time, made
+    // while main-queue step `step` ran (0: none).
+    void record(int process, Event::Data data, std::uint64_t step = 0);
+    // Numbers main-queue steps from 1, across the device's processes.
+    std::uint64_t nextStepNumber() { return ++steps_; }
     // Forgets the events recorded so far, so that long runs keep a flat memory.
     void clearEvents();
 
@@ -79,6 +82,7 @@ private:
     bool ownsRoot_ = false;
     MainQueue queue_;
     std::vector<Event> events_;
+    std::uint64_t steps_ = 0;
     Process* running_ = nullptr;
     int processCount_ = 0;
 };

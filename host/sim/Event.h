@@ -98,9 +98,12 @@ struct Sound {
     std::uint32_t sound = 0;
 };
 // dispatch_after: the due time on the virtual clock (a time already past is
-// recorded as the current time).
+// recorded as the current time), what the library says the step is for, and
+// the step's number, which the events it records when it runs carry.
 struct StepScheduled {
     std::uint64_t due = 0;
+    StepPurpose purpose = StepPurpose::PulseChain;
+    std::uint64_t number = 0;
 };
 // The settings pane stand-in changed the settings file.
 struct PaneWroteSettings {
@@ -159,6 +162,7 @@ struct Event {
     std::uint64_t t_ns = 0;  // virtual time since the device was created
     int process = 0;         // 1 for the first process made on the device, ...; 0 for the pane
     Data data;
+    std::uint64_t step = 0;  // the number of the main-queue step running then; 0: none
 
     EventKind kind() const { return static_cast<EventKind>(data.index()); }
     // The fields of kind T, or null for an event of another kind.
@@ -191,6 +195,19 @@ static_assert(std::variant_size_v<Event::Data> == static_cast<std::size_t>(Event
                   kindHolds<EventKind::ActiveCallSet, events::ActiveCallSet> &&
                   kindHolds<EventKind::Fault, events::Fault>,
               "each kind names its own alternative");
+
+// How the simulator names what a step is for.
+inline const char* stepPurposeName(StepPurpose purpose) {
+    switch (purpose) {
+        case StepPurpose::PulseChain:
+            return "pulse chain";
+        case StepPurpose::MinuteMinder:
+            return "minute minder";
+        case StepPurpose::QuietPeriodEnd:
+            return "quiet period end";
+    }
+    return "unnamed step";
+}
 
 // The hook group a load put in place, named from the library's own table:
 // the one group that holds every hook installed, "none" for no hook, else

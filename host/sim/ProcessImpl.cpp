@@ -80,7 +80,9 @@ void Process::Impl::createHostObjects() {
     }
 }
 
-void Process::Impl::record(Event::Data data) { device.record(number, std::move(data)); }
+void Process::Impl::record(Event::Data data) {
+    device.record(number, std::move(data), runningStep);
+}
 
 void Process::Impl::recordFault(const std::string& message, const std::string& detail) {
     ++faults;
@@ -103,11 +105,21 @@ void Process::Impl::deliver(const std::string& name) {
     }
 }
 
-void Process::Impl::dispatchAfter(std::uint64_t when, std::function<void()> run) {
+void Process::Impl::dispatchAfter(std::uint64_t when, StepPurpose purpose,
+                                  std::function<void()> run) {
     MainQueue& mainQueue = device.mainQueue();
     const std::uint64_t due = std::max(when, mainQueue.now());
-    record(events::StepScheduled{due});
-    mainQueue.postAt(this, due, std::move(run));
+    const std::uint64_t step = device.nextStepNumber();
+    record(events::StepScheduled{due, purpose, step});
+    mainQueue.postAt(this, due, [this, step, run = std::move(run)] {
+        // Steps never nest: each runs from the queue, never inside another.
+        struct Running {
+            std::uint64_t& now;
+            ~Running() { now = 0; }
+        } running{runningStep};
+        runningStep = step;
+        run();
+    });
 }
 
 void Process::Impl::hostMethodRan(Object selfHandle, Selector cmd, Object arg) {

@@ -31,7 +31,7 @@ struct Process::Impl {
     // A post of `name` reaches each observer of it once, later, on the main queue.
     void deliver(const std::string& name);
     // dispatch_after on the main queue: `run` runs no earlier than `when`.
-    void dispatchAfter(std::uint64_t when, std::function<void()> run);
+    void dispatchAfter(std::uint64_t when, StepPurpose purpose, std::function<void()> run);
     // What every host implementation does: record, then behave as told.
     void hostMethodRan(Object self, Selector cmd, Object arg);
     // Sends a hooked message as the host would: through the class's current
@@ -63,6 +63,7 @@ struct Process::Impl {
     std::vector<Observer> observers;
     int faults = 0;
     std::uintptr_t autoreleaseDepth = 0;
+    std::uint64_t runningStep = 0;  // the number of the step running now; 0: none
     LibraryCopy library;
     std::unique_ptr<phone::PhoneBinary> phone;  // instead of the library
     // Stand-ins for the notification center and the main queue handles.

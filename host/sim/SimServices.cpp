@@ -118,11 +118,11 @@ public:
             p_.recordFault("dispatch_after", "not the main queue");
             return;
         }
-        if (step == nullptr) {
+        if (step == nullptr || step->run == nullptr) {
             p_.recordFault("dispatch_after", "no step");
             return;
         }
-        p_.dispatchAfter(when, [step] { step(); });
+        p_.dispatchAfter(when, step->purpose, [step] { step->run(); });
     }
 
     void AudioServicesPlaySystemSound(std::uint32_t soundID) override {

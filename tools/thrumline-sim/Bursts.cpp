@@ -35,56 +35,33 @@ void BurstCollector::newCause(std::string text) {
     cause_.text = std::move(text);
 }
 
-void BurstCollector::stepRan(const sim::Event& e, bool mindersOnly) {
-    // A step runs at its due time exactly: a burst then is the step's.
-    const auto step = std::find_if(pending_.begin(), pending_.end(), [&](const PendingStep& s) {
-        return s.due == e.t_ns && (!mindersOnly || s.cause.text == kMinuteMinderCause);
-    });
-    if (step == pending_.end()) return;
-    cause_ = step->cause;
-    callChange_ = false;
-    pending_.erase(step);
+const BurstCollector::Cause& BurstCollector::causeOf(const sim::Event& e) const {
+    const auto step = steps_.find(e.step);
+    return step == steps_.end() ? cause_ : step->second;
 }
 
 const Burst* BurstCollector::addEvent(const sim::Event& e) {
-    const Burst* made = nullptr;
-    if (const auto* h = e.get<ev::HostMethodRan>()) {
+    if (e.get<ev::HostMethodRan>() != nullptr) {
         newCause(command_);
-        callChange_ = h->selector == "setActiveCall:";
-        // A command runs after everything due by then: those steps are done.
-        pending_.erase(std::remove_if(pending_.begin(), pending_.end(),
-                                      [&e](const PendingStep& s) { return s.due <= e.t_ns; }),
-                       pending_.end());
     } else if (const auto* d = e.get<ev::NotificationDelivered>()) {
         const std::string name = d->name.substr(d->name.rfind('.') + 1);
         if (name.find("Preview") != std::string::npos) newCause(name);
-        callChange_ = false;
     } else if (const auto* s = e.get<ev::StepScheduled>()) {
-        PendingStep step{s->due, cause_};
-        // A connected call queues a chain's first step for now and the
-        // minder's for a second or more later; each minder step queues the
-        // next. Each minder pulse is a cause of its own.
-        if ((callChange_ && s->due > e.t_ns) || cause_.text == kMinuteMinderCause) {
-            step.cause = {++causes_, kMinuteMinderCause};
-        }
-        pending_.push_back(step);
+        Cause cause = causeOf(e);
+        if (s->purpose == StepPurpose::MinuteMinder) cause = {++causes_, kMinuteMinderCause};
+        steps_[s->number] = cause;
     } else if (e.kind() == sim::EventKind::ProcessEnded) {
-        pending_.clear();  // its steps never run
+        steps_.clear();  // its steps never run
     } else if (const auto* v = e.get<ev::Vibrate>()) {
-        // Patterns come from a step only when the minder plays them.
-        stepRan(e, true);
-        vibrations_.push_back({e.t_ns, v->request, v->sound, cause_.text, cause_.id});
-        made = &vibrations_.back();
+        const Cause& cause = causeOf(e);
+        vibrations_.push_back({e.t_ns, v->request, v->sound, cause.text, cause.id});
+        return &vibrations_.back();
     } else if (const auto* p = e.get<ev::Sound>()) {
-        stepRan(e, false);
-        pulses_.push_back({e.t_ns, {}, p->sound, cause_.text, cause_.id});
-        made = &pulses_.back();
+        const Cause& cause = causeOf(e);
+        pulses_.push_back({e.t_ns, {}, p->sound, cause.text, cause.id});
+        return &pulses_.back();
     }
-    // Steps that were due and played nothing (the respring guard's end).
-    pending_.erase(std::remove_if(pending_.begin(), pending_.end(),
-                                  [&e](const PendingStep& s) { return s.due < e.t_ns; }),
-                   pending_.end());
-    return made;
+    return nullptr;
 }
 
 std::vector<DetailRow> BurstCollector::detailRows() const {

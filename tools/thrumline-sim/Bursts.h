@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -11,8 +12,9 @@
 
 namespace thrumline::simtool {
 
-// The cause of the minute minder's pulses.
-constexpr const char* kMinuteMinderCause = "minute minder";
+// The cause of the minute minder's pulses, as the simulated host names the
+// library's minder steps.
+inline const std::string kMinuteMinderCause = sim::stepPurposeName(StepPurpose::MinuteMinder);
 
 // One vibration request or one classic pulse.
 struct Burst {
@@ -41,8 +43,9 @@ std::uint64_t requestNanos(const sim::PlistValue& request);
 
 // Reads the entries of a run in order and attributes each burst to its
 // cause: the scenario command whose host method the library hooked, or the
-// preview notification delivered; a pulse a queued step plays belongs to the
-// cause that queued the step, but for the minute minder's, which are its own.
+// preview notification delivered. A burst a main-queue step plays belongs to
+// whatever queued the step, but for the minute minder's steps, as the library
+// names them: each of their pulses is a cause of its own.
 class BurstCollector {
 public:
     // Returns the burst the entry made, or null.
@@ -58,20 +61,15 @@ private:
         int id = 0;
         std::string text;
     };
-    struct PendingStep {
-        std::uint64_t due;
-        Cause cause;
-    };
     const Burst* addEvent(const sim::Event& e);
     void newCause(std::string text);
-    // The pending step due now that `e` shows running, if any, made the cause.
-    void stepRan(const sim::Event& e, bool mindersOnly);
+    // The cause of what `e` shows the library doing.
+    const Cause& causeOf(const sim::Event& e) const;
 
-    std::string command_;      // the scenario command running now
-    Cause cause_;              // what the library is doing now
-    bool callChange_ = false;  // cause_ is a change of active call, not a step of it
+    std::string command_;  // the scenario command running now
+    Cause cause_;          // the command or preview the library serves now
     int causes_ = 0;
-    std::vector<PendingStep> pending_;
+    std::map<std::uint64_t, Cause> steps_;  // what queued each step, by its number
     std::vector<Burst> vibrations_;
     std::vector<Burst> pulses_;
 };

@@ -21,6 +21,7 @@ void replacement(Object self, Selector cmd, Object call) {
 }
 
 void step() { services->AudioServicesPlaySystemSound(2000 + loads); }
+const MainQueueStep kStep = {&step, StepPurpose::PulseChain};
 
 __attribute__((constructor)) void load() {
     services = thrumlineBindHost();
@@ -30,7 +31,7 @@ __attribute__((constructor)) void load() {
                               &original);
     kept = services->newMutableDictionary();
     services->dispatch_after(services->dispatch_time(kDispatchTimeNow, 0),
-                             services->dispatch_get_main_queue(), &step);
+                             services->dispatch_get_main_queue(), &kStep);
 }
 
 }  // namespace

@@ -16,6 +16,7 @@ ProcessOptions probe() {
 
 void ignore(NotificationCenter, void*, Object, const void*, Object) {}
 void nothing() {}
+const MainQueueStep kNothing = {&nothing, StepPurpose::PulseChain};
 
 TEST(ProcessTest, EachStartLoadsAFreshCopyAndEachEndDropsWhatIsPending) {
     Device device;
@@ -31,7 +32,7 @@ TEST(ProcessTest, EachStartLoadsAFreshCopyAndEachEndDropsWhatIsPending) {
         h.CFNotificationCenterAddObserver(h.CFNotificationCenterGetDarwinNotifyCenter(), nullptr,
                                           &ignore, "n", nullptr, 2);
         h.dispatch_after(h.dispatch_time(kDispatchTimeNow, 5 * kNanosPerSecond),
-                         h.dispatch_get_main_queue(), &nothing);
+                         h.dispatch_get_main_queue(), &kNothing);
         device.panePost("n");
         process.end();
         EXPECT_EQ(device.running(), nullptr);
