@@ -231,4 +231,12 @@ inline std::string hookGroupOf(const std::vector<events::HookInstalled>& hooks) 
     return found != nullptr ? found->name : "unknown";
 }
 
+// The names hookGroupOf gives a load that installed a whole group or nothing.
+inline std::vector<std::string> hookGroupNames() {
+    std::vector<std::string> names;
+    for (const HookGroup* group : kHookGroups) names.push_back(group->name);
+    names.push_back("none");
+    return names;
+}
+
 }  // namespace thrumline::sim

@@ -1,7 +1,9 @@
 #include "tools/thrumline-sim/Scenario.h"
 
+#include <algorithm>
 #include <cstring>
 
+#include "host/sim/Event.h"
 #include "host/sim/Telephony.h"
 #include "settings/Contract.h"
 #include "tools/thrumline-sim/ScenarioVerbs.h"
@@ -189,8 +191,8 @@ void parseArguments(const Verb& verb, const std::vector<std::string>& words, Com
             command.count = parseCount(words[first], verb.needs);
             break;
         case Shape::HookGroup:
-            if (given != 1 ||
-                (words[first] != "iOS10" && words[first] != "iOS11" && words[first] != "none")) {
+            if (const auto names = sim::hookGroupNames();
+                given != 1 || std::find(names.begin(), names.end(), words[first]) == names.end()) {
                 throw missing();
             }
             command.name = words[first];

@@ -1,5 +1,6 @@
 #include "tools/thrumline-sim/ScenarioVerbs.h"
 
+#include "host/sim/Event.h"
 #include "tools/thrumline-sim/ScenarioWords.h"
 
 namespace thrumline::scenario {
@@ -42,6 +43,9 @@ const std::vector<Verb>& verbs() {
     using K = CommandKind;
     const char* const callForms = "connected [outgoing|incoming], ended or nil";
     const char* const callName = "a call NAME (letters, digits and _)";
+    static const std::string groups = listOf(sim::hookGroupNames());
+    static const std::string groupNeeds = "one of " + groups;
+    static const std::string groupHelp = "the running process hooked " + groups;
     static const std::vector<Verb> table = {
         {"cf", "", K::Cf, Shape::Version, "a CoreFoundation version such as 1443.0", nullptr},
         {"ios", "", K::Cf, Shape::IosMajor, "an iOS major version such as 10 or 11",
@@ -127,8 +131,8 @@ const std::vector<Verb>& verbs() {
          "of expect lines (or the start)"},
         {"expect", "pending", K::ExpectPending, Shape::Count, "a count of pending steps",
          "N steps wait on the main queue"},
-        {"expect", "group", K::ExpectGroup, Shape::HookGroup, "one of iOS10, iOS11 or none",
-         "the running process hooked iOS10, iOS11 or none"},
+        {"expect", "group", K::ExpectGroup, Shape::HookGroup, groupNeeds.c_str(),
+         groupHelp.c_str()},
         {"expect", "live-calls", K::ExpectLiveCalls, Shape::Count, "a count of live calls",
          "N of the call objects made by call lines are still\n"
          "alive in the running process (held by the tool,\n"

@@ -23,7 +23,7 @@ enum class Shape {
     CallName,      // NAME: a telephony call
     Duration,
     Count,
-    HookGroup,  // NAME: iOS10, iOS11 or none
+    HookGroup,  // NAME: a hook group's, or none
 };
 
 struct Verb {
