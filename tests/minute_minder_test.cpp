@@ -1,7 +1,8 @@
 // The minute minder: one short pulse at minuteMinderSecond past each minute
 // of a connected call, for as long as its step finds the gate open, the
 // feature on and the call connected; the reference it holds on the call is
-// let go exactly once.
+// let go exactly once. A reloaded second and a process ending mid-call:
+// examples/minute-minder.scn and minute-minder-calls.scn.
 #include <functional>
 
 #include "tests/SimFixture.h"
@@ -195,21 +196,6 @@ TEST_F(MinuteMinder, ManyReplacementsWithinAMinuteKeepOnePulseAMinute) {
     endCall(calls.back());
 }
 
-// The second is read when each step is timed: a reload moves the minutes
-// after the step already pending.
-TEST_F(MinuteMinder, ReloadedSecondMovesTheMinutesToCome) {
-    startWith(minderSettings());
-    const Mark from = mark();
-    const Object call = connect();
-    advance(70 * kSecond);
-    reload(minderSettings({{"minuteMinderSecond", I(10)}}));
-    advance(70 * kSecond);
-    reload(minderSettings({{"minuteMinderSecond", I(59)}}));
-    advance(3 * kMinute);
-    EXPECT_EQ(timeline(from), "0v 50m 110m 130m 190m 299m");
-    endCall(call);
-}
-
 // Nothing starts a minder but a connected call past the gate with the
 // feature on; turning the feature on later does not start one either.
 TEST_F(MinuteMinder, StartsOnlyForAConnectedCallWithTheFeatureOnAndTheGateOpen) {
@@ -232,24 +218,6 @@ TEST_F(MinuteMinder, StartsOnlyForAConnectedCallWithTheFeatureOnAndTheGateOpen) 
         process->releaseObject(call);
         endProcess();
     }
-}
-
-// The process ends with a step pending: the step goes with the queue, the
-// unloading library lets the call go once, and a new process plays nothing.
-TEST_F(MinuteMinder, EndsWithTheProcess) {
-    startWith(minderSettings());
-    const Object call = connect();
-    advance(70 * kSecond);
-    EXPECT_EQ(process->retainCount(call), 2 + kLibraryHolds);
-    endProcess();
-    const auto ended = since<sim::events::ProcessEnded>(Mark{0, 0});
-    ASSERT_EQ(ended.size(), 1u);
-    EXPECT_EQ(ended[0].droppedItems, 1u);
-
-    start();
-    const Mark from = mark();
-    advance(10 * kMinute);
-    EXPECT_EQ(timeline(from), "");
 }
 
 }  // namespace
