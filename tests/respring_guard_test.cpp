@@ -57,25 +57,6 @@ TEST_F(RespringGuard, QuietFromBeforeTheHostLaunchesUntilSevenSecondsAfter) {
     EXPECT_EQ(countSince(from, EventKind::SettingsWritten), 2u);
 }
 
-TEST_F(RespringGuard, WritesKeepWhatThePaneWroteWithoutPosting) {
-    const PlistValue other =
-        PlistValue::dictionary({{"bytes", PlistValue::data(std::string("\0\1", 2))},
-                                {"list", PlistValue::array({R(2.5)})}});
-    startWith(enabledSettings({{"unknownKey", other}}));
-    device.paneSetKeys(PlistValue::dictionary({{"vibration1", I(123)}}));
-    launch();
-    PlistValue expected = enabledSettings(
-        {{"unknownKey", other}, {"vibration1", I(123)}, {"isNotRespringing", B(false)}});
-    EXPECT_EQ(device.readSettingsFile(), expected);
-
-    advance(3 * kSecond);
-    device.paneSetKeys(PlistValue::dictionary({{"vibration2", I(77)}}));
-    advance(kQuiet);
-    expected.set("vibration2", I(77));
-    expected.set("isNotRespringing", B(true));
-    EXPECT_EQ(device.readSettingsFile(), expected);
-}
-
 TEST_F(RespringGuard, FileDeletedInsideTheQuietPeriodIsNotCreatedAgain) {
     startWith(enabledSettings());
     const Mark from = mark();
@@ -87,20 +68,6 @@ TEST_F(RespringGuard, FileDeletedInsideTheQuietPeriodIsNotCreatedAgain) {
     EXPECT_FALSE(std::ifstream(device.settingsFile()).good());
     EXPECT_EQ(countSince(from, EventKind::SettingsWritten), 1u);
     EXPECT_EQ(libraryPosts(from), 2u);
-}
-
-TEST_F(RespringGuard, ProcessEndingInsideTheQuietPeriodLeavesItToTheNextLaunch) {
-    startWith(enabledSettings());
-    launch();
-    advance(3 * kSecond);
-    endProcess();
-    EXPECT_EQ(fileFlag(), B(false));
-
-    // The next process stays silent until its own launch (respring-guard.scn
-    // runs that launch to its end).
-    start();
-    advance(30 * kSecond);
-    EXPECT_FALSE(callVibrates());
 }
 
 TEST_F(RespringGuard, FailingHostLaunchPassesOnAfterTheFirstWrite) {
