@@ -40,10 +40,8 @@ void endUnfinishedQuietPeriod() {
     HostServices& h = host();
     StrongRef current = h.initWithContentsOfFile(kSettingsPath);
     Object stored = h.objectForKeyedSubscript(current.get(), kIsNotRespringingKey);
-    if (stored == nullptr || !h.respondsToSelector(stored, h.sel_registerName("boolValue")) ||
-        h.boolValue(stored)) {
-        return;
-    }
+    // A missing key, or one that is no Boolean, leaves the file alone.
+    if (readBoolean(h, stored, h.sel_registerName("boolValue"), true)) return;
     writeNotRespringing(current.get(), true);
 }
 

@@ -40,13 +40,10 @@ extern "C" void refreshPrefs() {
     for (const SettingKey& row : kSettingKeys) {
         Object value = h.objectForKeyedSubscript(prefs.get(), row.key);
         // A value that cannot answer the conversion (data, date, array,
-        // dictionary) counts as missing, so no settings file can make the
-        // host raise an unrecognized selector.
+        // dictionary) counts as missing.
         if (row.type == SettingType::Boolean) {
             prefsValues.*row.booleanField =
-                value != nullptr && h.respondsToSelector(value, boolValueSel)
-                    ? h.boolValue(value)
-                    : row.missingValue != 0;
+                readBoolean(h, value, boolValueSel, row.missingValue != 0);
         } else {
             prefsValues.*row.integerField =
                 value != nullptr && h.respondsToSelector(value, intValueSel) ? h.intValue(value)

@@ -51,6 +51,14 @@ constexpr int kSettingKeyCount = 0 THRUMLINE_SETTING_KEYS(THRUMLINE_COUNT_KEY);
 #undef THRUMLINE_COUNT_KEY
 extern const SettingKey kSettingKeys[kSettingKeyCount];
 
+// A value as a load reads a Boolean key: its boolValue, or `missing` when it
+// is absent or cannot answer boolValue (`boolValueSel`), so that no settings
+// file can make the host raise an unrecognized selector.
+inline bool readBoolean(HostServices& h, Object value, Selector boolValueSel, bool missing) {
+    return value != nullptr && h.respondsToSelector(value, boolValueSel) ? h.boolValue(value)
+                                                                         : missing;
+}
+
 // The change notification's callback: ignores its five values and reloads.
 void PreferencesChangedCallback(NotificationCenter center, void* observer, Object name,
                                 const void* object, Object userInfo);
