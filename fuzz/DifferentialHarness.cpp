@@ -30,8 +30,7 @@ Replay replay(const scenario::Scenario& scenario, const std::string& phone,
     simtool::Runner runner(
         scenario, options,
         [&out](const simtool::Entry& entry) {
-            out.lines.push_back(simtool::jsonObject(entry).dump(
-                -1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
+            out.lines.push_back(simtool::jsonLine(simtool::jsonObject(entry)));
         },
         errors);
     out.code = runner.run();

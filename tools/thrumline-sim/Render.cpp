@@ -402,6 +402,10 @@ struct EntryJson {
 
 }  // namespace
 
+std::string jsonLine(const nlohmann::ordered_json& object) {
+    return object.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
 nlohmann::ordered_json jsonObject(const Entry& entry, const std::string& cause) {
     Json out;
     out["t_ns"] = timeOf(entry);

@@ -31,5 +31,8 @@ std::string textLine(const Entry& entry, const std::string& cause = {});
 // `cause` is given.
 nlohmann::ordered_json jsonObject(const Entry& entry, const std::string& cause = {});
 nlohmann::ordered_json plistToJson(const sim::PlistValue& value);
+// `object` as one JSON Lines line (no newline). Scenario strings may hold
+// any bytes; bytes that are not UTF-8 become U+FFFD, so the JSON stays valid.
+std::string jsonLine(const nlohmann::ordered_json& object);
 
 }  // namespace thrumline::simtool

@@ -223,10 +223,7 @@ int main(int argc, char** argv) {
                                       ? burst->cause
                                       : std::string();
         if (json) {
-            // Scenario strings may hold any bytes; JSON must stay UTF-8.
-            std::cout << simtool::jsonObject(entry, cause)
-                             .dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
-                      << "\n";
+            std::cout << simtool::jsonLine(simtool::jsonObject(entry, cause)) << "\n";
         } else {
             const std::string line = simtool::textLine(entry, cause);
             if (!line.empty()) std::cout << line << "\n";
@@ -243,8 +240,7 @@ int main(int argc, char** argv) {
             line["line"] = cost.line;
             line["command"] = cost.text;
             line["instructions"] = cost.instructions;
-            std::cout << line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
-                      << "\n";
+            std::cout << simtool::jsonLine(line) << "\n";
         } else {
             std::printf("%10llu instructions  line %d: %s\n",
                         static_cast<unsigned long long>(cost.instructions), cost.line,
