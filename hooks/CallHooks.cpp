@@ -3,7 +3,8 @@
 // from hold, every refresh) and announces nil when nothing ended (hold,
 // refresh), so a moment is a change in what the library has seen: a
 // connected call it has not seen before, or a call it saw connected that no
-// longer is. Each replacement lets the host do its own work first; the
+// longer is (its status says it ended: isConnected stays YES once a call
+// has connected). Each replacement lets the host do its own work first; the
 // memory follows every announcement, and only the output waits for the gate.
 #include <cstddef>
 
@@ -21,6 +22,14 @@
 namespace thrumline {
 
 bool callVibrationsAllowed() { return prefsValues.isEnabled && prefsValues.isNotRespringing; }
+
+bool callIsConnected(Object call) {
+    constexpr std::int32_t kDisconnecting = 5;
+    constexpr std::int32_t kDisconnected = 6;
+    if (!host().isConnected(call)) return false;
+    const std::int32_t status = host().status(call);
+    return status != kDisconnecting && status != kDisconnected;
+}
 
 namespace {
 
@@ -68,7 +77,7 @@ void remember(Object call) {
 // Forgets `call` if it is remembered and no longer connected; true if so.
 bool forgetEnded(Object call) {
     const std::size_t index = rememberedIndex(call);
-    if (index == kRememberedCalls || host().isConnected(call)) return false;
+    if (index == kRememberedCalls || callIsConnected(call)) return false;
     forgetAt(index);
     return true;
 }
@@ -108,7 +117,7 @@ void callConnected(Object call) {
 // before ends when nil or another call replaces it, the announced one when
 // it comes not connected; either way one moment, before a connected one.
 void callAnnounced(Object call, bool endsCalls) {
-    const bool connected = host().isConnected(call);
+    const bool connected = callIsConnected(call);
     bool ended = false;
     if (endsCalls) {
         // Still held as the announced call while it is looked at.
@@ -147,7 +156,7 @@ void hook_iOS10_CHManager_databaseChanged(Object self, Selector cmd, Object arg)
     callOriginal(orig_iOS10_CHManager_databaseChanged, self, cmd, arg);
     bool ended = false;
     for (std::size_t i = rememberedCount; i-- > 0;) {
-        if (host().isConnected(heldCalls()[i].get())) continue;
+        if (callIsConnected(heldCalls()[i].get())) continue;
         forgetAt(i);
         ended = true;
     }

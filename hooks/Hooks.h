@@ -44,6 +44,12 @@ inline void callOriginal(MethodImp original, Object self, Selector cmd, Object a
     if (original != nullptr) original(self, cmd, arg);
 }
 
+// Whether `call` is connected now: it has connected (isConnected, which
+// stays YES for the rest of the call's life) and its status is not
+// disconnecting (5) or disconnected (6). Every call moment and the minute
+// minder judge a call by this one rule.
+bool callIsConnected(Object call);
+
 // Call vibrations and the minute minder need the feature on and the home
 // screen past its launch.
 bool callVibrationsAllowed();

@@ -70,7 +70,7 @@ void runMinderStep(std::size_t slot) {
     // A replaced minder's step: its call was let go when it was replaced.
     if (static_cast<int>(slot) != minderSlot) return;
     if (!callVibrationsAllowed() || !prefsValues.minuteMinder ||
-        !host().isConnected(minderCall().get())) {
+        !callIsConnected(minderCall().get())) {
         stopMinder();
         return;
     }

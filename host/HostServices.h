@@ -163,10 +163,16 @@ public:
     virtual bool writeToFile_atomically(Object dictionary, const char* path, bool atomically) = 0;
 
     // --- Host objects ---
-    // -[TUCall isConnected]; false for a null call.
+    // -[TUCall isConnected]: the call has connected (it stays so after it
+    // ended); false for a null call.
     virtual bool isConnected(Object call) = 0;
     // -[TUCall isOutgoing]: the user placed the call; false for a null call.
     virtual bool isOutgoing(Object call) = 0;
+    // -[TUCall status]: 1 active, 2 held, 3 sending, 4 ringing, 5
+    // disconnecting, 6 disconnected; 0 for a null call or one that does not
+    // answer. isConnected stays true once a call has connected, so only this
+    // tells that it ended.
+    virtual std::int32_t status(Object call) = 0;
 };
 
 inline StrongRef StrongRef::retain(HostServices& host, Object object) {

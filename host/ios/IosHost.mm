@@ -37,6 +37,7 @@ void objc_autoreleasePoolPop(void* token);
 @protocol ThrumlineCall
 - (BOOL)isConnected;
 - (BOOL)isOutgoing;
+- (int)status;
 @end
 
 namespace {
@@ -283,6 +284,11 @@ public:
         id object = objectOf(call);
         return answers(object, @selector(isOutgoing)) &&
                [(id<ThrumlineCall>)object isOutgoing] != NO;
+    }
+
+    std::int32_t status(thrumline::Object call) override {
+        id object = objectOf(call);
+        return answers(object, @selector(status)) ? [(id<ThrumlineCall>)object status] : 0;
     }
 
 private:

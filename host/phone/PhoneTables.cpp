@@ -386,6 +386,11 @@ const MessageRow kMessages[] = {
      [](PhoneBinary& b, Cpu&, Receiver& r) {
          return Result::narrow(b.services().isOutgoing(r.handle()));
      }},
+    // An int: only w0 is the answer.
+    {"TUCall", false, "status",
+     [](PhoneBinary& b, Cpu&, Receiver& r) {
+         return Result::narrow(static_cast<std::uint32_t>(b.services().status(r.handle())));
+     }},
 };
 
 }  // namespace

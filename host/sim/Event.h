@@ -120,6 +120,12 @@ struct PaneWroteSettings {
 struct ActiveCallSet {
     std::string call;  // the call's name; empty: nil
 };
+// A telephony call's status changed (TUCall's numbers: 1 active ... 6
+// disconnected); a new call's first status included.
+struct CallStatus {
+    std::string call;  // the call's name
+    int status = 0;
+};
 // The library broke a platform rule.
 struct Fault {
     std::string call;     // the message or function
@@ -147,17 +153,18 @@ enum class EventKind {
     StepScheduled,
     PaneWroteSettings,
     ActiveCallSet,
+    CallStatus,
     Fault,
 };
 
 struct Event {
-    using Data =
-        std::variant<events::ProcessStarted, events::ProcessEnded, events::HookInstalled,
-                     events::HookSkipped, events::ObserverRegistered, events::AutoreleasePush,
-                     events::AutoreleasePop, events::SettingsRead, events::SettingsWritten,
-                     events::NotificationPosted, events::NotificationDelivered,
-                     events::HostMethodRan, events::Vibrate, events::Sound, events::StepScheduled,
-                     events::PaneWroteSettings, events::ActiveCallSet, events::Fault>;
+    using Data = std::variant<events::ProcessStarted, events::ProcessEnded, events::HookInstalled,
+                              events::HookSkipped, events::ObserverRegistered,
+                              events::AutoreleasePush, events::AutoreleasePop, events::SettingsRead,
+                              events::SettingsWritten, events::NotificationPosted,
+                              events::NotificationDelivered, events::HostMethodRan, events::Vibrate,
+                              events::Sound, events::StepScheduled, events::PaneWroteSettings,
+                              events::ActiveCallSet, events::CallStatus, events::Fault>;
 
     std::uint64_t t_ns = 0;  // virtual time since the device was created
     int process = 0;         // 1 for the first process made on the device, ...; 0 for the pane
@@ -193,6 +200,7 @@ static_assert(std::variant_size_v<Event::Data> == static_cast<std::size_t>(Event
                   kindHolds<EventKind::StepScheduled, events::StepScheduled> &&
                   kindHolds<EventKind::PaneWroteSettings, events::PaneWroteSettings> &&
                   kindHolds<EventKind::ActiveCallSet, events::ActiveCallSet> &&
+                  kindHolds<EventKind::CallStatus, events::CallStatus> &&
                   kindHolds<EventKind::Fault, events::Fault>,
               "each kind names its own alternative");
 

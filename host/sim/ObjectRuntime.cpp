@@ -147,9 +147,10 @@ SimObject* ObjectRuntime::newInstance(SimClass* cls) {
     return object;
 }
 
-SimObject* ObjectRuntime::newCall(bool connected) {
+SimObject* ObjectRuntime::newCall(bool connected, std::int32_t status) {
     SimObject* object = make(ObjectKind::Call);
     object->connected = connected;
+    object->status = status;
     return object;
 }
 
@@ -374,7 +375,8 @@ bool ObjectRuntime::respondsTo(const SimObject* object, const SimSelector* selec
         case ObjectKind::Instance:
             return lookup(object->cls, selector) != nullptr;
         case ObjectKind::Call:
-            return name == "isConnected" || (name == "isOutgoing" && object->outgoing.has_value());
+            return name == "isConnected" || name == "status" ||
+                   (name == "isOutgoing" && object->outgoing.has_value());
         case ObjectKind::Array:
             return isOneOf(name,
                            {"addObject:", "count", "objectAtIndex:", "writeToFile:atomically:"});

@@ -55,7 +55,8 @@ struct SimObject {
     PlistValue value;                                         // Value only
     std::vector<SimObject*> items;                            // Array; each retained
     std::vector<std::pair<std::string, SimObject*>> entries;  // Dictionary; each retained
-    bool connected = false;                                   // Call
+    bool connected = false;                                   // Call: has connected
+    std::int32_t status = 0;                                  // Call: TUCall's status
     int connectedQueries = 0;                                 // Call
     std::optional<bool> outgoing = false;                     // Call; none: no isOutgoing
     int references = 1;
@@ -105,7 +106,7 @@ public:
 
     // --- Objects (each new one carries one reference for its creator) ---
     SimObject* newInstance(SimClass* cls);
-    SimObject* newCall(bool connected);
+    SimObject* newCall(bool connected, std::int32_t status = 0);
     SimObject* newArray();
     SimObject* newDictionary();
     // A value or a tree of containers holding values.

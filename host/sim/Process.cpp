@@ -75,7 +75,9 @@ void Process::setHostBehaviour(const std::string& selector, HostMethodBehaviour 
     impl_->behaviours[selector] = behaviour;
 }
 
-Object Process::newCall(bool connected) { return toHandle(impl_->runtime->newCall(connected)); }
+Object Process::newCall(bool connected, std::int32_t status) {
+    return toHandle(impl_->runtime->newCall(connected, status));
+}
 
 Object Process::newPlainObject() {
     return toHandle(impl_->runtime->newInstance(impl_->runtime->findClass("NSObject")));
@@ -93,6 +95,11 @@ PlistValue Process::valueOf(Object object) const {
 void Process::setConnected(Object call, bool connected) {
     SimObject* object = impl_->runtime->receiver(call, "setConnected:");
     if (object != nullptr && object->kind == ObjectKind::Call) object->connected = connected;
+}
+
+void Process::setStatus(Object call, std::int32_t status) {
+    SimObject* object = impl_->runtime->receiver(call, "setStatus:");
+    if (object != nullptr && object->kind == ObjectKind::Call) object->status = status;
 }
 
 void Process::setOutgoing(Object call, std::optional<bool> outgoing) {

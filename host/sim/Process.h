@@ -71,9 +71,12 @@ public:
     void setHostBehaviour(const std::string& selector, HostMethodBehaviour behaviour);
 
     // --- Host objects (owned references; release with releaseObject) ---
-    Object newCall(bool connected);
+    // `status`: TUCall's (0 for a call whose status no test cares about).
+    Object newCall(bool connected, std::int32_t status = 0);
     Object newPlainObject();  // an NSObject, for arguments of no interest
+    // What the call answers to isConnected and to status.
     void setConnected(Object call, bool connected);
+    void setStatus(Object call, std::int32_t status);
     // Calls start incoming; none: a call that does not answer isOutgoing.
     void setOutgoing(Object call, std::optional<bool> outgoing);
     void retainObject(Object object);

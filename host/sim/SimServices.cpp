@@ -234,6 +234,11 @@ public:
         return object->connected;
     }
 
+    std::int32_t status(Object call) override {
+        const SimObject* object = expect(call, "status", ObjectKind::Call);
+        return object != nullptr ? object->status : 0;
+    }
+
     // Asked only of connected calls; one that cannot answer counts as incoming.
     bool isOutgoing(Object call) override {
         const SimObject* object = expect(call, "isOutgoing", ObjectKind::Call);

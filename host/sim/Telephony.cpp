@@ -18,12 +18,16 @@ const char* statusName(Telephony::Status status) {
             return "dialled, not answered";
         case Telephony::Status::Ringing:
             return "ringing";
+        case Telephony::Status::Disconnecting:
+            return "disconnecting";
+        case Telephony::Status::Disconnected:
+            return "disconnected";
     }
     return "?";
 }
 
-bool isConnected(Telephony::Status status) {
-    return status == Telephony::Status::Active || status == Telephony::Status::Held;
+bool hasEnded(Telephony::Status status) {
+    return status == Telephony::Status::Disconnecting || status == Telephony::Status::Disconnected;
 }
 
 }  // namespace
@@ -38,8 +42,10 @@ Process& Telephony::process() {
 void Telephony::attach(Process& process) {
     detach();
     process_ = &process;
+    // A call that ended before this process started has no object in it.
     for (Call& call : calls_) {
-        call.object = process.newCall(isConnected(call.status));
+        if (hasEnded(call.status)) continue;
+        call.object = process.newCall(call.connected, static_cast<int>(call.status));
         process.setOutgoing(call.object, call.outgoing);
     }
 }
@@ -51,7 +57,7 @@ void Telephony::detach() {
         slot = nullptr;
     }
     for (Call& call : calls_) {
-        process_->releaseObject(call.object);
+        if (call.object != nullptr) process_->releaseObject(call.object);
         call.object = nullptr;
     }
     process_ = nullptr;
@@ -59,7 +65,7 @@ void Telephony::detach() {
 
 Telephony::Call& Telephony::find(const std::string& name) {
     for (Call& call : calls_) {
-        if (call.name == name) return call;
+        if (call.name == name && !hasEnded(call.status)) return call;
     }
     throw TelephonyError("no call " + name + " in progress: expected telephony ring or dial " +
                          name + " first");
@@ -96,9 +102,24 @@ void Telephony::setActiveCall(Object call) {
     p.setActiveCall(call);
 }
 
+bool Telephony::answers(const std::string& name, Answers& out) const {
+    for (const Call& call : calls_) {
+        if (call.name != name) continue;
+        out = {static_cast<int>(call.status), call.connected};
+        return true;
+    }
+    return false;
+}
+
 void Telephony::setStatus(Call& call, Status status) {
+    if (call.status == status) return;
     call.status = status;
-    process().setConnected(call.object, isConnected(status));
+    // Once connected, always connected: the call keeps the date it connected.
+    call.connected = call.connected || status == Status::Active;
+    Process& p = process();
+    p.device().record(p.number(), events::CallStatus{call.name, static_cast<int>(status)});
+    p.setConnected(call.object, call.connected);
+    p.setStatus(call.object, static_cast<int>(status));
 }
 
 void Telephony::replaceIfActive(const Call& call) {
@@ -107,15 +128,20 @@ void Telephony::replaceIfActive(const Call& call) {
 
 void Telephony::begin(const std::string& name, Status status, bool outgoing) {
     Process& p = process();
-    for (const Call& call : calls_) {
-        if (call.name == name) {
-            throw TelephonyError(name + " is a call in progress (" + statusName(call.status) +
+    for (auto it = calls_.begin(); it != calls_.end(); ++it) {
+        if (it->name != name) continue;
+        if (!hasEnded(it->status)) {
+            throw TelephonyError(name + " is a call in progress (" + statusName(it->status) +
                                  "): expected a new name, or telephony end " + name + " first");
         }
+        // A new call takes the name of one that ended.
+        calls_.erase(it);
+        break;
     }
-    const Object object = p.newCall(false);
+    const Object object = p.newCall(false, static_cast<int>(status));
     p.setOutgoing(object, outgoing);
-    calls_.push_back({name, status, outgoing, object});
+    calls_.push_back({name, status, outgoing, false, object});
+    p.device().record(p.number(), events::CallStatus{name, static_cast<int>(status)});
 }
 
 void Telephony::ring(const std::string& name) {
@@ -148,16 +174,17 @@ void Telephony::hold(const std::string& name) {
 
 void Telephony::end(const std::string& name) {
     Call& call = find(name);
-    process().setConnected(call.object, false);
-    // Disconnecting and then disconnected: the second finds nothing left to do.
-    for (int event = 0; event < 2; ++event) {
+    // Disconnecting and then disconnected, each a status event; the second
+    // finds nothing left to do.
+    for (const Status status : {Status::Disconnecting, Status::Disconnected}) {
+        setStatus(call, status);
         replaceIfActive(call);
         if (call.object == slots_[kHeld]) setSlot(kHeld, first(Status::Held, &call));
         if (call.object == slots_[kOutgoing]) setSlot(kOutgoing, nullptr);
     }
-    // The phone lets it go.
+    // The phone lets its object go; the call stays known by its name.
     const Object object = call.object;
-    calls_.erase(calls_.begin() + (&call - calls_.data()));
+    call.object = nullptr;
     process().releaseObject(object);
 }
 

@@ -7,7 +7,11 @@
 //
 // Calls belong to the phone: they outlive a home-screen process. Each
 // process gets objects of its own for the calls in progress (attach), and
-// its manager starts with every slot empty.
+// its manager starts with every slot empty. A call answers as iOS's TUCall
+// does: isConnected YES from the moment it first became active for the rest
+// of its life, and its status. An ended call stays known by its name
+// (disconnected) until a new call takes the name; the phone lets its object
+// go when it ends.
 #pragma once
 
 #include <algorithm>
@@ -30,7 +34,19 @@ public:
 class Telephony {
 public:
     // TUCall's status values.
-    enum class Status { Active = 1, Held = 2, Sending = 3, Ringing = 4 };
+    enum class Status {
+        Active = 1,
+        Held = 2,
+        Sending = 3,
+        Ringing = 4,
+        Disconnecting = 5,
+        Disconnected = 6
+    };
+    // What a call answers now.
+    struct Answers {
+        int status = 0;
+        bool isConnected = false;
+    };
 
     Telephony() = default;
     ~Telephony();
@@ -48,13 +64,17 @@ public:
     void dial(const std::string& name);    // the user places a call
     void active(const std::string& name);  // answered, answered by them, or back from hold
     void hold(const std::string& name);    // the active call goes on hold
-    void end(const std::string& name);     // disconnecting, disconnected; then gone
+    void end(const std::string& name);     // disconnecting, then disconnected
     // The manager re-reads its calls, as after the home screen boots.
     void refresh();
 
     // Anyone's setActiveCall: with `call` (a call object of the running
     // process, or nil): sent to the host, and the manager's active slot.
     void setActiveCall(Object call);
+
+    // What the call named `name`, in progress or ended, answers; false
+    // when no call has that name.
+    bool answers(const std::string& name, Answers& out) const;
 
     // A name of letters, digits and '_'.
     static bool isCallName(const std::string& name) {
@@ -69,10 +89,12 @@ private:
         std::string name;
         Status status;
         bool outgoing;
-        Object object;  // in the attached process; one reference, the phone's
+        bool connected;  // has been active
+        Object object;   // in the attached process; one reference, the phone's; none once ended
     };
     enum Slot { kActive, kHeld, kIncoming, kOutgoing, kSlots };
 
+    // A call in progress (not ended) of that name.
     Call& find(const std::string& name);
     void begin(const std::string& name, Status status, bool outgoing);
     void setStatus(Call& call, Status status);
@@ -86,7 +108,7 @@ private:
     Process& process();
 
     Process* process_ = nullptr;
-    std::vector<Call> calls_;    // in progress, in the order made
+    std::vector<Call> calls_;    // in progress and ended, in the order made
     Object slots_[kSlots] = {};  // each one reference
 };
 

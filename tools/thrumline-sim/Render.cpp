@@ -208,6 +208,13 @@ struct EventText {
     std::string operator()(const ev::ActiveCallSet& e) const {
         return "telephony manager: setActiveCall: " + (e.call.empty() ? "nil" : e.call);
     }
+    std::string operator()(const ev::CallStatus& e) const {
+        static const char* const kWords[] = {"active",  "held",          "dialling",
+                                             "ringing", "disconnecting", "disconnected"};
+        const bool known = e.status >= 1 && e.status <= 6;
+        return "call " + e.call + ": status " + std::to_string(e.status) + " (" +
+               (known ? kWords[e.status - 1] : "unknown") + ")";
+    }
     std::string operator()(const ev::Fault& e) const { return "FAULT: " + e.problem; }
 };
 
@@ -367,6 +374,11 @@ struct EventJson {
     void operator()(const ev::ActiveCallSet& e) const {
         named("active-call");
         out["call"] = e.call.empty() ? Json() : Json(e.call);
+    }
+    void operator()(const ev::CallStatus& e) const {
+        named("call-status");
+        out["call"] = e.call;
+        out["status"] = e.status;
     }
     void operator()(const ev::Fault& e) const {
         named("fault");

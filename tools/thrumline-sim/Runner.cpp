@@ -80,12 +80,23 @@ int Runner::run() {
     for (std::size_t i = 0; i < scenario_.commands.size(); ++i) {
         const Command& command = scenario_.commands[i];
         if (command.isExpect()) {
+            if (!expectCanRun(command)) return kExitError;
             expectFailed = !checkExpect(command) || expectFailed;
         } else if (!runCommand(i)) {
             return kExitError;
         }
     }
     return expectFailed ? kExitExpectFailed : kExitDone;
+}
+
+bool Runner::expectCanRun(const Command& command) {
+    sim::Telephony::Answers answers;
+    if (command.kind != CommandKind::ExpectCall || telephony_.answers(command.name, answers))
+        return true;
+    emit(CommandRan{device_->mainQueue().now(), command.line, command.text});
+    errors_ << errorPrefix(command.line) << command.text << ": no call " << command.name
+            << ": expected telephony ring or dial " << command.name << " before it\n";
+    return false;
 }
 
 bool Runner::checkExpect(const Command& command) {
@@ -249,12 +260,12 @@ void Runner::execute(const Command& command) {
     }
 }
 
-Object Runner::newCall(sim::Process& process, bool connected) {
+Object Runner::newCall(sim::Process& process, bool connected, int status) {
     // A dead object never comes back to life, so the dead need no counting.
     calls_.erase(std::remove_if(calls_.begin(), calls_.end(),
                                 [&process](Object call) { return !process.isAlive(call); }),
                  calls_.end());
-    const Object call = process.newCall(connected);
+    const Object call = process.newCall(connected, status);
     calls_.push_back(call);
     return call;
 }
@@ -264,14 +275,17 @@ void Runner::letCallGo() {
     call_ = nullptr;
 }
 
-// A connected call is a new call object, which replaces the one in progress;
-// the end is the call in progress turning not connected, or a new call that
-// never connected when none is in progress; nil ends the call in progress too.
+// A connected call is a new call object (active), which replaces the one in
+// progress; the end is the call in progress turning disconnected (it still
+// answers isConnected YES, as iOS's calls do), or a new call that never
+// connected when none is in progress; nil ends the call in progress too.
 void Runner::placeCall(const Command& command) {
+    constexpr int kActive = 1;
+    constexpr int kDisconnected = 6;
     sim::Process& process = requireProcess("call");
     switch (command.call) {
         case scenario::CallState::Connected: {
-            const Object call = newCall(process, true);
+            const Object call = newCall(process, true, kActive);
             process.setOutgoing(call, command.direction == scenario::CallDirection::Outgoing);
             letCallGo();
             call_ = call;
@@ -279,13 +293,13 @@ void Runner::placeCall(const Command& command) {
             break;
         }
         case scenario::CallState::Ended:
-            if (call_ == nullptr) call_ = newCall(process, false);
-            process.setConnected(call_, false);
+            if (call_ == nullptr) call_ = newCall(process, false, kDisconnected);
+            process.setStatus(call_, kDisconnected);
             telephony_.setActiveCall(call_);
             letCallGo();
             break;
         case scenario::CallState::Nil:
-            if (call_ != nullptr) process.setConnected(call_, false);
+            if (call_ != nullptr) process.setStatus(call_, kDisconnected);
             letCallGo();
             telephony_.setActiveCall(nullptr);
             break;
@@ -390,6 +404,22 @@ void Runner::runExpect(const Command& command) {
             if (live != command.count) {
                 throw StateError{plural(live, "call object is", "call objects are") + " alive"};
             }
+            break;
+        }
+        case CommandKind::ExpectCall: {
+            sim::Telephony::Answers answers;
+            telephony_.answers(command.name, answers);
+            std::string problems;
+            for (const scenario::Assignment& a : command.assignments) {
+                const bool isStatus = a.first == "status";
+                const PlistValue now = isStatus ? PlistValue::integer(answers.status)
+                                                : PlistValue::boolean(answers.isConnected);
+                if (now != a.second) {
+                    problems += (problems.empty() ? "" : "; ") + command.name + " answers " +
+                                a.first + "=" + now.describe();
+                }
+            }
+            if (!problems.empty()) throw StateError{problems};
             break;
         }
         case CommandKind::ExpectGroup:

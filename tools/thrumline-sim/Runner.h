@@ -63,6 +63,9 @@ private:
 
     bool loadSettingsFiles();
     void execute(const scenario::Command& command);
+    // False (reported as a scenario error) for an expect that names what
+    // does not exist: a call no telephony line made.
+    bool expectCanRun(const scenario::Command& command);
     // Runs one expect and shows its result; false when it failed.
     bool checkExpect(const scenario::Command& command);
     // Runs one command and what falls due; false (reported) on an error.
@@ -76,7 +79,7 @@ private:
     // The host lets go of the call in progress, if any.
     void letCallGo();
     // A new call object in the running process, counted by live-calls.
-    Object newCall(sim::Process& process, bool connected);
+    Object newCall(sim::Process& process, bool connected, int status);
     void drainEvents();
     void emit(Entry entry);
     std::string errorPrefix(int line) const;

@@ -21,10 +21,12 @@ bool Command::isExpect() const {
 }
 
 double coreFoundationVersionOfIos(int major) {
-    // kCFCoreFoundationVersionNumber of the first version of iOS 7 to 15.
-    static const double kVersions[] = {847.20,  1140.10, 1240.10, 1348.00, 1443.00,
-                                       1556.00, 1665.15, 1740.00, 1854.00};
-    return major >= 7 && major <= 15 ? kVersions[major - 7] : -1;
+    // kCFCoreFoundationVersionNumber of the first version of iOS 7 to 16; for
+    // 17 and 18 the lower bounds tweaks use.
+    static const double kVersions[] = {847.20,  1140.10, 1240.10, 1348.00, 1443.00, 1556.00,
+                                       1665.15, 1740.00, 1854.00, 1946.10, 2000.00, 3000.00};
+    constexpr int kLast = 7 + static_cast<int>(sizeof kVersions / sizeof kVersions[0]) - 1;
+    return major >= 7 && major <= kLast ? kVersions[major - 7] : -1;
 }
 
 namespace {
@@ -111,7 +113,7 @@ double parseIosMajor(const std::string& word) {
         major >= 0 && major < 1000 ? coreFoundationVersionOfIos(static_cast<int>(major)) : -1;
     if (version < 0) {
         throw Failure{"no representative CoreFoundation version for iOS " + word +
-                      ": expected 7 to 15, or give the version with cf VERSION"};
+                      ": expected 7 to 18, or give the version with cf VERSION"};
     }
     return version;
 }
@@ -189,6 +191,32 @@ void parseArguments(const Verb& verb, const std::vector<std::string>& words, Com
                               " after the count: expected one count only"};
             }
             command.count = parseCount(words[first], verb.needs);
+            break;
+        case Shape::CallAnswers:
+            command.name = words.size() > first ? words[first] : std::string();
+            if (command.name.empty() || command.name.find('=') != std::string::npos)
+                throw missing();
+            if (!sim::Telephony::isCallName(command.name)) {
+                throw Failure{"bad call name " + quote(command.name) +
+                              ": expected letters, digits and _"};
+            }
+            if (given < 2) throw missing();
+            command.assignments = parseAssignments(words, first + 1);
+            for (const Assignment& a : command.assignments) {
+                const bool isStatus = a.first == "status";
+                if (!isStatus && a.first != "isConnected") {
+                    throw Failure{"unknown answer " + quote(a.first) + " after " + name +
+                                  ": expected status=N or isConnected=true|false"};
+                }
+                const auto type = a.second.type();
+                if (isStatus ? type != PlistValue::Type::Integer
+                             : type != PlistValue::Type::Boolean) {
+                    throw Failure{"expected " +
+                                  std::string(isStatus ? "an integer after status="
+                                                       : "true or false after isConnected=") +
+                                  ", got " + quote(a.first + "=" + a.second.describe())};
+                }
+            }
             break;
         case Shape::HookGroup:
             if (const auto names = sim::hookGroupNames();

@@ -48,18 +48,21 @@ enum class CommandKind {
     ExpectSounds,
     ExpectPending,
     ExpectGroup,
-    ExpectLiveCalls
+    ExpectLiveCalls,
+    ExpectCall
 };
 
 struct Command {
     CommandKind kind = CommandKind::Start;
     int line = 0;
-    std::string text;                     // the command as written, comment and edges trimmed
-    double version = 0;                   // Cf
-    std::vector<Assignment> assignments;  // Settings, Set, ExpectFile
-    std::vector<std::string> keys;        // Unset, ExpectNoKey
+    std::string text;    // the command as written, comment and edges trimmed
+    double version = 0;  // Cf
+    // Settings, Set, ExpectFile; ExpectCall: status (an integer) and/or
+    // isConnected (a boolean)
+    std::vector<Assignment> assignments;
+    std::vector<std::string> keys;  // Unset, ExpectNoKey
     // Post: the full notification name; SettingsFile: the path; ExpectGroup;
-    // Telephony: the call's name (none for refresh)
+    // Telephony: the call's name (none for refresh); ExpectCall: the call's name
     std::string name;
     CallState call = CallState::Nil;                  // Call
     CallDirection direction = CallDirection::Unsaid;  // Call, connected

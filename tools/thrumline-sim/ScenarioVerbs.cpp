@@ -8,9 +8,19 @@ namespace thrumline::scenario {
 namespace {
 
 const char* placeholder(Shape shape) {
-    static const char* const kPlaceholders[] = {
-        "",     "VERSION",  "N", "KEY=VALUE ...", "KEY ...", "PATH", "NAME", "[outgoing|incoming]",
-        "NAME", "DURATION", "N", "NAME"};
+    static const char* const kPlaceholders[] = {"",
+                                                "VERSION",
+                                                "N",
+                                                "KEY=VALUE ...",
+                                                "KEY ...",
+                                                "PATH",
+                                                "NAME",
+                                                "[outgoing|incoming]",
+                                                "NAME",
+                                                "DURATION",
+                                                "N",
+                                                "NAME",
+                                                "NAME [status=N] [isConnected=true|false]"};
     return kPlaceholders[static_cast<int>(shape)];
 }
 
@@ -50,7 +60,7 @@ const std::vector<Verb>& verbs() {
         {"cf", "", K::Cf, Shape::Version, "a CoreFoundation version such as 1443.0", nullptr},
         {"ios", "", K::Cf, Shape::IosMajor, "an iOS major version such as 10 or 11",
          "CoreFoundation version of processes started from\n"
-         "now on (default 1443.0; ios 7 to 15 are aliases)"},
+         "now on (default 1443.0; ios 7 to 18 are aliases)"},
         {"start", "", K::Start, Shape::None, nullptr, nullptr},
         {"restart", "", K::Restart, Shape::None, nullptr, nullptr},
         {"stop", "", K::Stop, Shape::None, nullptr,
@@ -138,6 +148,13 @@ const std::vector<Verb>& verbs() {
          "alive in the running process (held by the tool,\n"
          "the home screen or the library; 0 when no process\n"
          "runs)"},
+        {"expect", "call", K::ExpectCall, Shape::CallAnswers,
+         "a call NAME and status=N, isConnected=true|false or both",
+         "the telephony call NAME, in progress or ended,\n"
+         "answers status N (1 active, 2 held, 3 dialling,\n"
+         "4 ringing, 5 disconnecting, 6 disconnected) and\n"
+         "isConnected (YES once it has connected, also after\n"
+         "it ended)"},
     };
     return table;
 }

@@ -23,7 +23,8 @@ enum class Shape {
     CallName,      // NAME: a telephony call
     Duration,
     Count,
-    HookGroup,  // NAME: a hook group's, or none
+    HookGroup,    // NAME: a hook group's, or none
+    CallAnswers,  // NAME and what the call answers: status=N, isConnected=true|false
 };
 
 struct Verb {

@@ -66,7 +66,8 @@ the minder's pulses, "command" and "expect" (line, command),
 keys, settings), "pane-write", "post" (name, by: library or pane),
 "delivered", "host-method" (class, selector), "step-scheduled" (due_ns),
 "active-call" (call: the name a telephony line's announcement carries, or
-null for nil), "fault".
+null for nil), "call-status" (call, status: a telephony call's new status,
+1 active to 6 disconnected), "fault".
 
 Example:
   ios 11

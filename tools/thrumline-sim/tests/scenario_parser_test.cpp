@@ -98,7 +98,19 @@ TEST(ScenarioParser, EachLineBecomesItsCommandOrNamesWhatWasExpected) {
         {"wait 1e3", "!expected a duration"},
         {"cf eleven", "!expected a CoreFoundation version such as 1443.0"},
         {"ios 10.3", "!expected an iOS major version such as 10 or 11"},
-        {"ios 6", "!no representative CoreFoundation version for iOS 6: expected 7 to 15"},
+        {"ios 6", "!no representative CoreFoundation version for iOS 6: expected 7 to 18"},
+        {"ios 19", "!no representative CoreFoundation version for iOS 19"},
+        {"ios 16", "cf 1946.1"},
+        {"ios 18", "cf 3000.0"},
+        {"expect call Anna isConnected=true status=6",
+         "expect call isConnected=true status=6 Anna"},
+        {"expect call Anna", "!expect call needs a call NAME and status="},
+        {"expect call status=1", "!expect call needs a call NAME"},
+        {"expect call Bo-2 status=1", "!bad call name \"Bo-2\""},
+        {"expect call Anna state=1", "!unknown answer \"state\" after expect call"},
+        {"expect call Anna status=true", "!expected an integer after status="},
+        {"expect call Anna isConnected=1", "!expected true or false after isConnected="},
+        {"expect call Anna status=1 status=2", "!key \"status\" is given twice"},
         {"set isEnabled", "!expected KEY=VALUE, got \"isEnabled\""},
         {"set isEnabled=", "!expected a value after \"isEnabled=\": true, false, an integer"},
         {"set isEnabled=TRUE",
@@ -141,7 +153,7 @@ TEST(ScenarioParser, EachLineBecomesItsCommandOrNamesWhatWasExpected) {
     EXPECT_LT(coreFoundationVersionOfIos(9), 1348.0);
     EXPECT_GE(coreFoundationVersionOfIos(10), 1348.0);
     EXPECT_LE(coreFoundationVersionOfIos(10), 1442.99);
-    for (int major = 11; major <= 15; ++major)
+    for (int major = 11; major <= 18; ++major)
         EXPECT_GE(coreFoundationVersionOfIos(major), 1443.0) << major;
 }
 
@@ -149,9 +161,9 @@ TEST(ScenarioParser, EachLineBecomesItsCommandOrNamesWhatWasExpected) {
 // refuses a word too many; one that needs arguments names them when they
 // are missing.
 TEST(ScenarioParser, EveryVerbReadsItsShape) {
-    const char* const examples[] = {"",        "1443.0",       "11",       "a=1",  "a",
-                                    "x.plist", "prefschanged", "outgoing", "Anna", "1s",
-                                    "2",       "iOS11"};
+    const char* const examples[] = {"",        "1443.0",       "11",           "a=1",  "a",
+                                    "x.plist", "prefschanged", "outgoing",     "Anna", "1s",
+                                    "2",       "iOS11",        "Anna status=1"};
     for (const Verb& v : verbs()) {
         const std::string line = v.words() + " " + examples[static_cast<int>(v.shape)];
         SCOPED_TRACE(line);

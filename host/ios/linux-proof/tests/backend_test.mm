@@ -49,6 +49,7 @@ TEST_F(BackendTest, OnlyObjectsThatAnswerAMessageAreSentIt) {
         EXPECT_EQ(h().intValue(handle(c.value)), c.integer);
         EXPECT_FALSE(h().isConnected(handle(c.value)));
         EXPECT_FALSE(h().isOutgoing(handle(c.value)));
+        EXPECT_EQ(h().status(handle(c.value)), 0);
     }
 
     // Nil values: what would raise is not sent.

@@ -36,6 +36,8 @@ using thrumline::sim::readPlistFile;
 static std::vector<std::string> gHostLog;  // what the host's own implementations saw, in order
 static bool gCallConnected = false;        // the telephony service's view of the call
 static std::map<id, bool> gConnectedOf;    // ... of calls that have their own
+static int gCallStatus = 1;                // TUCall's status: 1 active ... 6 disconnected
+static std::map<id, int> gStatusOf;        // ... of calls that have their own
 static bool gCallOutgoing = false;
 
 // A call object that knows its state but not its direction.
@@ -53,13 +55,18 @@ static bool gCallOutgoing = false;
 }
 @end
 
-// The telephony call, as far as the library reads it.
+// The telephony call, as far as the library reads it: as on iOS, it answers
+// isConnected YES once it has connected, and only its status tells its end.
 @interface ProofCall : ProofPlainCall
 @end
 @implementation ProofCall
 - (BOOL)isOutgoing {
     gHostLog.push_back("isOutgoing");
     return gCallOutgoing;
+}
+- (int)status {
+    const auto own = gStatusOf.find(self);
+    return own != gStatusOf.end() ? own->second : gCallStatus;
 }
 @end
 
@@ -262,8 +269,9 @@ TEST(ProofCallEvents, ConnectedAndEndedCallsInBothOutputsAndChains) {
 }
 
 // Announcements as the home screen makes them, one word each: A+ turns call
-// A connected and announces it, A announces it as it is, a- turns it not
-// connected unannounced, 0 announces nil, H is a change of the call history.
+// A active and announces it, A announces it as it is, a- hangs it up
+// unannounced (disconnected, still answering isConnected YES, as iOS's calls
+// do), 0 announces nil, H is a change of the call history.
 // Only a call that newly connects or newly ended vibrates, and every call
 // is let go once it ended and something else was announced.
 TEST(ProofCallMoments, HoldAndResumeAndCallWaiting) {
@@ -292,7 +300,8 @@ TEST(ProofCallMoments, HoldAndResumeAndCallWaiting) {
                 }
                 ProofCall*& call = calls[static_cast<char>(std::toupper(word[0]))];
                 if (call == nil) call = [[ProofCall alloc] init];
-                if (word.size() > 1) gConnectedOf[call] = word[1] == '+';
+                if (word.size() > 1 && word[1] == '+') gConnectedOf[call] = true;
+                if (word.size() > 1) gStatusOf[call] = word[1] == '+' ? 1 : 6;
                 if (std::isupper(word[0])) hostSends(kSetActiveCall, call);
             }
             EXPECT_EQ(played(), flow.played);
@@ -334,7 +343,7 @@ TEST(ProofMinuteMinder, PulsesEachMinuteHoldingTheCallUntilItEnds) {
         proof::advanceBy(100 * kSecond);
         EXPECT_EQ(played(replaced), std::vector<std::string>(2, pulse));
 
-        gCallConnected = false;
+        gCallStatus = 6;  // hung up: it still answers isConnected YES
         proof::advanceBy(60 * kSecond);
         EXPECT_EQ(played(replaced).size(), 2u);
         EXPECT_EQ(proof::pendingSteps(), 0u);
