@@ -23,13 +23,17 @@ namespace thrumline {
 
 bool callVibrationsAllowed() { return prefsValues.isEnabled && prefsValues.isNotRespringing; }
 
-bool callIsConnected(Object call) {
-    constexpr std::int32_t kDisconnecting = 5;
-    constexpr std::int32_t kDisconnected = 6;
-    if (!host().isConnected(call)) return false;
+namespace {
+
+// Disconnecting (5) or disconnected (6).
+bool statusSaysEnded(Object call) {
     const std::int32_t status = host().status(call);
-    return status != kDisconnecting && status != kDisconnected;
+    return status == 5 || status == 6;
 }
+
+}  // namespace
+
+bool callIsConnected(Object call) { return host().isConnected(call) && !statusSaysEnded(call); }
 
 namespace {
 
@@ -74,10 +78,19 @@ void remember(Object call) {
     heldCalls()[rememberedCount++] = StrongRef::retain(host(), call);
 }
 
-// Forgets `call` if it is remembered and no longer connected; true if so.
-bool forgetEnded(Object call) {
+// How an announcement tells that a call ended. iOS 11 and later: it is no
+// longer connected. iOS 10 only by its status: whether its stored
+// connected flag is cleared at the end, or also on hold, is not known.
+enum class EndRule { NotConnected, StatusOnly };
+
+bool hasEnded(Object call, EndRule rule) {
+    return rule == EndRule::StatusOnly ? statusSaysEnded(call) : !callIsConnected(call);
+}
+
+// Forgets `call` if it is remembered and has ended; true if so.
+bool forgetEnded(Object call, EndRule rule) {
     const std::size_t index = rememberedIndex(call);
-    if (index == kRememberedCalls || callIsConnected(call)) return false;
+    if (index == kRememberedCalls || !hasEnded(call, rule)) return false;
     forgetAt(index);
     return true;
 }
@@ -115,15 +128,14 @@ void callConnected(Object call) {
 
 // The host announced `call` (nil included). The call that was announced
 // before ends when nil or another call replaces it, the announced one when
-// it comes not connected; either way one moment, before a connected one.
-void callAnnounced(Object call, bool endsCalls) {
+// it comes ended; either way one moment, before a connected one.
+void callAnnounced(Object call, EndRule rule) {
     const bool connected = callIsConnected(call);
-    bool ended = false;
-    if (endsCalls) {
-        // Still held as the announced call while it is looked at.
-        const Object previous = heldCalls()[kAnnounced].get();
-        ended = previous != call && forgetEnded(previous);
-        const std::size_t index = connected ? kRememberedCalls : rememberedIndex(call);
+    // Still held as the announced call while it is looked at.
+    const Object previous = heldCalls()[kAnnounced].get();
+    bool ended = previous != call && forgetEnded(previous, rule);
+    if (rule == EndRule::StatusOnly ? statusSaysEnded(call) : !connected) {
+        const std::size_t index = rememberedIndex(call);
         if (index != kRememberedCalls) {
             forgetAt(index);
             ended = true;
@@ -140,20 +152,17 @@ void callAnnounced(Object call, bool endsCalls) {
 // strong reference on the call lives for the whole replacement: the host
 // may drop its own reference while its implementation runs, and a failure
 // it raises passes through with the reference released.
-void activeCallSet(MethodImp original, Object self, Selector cmd, Object call, bool endsCalls) {
+void activeCallSet(MethodImp original, Object self, Selector cmd, Object call, EndRule rule) {
     const StrongRef held = StrongRef::retain(host(), call);
     callOriginal(original, self, cmd, call);
-    callAnnounced(call, endsCalls);
+    callAnnounced(call, rule);
 }
 
-}  // namespace
-
-// The call history changes for many reasons (a missed call, a deleted
-// entry, a sync); only a remembered call that no longer is connected makes
-// it the end of a call. Its argument is passed on untouched: it need not be
-// an object.
-void hook_iOS10_CHManager_databaseChanged(Object self, Selector cmd, Object arg) {
-    callOriginal(orig_iOS10_CHManager_databaseChanged, self, cmd, arg);
+// The call history changed for one of many reasons (a missed call, a
+// deleted entry, a sync); only a remembered call that no longer is
+// connected makes it the end of a call, and one change is one end however
+// many it finds. Runs on the main queue, where the library's state lives.
+void callHistoryChanged() {
     bool ended = false;
     for (std::size_t i = rememberedCount; i-- > 0;) {
         if (callIsConnected(heldCalls()[i].get())) continue;
@@ -162,14 +171,29 @@ void hook_iOS10_CHManager_databaseChanged(Object self, Selector cmd, Object arg)
     }
     if (ended && callVibrationsAllowed()) vibrateForSlot(VibrationSlot::Last);
 }
+const MainQueueStep kCallHistoryChanged = {&callHistoryChanged, StepPurpose::CallHistory};
 
+}  // namespace
+
+// The host may send this on its call history's own queue, not the main
+// thread: past the host's own work, it only hands the library's to the main
+// queue. Its argument is passed on untouched: it need not be an object.
+void hook_iOS10_CHManager_databaseChanged(Object self, Selector cmd, Object arg) {
+    callOriginal(orig_iOS10_CHManager_databaseChanged, self, cmd, arg);
+    scheduleOnMainQueue(0, &kCallHistoryChanged);
+}
+
+// iOS 10 also finds an end here, by the call's status, so that it does not
+// rest on the call history alone: whether the home screen holds one is not
+// known. Whichever finds an end first ends the call.
 void hook_iOS10_SBTelephonyManager_setActiveCall(Object self, Selector cmd, Object call) {
-    // On iOS 10 the end of a call is signalled by the call history instead.
-    activeCallSet(orig_iOS10_SBTelephonyManager_setActiveCall, self, cmd, call, false);
+    activeCallSet(orig_iOS10_SBTelephonyManager_setActiveCall, self, cmd, call,
+                  EndRule::StatusOnly);
 }
 
 void hook_iOS11_SBTelephonyManager_setActiveCall(Object self, Selector cmd, Object call) {
-    activeCallSet(orig_iOS11_SBTelephonyManager_setActiveCall, self, cmd, call, true);
+    activeCallSet(orig_iOS11_SBTelephonyManager_setActiveCall, self, cmd, call,
+                  EndRule::NotConnected);
 }
 
 }  // namespace thrumline

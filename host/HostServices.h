@@ -41,7 +41,12 @@ using NotificationCallback = void (*)(NotificationCenter center, void* observer,
 // What a main-queue step is for. The platform has no use for it; the
 // simulated host records it, so that each vibration a step plays is known
 // by what the library said the step was for.
-enum class StepPurpose : std::uint32_t { PulseChain = 1, MinuteMinder = 2, QuietPeriodEnd = 3 };
+enum class StepPurpose : std::uint32_t {
+    PulseChain = 1,
+    MinuteMinder = 2,
+    QuietPeriodEnd = 3,
+    CallHistory = 4
+};
 
 // A step for the main queue: a function that captures nothing (steps read
 // globals when they run) and what it is for. Steps are constants that live
@@ -91,7 +96,10 @@ private:
 // Calls made by the logic never fail visibly: a message to an absent (null)
 // object does nothing and answers false, zero or absent, as on the platform.
 // All calls are made on the host's main thread, or on the loading thread
-// during the load-time initialisers; implementations need no locking.
+// during the load-time initialisers; implementations need no locking. The
+// one exception: a hook the host may run on another thread calls only
+// dispatch_get_main_queue, dispatch_time and dispatch_after onto the main
+// queue, which the platform allows from any thread.
 class HostServices {
 public:
     virtual ~HostServices() = default;
@@ -127,8 +135,16 @@ public:
                                                       const void* object, Object userInfo,
                                                       bool deliverImmediately) = 0;
 
+    // --- Clock ---
+    // A monotonic clock, in ticks of the timebase below; it stops while the
+    // device sleeps, as the main queue's timers do.
+    virtual std::uint64_t mach_absolute_time() = 0;
+    // Nanoseconds are ticks * numer / denom.
+    virtual void mach_timebase_info(std::uint32_t& numer, std::uint32_t& denom) = 0;
+
     // --- Main queue ---
-    // `when` is kDispatchTimeNow; `delta` is a signed count of nanoseconds.
+    // `when` is kDispatchTimeNow or an earlier result of dispatch_time;
+    // `delta` is a signed count of nanoseconds.
     virtual std::uint64_t dispatch_time(std::uint64_t when, std::int64_t delta) = 0;
     // Parenthesised: Apple's headers define dispatch_get_main_queue() as a macro.
     virtual DispatchQueue(dispatch_get_main_queue)() = 0;
@@ -173,6 +189,10 @@ public:
     // answer. isConnected stays true once a call has connected, so only this
     // tells that it ended.
     virtual std::int32_t status(Object call) = 0;
+    // -[TUCall callDuration]: seconds since the call connected, frozen once
+    // it ended; 0 for a call that never connected, a null call or one that
+    // does not answer.
+    virtual double callDuration(Object call) = 0;
 };
 
 inline StrongRef StrongRef::retain(HostServices& host, Object object) {

@@ -57,7 +57,7 @@ TEST_F(CallHooks, EachMomentPlaysItsSlotInEveryOutput) {
             EXPECT_EQ(ran[0].receiver, process->telephonyManager());
             EXPECT_EQ(ran[0].argument, call);
 
-            process->setConnected(call, false);
+            process->setStatus(call, 6);  // hung up; it still answers isConnected YES
             process->releaseObject(call);
             from = mark();
             const Object history = process->newPlainObject();
@@ -77,25 +77,29 @@ TEST_F(CallHooks, EachMomentPlaysItsSlotInEveryOutput) {
 }
 
 // Announcements as the home screen makes them, one word each: A+ / A- turn
-// call A connected / not connected and announce it, A announces it as it
-// is, a- turns it not connected unannounced, 0 announces nil, H is a change
-// of the call history, off / on close and open the gate. Each word shows
-// what it played: c the connected moment, e the ended one, . nothing.
+// call A active / disconnected (a call that has connected still answers
+// isConnected YES, as iOS's do) and announce it, A announces it as it is,
+// a- hangs it up unannounced, 0 announces nil, H is a change of the call
+// history, off / on close and open the gate. Each word shows what it
+// played, the main queue run: c the connected moment, e the ended one, .
+// nothing.
 TEST_F(CallHooks, OnlyNewlyConnectedAndNewlyEndedCallsAreMoments) {
     const std::vector<std::tuple<double, std::string, std::string>> rows = {
-        {v11, "A+ A A+", "c . ."},                               // announced again
-        {v11, "A+ 0 A a- 0", "c . . . e"},                       // hold, resume, hang up
-        {v11, "A+ A- 0 A", "c e . ."},                           // an end announced twice
-        {v11, "A- 0 A+ a- B-", ". . c . e"},                     // never connected; ended, then B
-        {v11, "A+ B+ b- A a- 0", "c c . e . e"},                 // call waiting: B ends, A again
-        {v11, "A+ a- B+", "c . ec"},                             // one ends as another connects
-        {v11, "B+ A+ a- b- B 0 A", "c c . . e . ."},             // both ended: one moment
-        {v11, "off A+ on 0 A a- 0", ". . . . . . e"},            // remembered behind the gate
-        {v11, "A+ off a- 0 on A 0", "c . . . . . ."},            // forgotten behind the gate
-        {v11, "A+ B+ C+ D+ E+ C A", "c c c c c . c"},            // a fifth lets the oldest go
-        {v10, "H A+ A 0 A a- A- 0 H H", ". c . . . . . . e ."},  // only the history ends
-        {v10, "A+ B+ H b- H a- H", "c c . . e . e"},             // each end once
-        {v10, "off A+ on a- H", ". . . . e"},                    // remembered behind the gate
+        {v11, "A+ A A+", "c . ."},                      // announced again
+        {v11, "A+ 0 A a- 0", "c . . . e"},              // hold, resume, hang up
+        {v11, "A+ A- 0 A", "c e . ."},                  // an end announced twice
+        {v11, "A- 0 A+ a- B-", ". . c . e"},            // never connected; ended, then B
+        {v11, "A+ B+ b- A a- 0", "c c . e . e"},        // call waiting: B ends, A again
+        {v11, "A+ a- B+", "c . ec"},                    // one ends as another connects
+        {v11, "B+ A+ a- b- B 0 A", "c c . . e . ."},    // both ended: one moment
+        {v11, "off A+ on 0 A a- 0", ". . . . . . e"},   // remembered behind the gate
+        {v11, "A+ off a- 0 on A 0", "c . . . . . ."},   // forgotten behind the gate
+        {v11, "A+ B+ C+ D+ E+ C A", "c c c c c . c"},   // a fifth lets the oldest go
+        {v10, "H A+ A 0 A a- H H", ". c . . . . e ."},  // the history ends it...
+        {v10, "A+ 0 A a- 0 H", "c . . . e ."},          // ...or the next announcement
+        {v10, "A+ a- A- H", "c . e ."},                 // the call itself, ended
+        {v10, "A+ B+ H b- H a- H", "c c . . e . e"},    // each end once
+        {v10, "off A+ on a- H", ". . . . e"},           // remembered behind the gate
     };
     for (const auto& [version, script, expected] : rows) {
         SCOPED_TRACE(script);
@@ -117,9 +121,11 @@ TEST_F(CallHooks, OnlyNewlyConnectedAndNewlyEndedCallsAreMoments) {
             } else {
                 Object& call = calls[name];
                 if (call == nullptr) call = process->newCall(false);
-                if (word.size() > 1) process->setConnected(call, word[1] == '+');
+                if (word.size() > 1 && word[1] == '+') process->setConnected(call, true);
+                if (word.size() > 1) process->setStatus(call, word[1] == '+' ? 1 : 6);
                 if (std::isupper(word[0])) process->setActiveCall(call);
             }
+            advance(0);
             std::string moments = played(from);
             for (const auto& [pattern, moment] : {std::pair{"[1 111]", "c"}, {"[1 222]", "e"}}) {
                 for (auto at = moments.find(pattern); at != std::string::npos;
@@ -173,9 +179,10 @@ TEST_F(CallHooks, DatabaseChangedSendsNothingToItsArgument) {
     for (const Object arg : {reinterpret_cast<Object>(&notAnObject), freed}) {
         const Object call = process->newCall(true);
         process->setActiveCall(call);
-        process->setConnected(call, false);
+        process->setStatus(call, 6);
         const Mark from = mark();
         process->databaseChanged(arg);
+        advance(0);
         EXPECT_EQ(played(from), "[1 222]");
         EXPECT_EQ(process->faults(), 0);
         process->releaseObject(call);

@@ -17,6 +17,7 @@
 #include <CoreFoundation/CoreFoundation.h>
 #import <Foundation/Foundation.h>
 #include <dispatch/dispatch.h>
+#include <mach/mach_time.h>
 #include <objc/runtime.h>
 
 // Platform calls that no SDK header declares, by their public signatures.
@@ -38,6 +39,7 @@ void objc_autoreleasePoolPop(void* token);
 - (BOOL)isConnected;
 - (BOOL)isOutgoing;
 - (int)status;
+- (double)callDuration;
 @end
 
 namespace {
@@ -159,6 +161,15 @@ public:
         ::CFNotificationCenterPostNotification(
             (CFNotificationCenterRef)center, (CFStringRef)notificationName.get(), object,
             (CFDictionaryRef)objectOf(userInfo), deliverImmediately ? 1 : 0);
+    }
+
+    std::uint64_t mach_absolute_time() override { return ::mach_absolute_time(); }
+
+    void mach_timebase_info(std::uint32_t& numer, std::uint32_t& denom) override {
+        mach_timebase_info_data_t info = {0, 0};
+        ::mach_timebase_info(&info);
+        numer = info.numer;
+        denom = info.denom;
     }
 
     std::uint64_t dispatch_time(std::uint64_t when, std::int64_t delta) override {
@@ -289,6 +300,12 @@ public:
     std::int32_t status(thrumline::Object call) override {
         id object = objectOf(call);
         return answers(object, @selector(status)) ? [(id<ThrumlineCall>)object status] : 0;
+    }
+
+    double callDuration(thrumline::Object call) override {
+        id object = objectOf(call);
+        return answers(object, @selector(callDuration)) ? [(id<ThrumlineCall>)object callDuration]
+                                                        : 0;
     }
 
 private:

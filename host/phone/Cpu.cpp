@@ -200,11 +200,12 @@ void Cpu::onTrap(std::uint32_t intno) {
     // not rely on changed (x0 too when there is no result, the upper half of
     // a 32-bit result), x18 (the platform's), the flags and the vector
     // registers but the lower halves of v8-v15.
-    for (int r = result.kind == Result::Kind::None ? 0 : 1; r <= 18; ++r) {
+    const bool inX0 = result.kind == Result::Kind::Full || result.kind == Result::Kind::Narrow;
+    for (int r = inX0 ? 1 : 0; r <= 18; ++r) {
         const std::uint64_t v = kScribble | (slot << 8) | std::uint64_t(r);
         uc_reg_write(uc_, regX(r), &v);
     }
-    if (result.kind != Result::Kind::None) {
+    if (inX0) {
         std::uint64_t v = result.value;
         if (result.kind == Result::Kind::Narrow) v = (v & 0xFFFFFFFF) | 0xA5A5A5A500000000;
         uc_reg_write(uc_, UC_ARM64_REG_X0, &v);
@@ -215,6 +216,8 @@ void Cpu::onTrap(std::uint32_t intno) {
         std::uint64_t lanes[2] = {kScribble | std::uint64_t(q),
                                   kScribble | 0x100 | std::uint64_t(q)};
         if (q >= 8 && q <= 15) uc_reg_read(uc_, UC_ARM64_REG_D0 + q, &lanes[0]);
+        // A double result is d0 alone: the upper half of v0 holds nothing.
+        if (q == 0 && result.kind == Result::Kind::Real) lanes[0] = result.value;
         uc_reg_write(uc_, UC_ARM64_REG_Q0 + q, lanes);
     }
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
@@ -25,12 +26,20 @@ struct GuestFault {
 
 // What a trap handler hands back in x0.
 struct Result {
-    enum class Kind { None, Full, Narrow, Jump };
+    enum class Kind { None, Full, Narrow, Jump, Real };
     Kind kind = Kind::None;
-    std::uint64_t value = 0;  // Narrow: the low 32 bits count; Jump: where to go on
+    // Narrow: the low 32 bits count; Jump: where to go on; Real: a double's
+    // bits, handed back in d0 (x0 then holds nothing)
+    std::uint64_t value = 0;
     static Result none() { return {}; }
     static Result full(std::uint64_t v) { return {Kind::Full, v}; }
     static Result narrow(std::uint32_t v) { return {Kind::Narrow, v}; }
+    static Result real(double v) {
+        Result r{Kind::Real, 0};
+        static_assert(sizeof v == sizeof r.value, "a double is 64 bits");
+        std::memcpy(&r.value, &v, sizeof v);
+        return r;
+    }
     // A tail call: the image's code at `pc` runs with the arguments as they are
     // and returns to the trap's caller.
     static Result jump(std::uint64_t pc) { return {Kind::Jump, pc}; }

@@ -109,6 +109,15 @@ const FunctionRow kFunctions[] = {
              c.boolArg(4, "CFNotificationCenterPostNotification"));
          return Result::none();
      }},
+    {"_mach_absolute_time",
+     [](PhoneBinary& b, Cpu&) { return Result::full(b.services().mach_absolute_time()); }},
+    {"_mach_timebase_info",
+     [](PhoneBinary& b, Cpu& c) {
+         std::uint32_t info[2] = {0, 0};
+         b.services().mach_timebase_info(info[0], info[1]);
+         c.write(c.arg(0), info, sizeof info);
+         return Result::narrow(0);  // KERN_SUCCESS
+     }},
     {"_dispatch_time",
      [](PhoneBinary& b, Cpu& c) {
          return Result::full(
@@ -385,6 +394,11 @@ const MessageRow kMessages[] = {
     {"TUCall", false, "isOutgoing",
      [](PhoneBinary& b, Cpu&, Receiver& r) {
          return Result::narrow(b.services().isOutgoing(r.handle()));
+     }},
+    // A double, in d0.
+    {"TUCall", false, "callDuration",
+     [](PhoneBinary& b, Cpu&, Receiver& r) {
+         return Result::real(b.services().callDuration(r.handle()));
      }},
     // An int: only w0 is the answer.
     {"TUCall", false, "status",

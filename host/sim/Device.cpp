@@ -107,6 +107,15 @@ void Device::panePost(const std::string& name) {
     if (running_ != nullptr) running_->receivePost(name);
 }
 
+void Device::deliverHeldPosts() {
+    holdingPosts_ = false;
+    std::vector<std::string> posts;
+    posts.swap(heldPosts_);
+    for (const std::string& name : posts) {
+        if (running_ != nullptr) running_->receivePost(name);
+    }
+}
+
 PlistValue Device::readSettingsFile() const { return readPlistFile(settingsFile()); }
 
 }  // namespace thrumline::sim

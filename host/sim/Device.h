@@ -67,6 +67,15 @@ public:
     // The pane posts a Darwin notification (reaches the running process, if any).
     void panePost(const std::string& name);
 
+    // Darwin notifications held back, as a busy phone may: from holdPosts on,
+    // every post (the pane's and the library's) waits; deliverHeldPosts
+    // hands each to the process running then, in order and one by one (none
+    // runs: they are lost), and delivery is immediate again.
+    void holdPosts() { holdingPosts_ = true; }
+    void deliverHeldPosts();
+    bool holdsPosts() const { return holdingPosts_; }
+    void holdPost(const std::string& name) { heldPosts_.push_back(name); }
+
     // The settings file as it stands, parsed; null value when missing or unreadable.
     PlistValue readSettingsFile() const;
 
@@ -85,6 +94,8 @@ private:
     std::uint64_t steps_ = 0;
     Process* running_ = nullptr;
     int processCount_ = 0;
+    bool holdingPosts_ = false;
+    std::vector<std::string> heldPosts_;
 };
 
 }  // namespace thrumline::sim

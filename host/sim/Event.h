@@ -213,6 +213,8 @@ inline const char* stepPurposeName(StepPurpose purpose) {
             return "minute minder";
         case StepPurpose::QuietPeriodEnd:
             return "quiet period end";
+        case StepPurpose::CallHistory:
+            return "call history";
     }
     return "unnamed step";
 }

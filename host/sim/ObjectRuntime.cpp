@@ -375,7 +375,7 @@ bool ObjectRuntime::respondsTo(const SimObject* object, const SimSelector* selec
         case ObjectKind::Instance:
             return lookup(object->cls, selector) != nullptr;
         case ObjectKind::Call:
-            return name == "isConnected" || name == "status" ||
+            return name == "isConnected" || name == "status" || name == "callDuration" ||
                    (name == "isOutgoing" && object->outgoing.has_value());
         case ObjectKind::Array:
             return isOneOf(name,

@@ -57,6 +57,7 @@ struct SimObject {
     std::vector<std::pair<std::string, SimObject*>> entries;  // Dictionary; each retained
     bool connected = false;                                   // Call: has connected
     std::int32_t status = 0;                                  // Call: TUCall's status
+    std::optional<std::uint64_t> connectedAt, endedAt;        // Call: on the virtual clock
     int connectedQueries = 0;                                 // Call
     std::optional<bool> outgoing = false;                     // Call; none: no isOutgoing
     int references = 1;

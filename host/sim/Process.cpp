@@ -62,6 +62,15 @@ void Process::databaseChanged(Object argument) {
     impl_->send(impl_->callHistoryManager, "databaseChanged:", argument);
 }
 
+void Process::databaseChangedInBackground(Object argument) {
+    struct OffMainThread {
+        bool& flag;
+        ~OffMainThread() { flag = false; }
+    } off{impl_->offMainThread};
+    off.flag = true;
+    impl_->send(impl_->callHistoryManager, "databaseChanged:", argument);
+}
+
 void Process::applicationDidFinishLaunching(Object application) {
     impl_->send(impl_->application, "applicationDidFinishLaunching:", application);
 }
@@ -76,7 +85,9 @@ void Process::setHostBehaviour(const std::string& selector, HostMethodBehaviour 
 }
 
 Object Process::newCall(bool connected, std::int32_t status) {
-    return toHandle(impl_->runtime->newCall(connected, status));
+    SimObject* call = impl_->runtime->newCall(connected, status);
+    if (connected) call->connectedAt = impl_->device.mainQueue().now();
+    return toHandle(call);
 }
 
 Object Process::newPlainObject() {
@@ -94,12 +105,26 @@ PlistValue Process::valueOf(Object object) const {
 
 void Process::setConnected(Object call, bool connected) {
     SimObject* object = impl_->runtime->receiver(call, "setConnected:");
-    if (object != nullptr && object->kind == ObjectKind::Call) object->connected = connected;
+    if (object == nullptr || object->kind != ObjectKind::Call) return;
+    object->connected = connected;
+    if (connected && !object->connectedAt) object->connectedAt = impl_->device.mainQueue().now();
+}
+
+void Process::setCallTimes(Object call, std::optional<std::uint64_t> connectedAt,
+                           std::optional<std::uint64_t> endedAt) {
+    SimObject* object = impl_->runtime->receiver(call, "setCallTimes:");
+    if (object == nullptr || object->kind != ObjectKind::Call) return;
+    object->connectedAt = connectedAt;
+    object->endedAt = endedAt;
 }
 
 void Process::setStatus(Object call, std::int32_t status) {
+    constexpr std::int32_t kDisconnecting = 5, kDisconnected = 6;
     SimObject* object = impl_->runtime->receiver(call, "setStatus:");
-    if (object != nullptr && object->kind == ObjectKind::Call) object->status = status;
+    if (object == nullptr || object->kind != ObjectKind::Call) return;
+    object->status = status;
+    const bool ended = status == kDisconnecting || status == kDisconnected;
+    if (ended && !object->endedAt) object->endedAt = impl_->device.mainQueue().now();
 }
 
 void Process::setOutgoing(Object call, std::optional<bool> outgoing) {

@@ -64,6 +64,9 @@ public:
     void setActiveCall(Object call);
     // -[CHManager databaseChanged:] on the host's call-history manager.
     void databaseChanged(Object argument);
+    // The same, sent on a background queue: the platform door is then the
+    // main thread's only (see HostServices.h), and any other use a fault.
+    void databaseChangedInBackground(Object argument);
     // -[SpringBoard applicationDidFinishLaunching:] on the application object.
     void applicationDidFinishLaunching(Object application);
     // Throws std::invalid_argument for a failure with a phone binary: the
@@ -74,9 +77,15 @@ public:
     // `status`: TUCall's (0 for a call whose status no test cares about).
     Object newCall(bool connected, std::int32_t status = 0);
     Object newPlainObject();  // an NSObject, for arguments of no interest
-    // What the call answers to isConnected and to status.
+    // What the call answers to isConnected and to status. A call that
+    // turns connected keeps the time it did (callDuration counts from it);
+    // one that turns disconnecting or disconnected, the time it ended.
     void setConnected(Object call, bool connected);
     void setStatus(Object call, std::int32_t status);
+    // The virtual times a call connected and ended, for a call that did so
+    // before this process made its object.
+    void setCallTimes(Object call, std::optional<std::uint64_t> connectedAt,
+                      std::optional<std::uint64_t> endedAt);
     // Calls start incoming; none: a call that does not answer isOutgoing.
     void setOutgoing(Object call, std::optional<bool> outgoing);
     void retainObject(Object object);

@@ -90,6 +90,10 @@ void Process::Impl::recordFault(const std::string& message, const std::string& d
 }
 
 void Process::Impl::deliver(const std::string& name) {
+    if (device.holdsPosts()) {
+        device.holdPost(name);
+        return;
+    }
     for (const Observer& observer : observers) {
         if (observer.name != name) continue;
         device.mainQueue().postAt(this, device.mainQueue().now(), [this, observer] {

@@ -64,6 +64,7 @@ struct Process::Impl {
     int faults = 0;
     std::uintptr_t autoreleaseDepth = 0;
     std::uint64_t runningStep = 0;  // the number of the step running now; 0: none
+    bool offMainThread = false;     // the host runs a hook on another thread
     LibraryCopy library;
     std::unique_ptr<phone::PhoneBinary> phone;  // instead of the library
     // Stand-ins for the notification center and the main queue handles.

@@ -15,29 +15,50 @@ namespace thrumline::sim {
 
 namespace {
 
+// The phone's clock: 24 MHz, 125/3 ns a tick, so that a library that ignored
+// the timebase would be caught.
+constexpr std::uint32_t kMachTimebaseNumer = 125;
+constexpr std::uint32_t kMachTimebaseDenom = 3;
+std::uint64_t machTicks(std::uint64_t nanos) {
+    return nanos / kMachTimebaseNumer * kMachTimebaseDenom +
+           nanos % kMachTimebaseNumer * kMachTimebaseDenom / kMachTimebaseNumer;
+}
+
 class SimServices final : public HostServices {
 public:
     explicit SimServices(Process::Impl& process) : p_(process) {}
 
     ObjectRuntime& rt() { return *p_.runtime; }
 
-    void retain(Object object) override { rt().retain(object); }
-    void release(Object object) override { rt().release(object); }
+    void retain(Object object) override {
+        onMainThread("retain");
+        rt().retain(object);
+    }
+    void release(Object object) override {
+        onMainThread("release");
+        rt().release(object);
+    }
 
-    double kCFCoreFoundationVersionNumber() override { return p_.options.coreFoundationVersion; }
+    double kCFCoreFoundationVersionNumber() override {
+        onMainThread("kCFCoreFoundationVersionNumber");
+        return p_.options.coreFoundationVersion;
+    }
 
     Class objc_getClass(const char* name) override {
+        onMainThread("objc_getClass");
         if (name == nullptr) return nullptr;
         SimClass* cls = rt().findClass(name);
         return cls != nullptr ? toHandle(cls) : nullptr;
     }
 
     Selector sel_registerName(const char* name) override {
+        onMainThread("sel_registerName");
         return name != nullptr ? toHandle(rt().selector(name)) : nullptr;
     }
 
     void MSHookMessageEx(Class cls, Selector selector, MethodImp replacement,
                          MethodImp* slot) override {
+        onMainThread("MSHookMessageEx");
         SimClass* target = rt().classOf(cls);
         std::string className = target != nullptr ? target->name : std::string("(null)");
         std::string selectorText = p_.selectorName(selector);
@@ -53,12 +74,14 @@ public:
     }
 
     void* objc_autoreleasePoolPush() override {
+        onMainThread("objc_autoreleasePoolPush");
         ++p_.autoreleaseDepth;
         p_.record(events::AutoreleasePush{p_.autoreleaseDepth});
         return reinterpret_cast<void*>(p_.autoreleaseDepth);
     }
 
     void objc_autoreleasePoolPop(void* token) override {
+        onMainThread("objc_autoreleasePoolPop");
         const auto depth = reinterpret_cast<std::uintptr_t>(token);
         if (depth == 0 || depth > p_.autoreleaseDepth) {
             p_.recordFault("objc_autoreleasePoolPop", "a token of no open pool");
@@ -72,17 +95,20 @@ public:
     }
 
     bool respondsToSelector(Object object, Selector selector) override {
+        onMainThread("respondsToSelector");
         SimObject* receiver = rt().receiver(object, "respondsToSelector:");
         return rt().respondsTo(receiver, rt().selectorOf(selector));
     }
 
     NotificationCenter CFNotificationCenterGetDarwinNotifyCenter() override {
+        onMainThread("CFNotificationCenterGetDarwinNotifyCenter");
         return reinterpret_cast<NotificationCenter>(&p_.centerToken);
     }
 
     void CFNotificationCenterAddObserver(NotificationCenter center, const void* observer,
                                          NotificationCallback callback, const char* name,
                                          const void*, int suspensionBehavior) override {
+        onMainThread("CFNotificationCenterAddObserver");
         if (!isCenter(center, "CFNotificationCenterAddObserver")) return;
         if (name == nullptr || callback == nullptr) {
             p_.recordFault("CFNotificationCenterAddObserver",
@@ -95,6 +121,7 @@ public:
 
     void CFNotificationCenterPostNotification(NotificationCenter center, const char* name,
                                               const void*, Object, bool) override {
+        onMainThread("CFNotificationCenterPostNotification");
         if (!isCenter(center, "CFNotificationCenterPostNotification")) return;
         if (name == nullptr) {
             p_.recordFault("CFNotificationCenterPostNotification", "no name");
@@ -102,6 +129,17 @@ public:
         }
         p_.record(events::NotificationPosted{name, events::NotificationPosted::By::Library});
         p_.deliver(name);
+    }
+
+    std::uint64_t mach_absolute_time() override {
+        onMainThread("mach_absolute_time");
+        return machTicks(p_.device.mainQueue().now());
+    }
+
+    void mach_timebase_info(std::uint32_t& numer, std::uint32_t& denom) override {
+        onMainThread("mach_timebase_info");
+        numer = kMachTimebaseNumer;
+        denom = kMachTimebaseDenom;
     }
 
     std::uint64_t dispatch_time(std::uint64_t when, std::int64_t delta) override {
@@ -126,17 +164,20 @@ public:
     }
 
     void AudioServicesPlaySystemSound(std::uint32_t soundID) override {
+        onMainThread("AudioServicesPlaySystemSound");
         p_.record(events::Sound{soundID});
     }
 
     void AudioServicesPlaySystemSoundWithVibration(std::uint32_t soundID, Object unused,
                                                    Object vibrationPattern) override {
+        onMainThread("AudioServicesPlaySystemSoundWithVibration");
         SimObject* pattern =
             rt().receiver(vibrationPattern, "AudioServicesPlaySystemSoundWithVibration");
         p_.record(events::Vibrate{soundID, rt().toPlist(pattern), unused});
     }
 
     StrongRef initWithContentsOfFile(const char* path) override {
+        onMainThread("initWithContentsOfFile");
         using Outcome = events::SettingsRead::Outcome;
         Outcome outcome = Outcome::Missing;
         std::string bytes;
@@ -157,25 +198,31 @@ public:
     }
 
     StrongRef newMutableDictionary() override {
+        onMainThread("newMutableDictionary");
         return StrongRef::adopt(*this, toHandle(rt().newDictionary()));
     }
     StrongRef newMutableArray() override {
+        onMainThread("newMutableArray");
         return StrongRef::adopt(*this, toHandle(rt().newArray()));
     }
     StrongRef numberWithBool(bool value) override {
+        onMainThread("numberWithBool");
         return StrongRef::adopt(*this, toHandle(rt().fromPlist(PlistValue::boolean(value))));
     }
     StrongRef numberWithInt(std::int32_t value) override {
+        onMainThread("numberWithInt");
         return StrongRef::adopt(*this, toHandle(rt().fromPlist(PlistValue::integer(value))));
     }
 
     Object objectForKeyedSubscript(Object dictionary, const char* key) override {
+        onMainThread("objectForKeyedSubscript");
         SimObject* dict = expect(dictionary, "objectForKeyedSubscript:", ObjectKind::Dictionary);
         if (dict == nullptr || key == nullptr) return nullptr;
         return toHandle(rt().objectForKey(dict, key));
     }
 
     void setObject_forKey(Object dictionary, Object value, const char* key) override {
+        onMainThread("setObject_forKey");
         SimObject* dict = expect(dictionary, "setObject:forKey:", ObjectKind::Dictionary);
         if (dict == nullptr) return;
         SimObject* item = rt().receiver(value, "setObject:forKey:");
@@ -189,6 +236,7 @@ public:
     }
 
     void addObject(Object array, Object value) override {
+        onMainThread("addObject");
         SimObject* list = expect(array, "addObject:", ObjectKind::Array);
         if (list == nullptr) return;
         SimObject* item = rt().receiver(value, "addObject:");
@@ -200,16 +248,19 @@ public:
     }
 
     bool boolValue(Object value) override {
+        onMainThread("boolValue");
         SimObject* object = convertible(value, "boolValue");
         return object != nullptr && boolValueOf(object->value);
     }
 
     std::int32_t intValue(Object value) override {
+        onMainThread("intValue");
         SimObject* object = convertible(value, "intValue");
         return object != nullptr ? intValueOf(object->value) : 0;
     }
 
     bool writeToFile_atomically(Object dictionary, const char* path, bool atomically) override {
+        onMainThread("writeToFile_atomically");
         SimObject* object = rt().receiver(dictionary, "writeToFile:atomically:");
         if (object == nullptr) return false;
         if (object->kind != ObjectKind::Dictionary && object->kind != ObjectKind::Array) {
@@ -228,6 +279,7 @@ public:
     }
 
     bool isConnected(Object call) override {
+        onMainThread("isConnected");
         SimObject* object = expect(call, "isConnected", ObjectKind::Call);
         if (object == nullptr) return false;
         ++object->connectedQueries;
@@ -235,17 +287,33 @@ public:
     }
 
     std::int32_t status(Object call) override {
+        onMainThread("status");
         const SimObject* object = expect(call, "status", ObjectKind::Call);
         return object != nullptr ? object->status : 0;
     }
 
+    double callDuration(Object call) override {
+        onMainThread("callDuration");
+        const SimObject* object = expect(call, "callDuration", ObjectKind::Call);
+        if (object == nullptr || !object->connectedAt) return 0;
+        const std::uint64_t until = object->endedAt.value_or(p_.device.mainQueue().now());
+        return static_cast<double>(until - *object->connectedAt) / 1e9;
+    }
+
     // Asked only of connected calls; one that cannot answer counts as incoming.
     bool isOutgoing(Object call) override {
+        onMainThread("isOutgoing");
         const SimObject* object = expect(call, "isOutgoing", ObjectKind::Call);
         return object != nullptr && object->outgoing.value_or(false);
     }
 
 private:
+    // The platform door is the main thread's, but for what hands work to
+    // the main queue (a hook the host may run on another thread).
+    void onMainThread(const char* operation) {
+        if (p_.offMainThread) p_.recordFault(operation, "called off the main thread");
+    }
+
     bool isCenter(NotificationCenter center, const char* operation) {
         if (center == CFNotificationCenterGetDarwinNotifyCenter()) return true;
         p_.recordFault(operation, "not the Darwin notification center");

@@ -46,6 +46,7 @@ void Telephony::attach(Process& process) {
     for (Call& call : calls_) {
         if (hasEnded(call.status)) continue;
         call.object = process.newCall(call.connected, static_cast<int>(call.status));
+        process.setCallTimes(call.object, call.connectedAt, call.endedAt);
         process.setOutgoing(call.object, call.outgoing);
     }
 }
@@ -117,6 +118,9 @@ void Telephony::setStatus(Call& call, Status status) {
     // Once connected, always connected: the call keeps the date it connected.
     call.connected = call.connected || status == Status::Active;
     Process& p = process();
+    const std::uint64_t now = p.device().mainQueue().now();
+    if (call.connected && !call.connectedAt) call.connectedAt = now;
+    if (hasEnded(status) && !call.endedAt) call.endedAt = now;
     p.device().record(p.number(), events::CallStatus{call.name, static_cast<int>(status)});
     p.setConnected(call.object, call.connected);
     p.setStatus(call.object, static_cast<int>(status));

@@ -15,6 +15,8 @@
 #pragma once
 
 #include <algorithm>
+#include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -91,6 +93,8 @@ private:
         bool outgoing;
         bool connected;  // has been active
         Object object;   // in the attached process; one reference, the phone's; none once ended
+        // On the virtual clock: when it first became active, when it ended.
+        std::optional<std::uint64_t> connectedAt = {}, endedAt = {};
     };
     enum Slot { kActive, kHeld, kIncoming, kOutgoing, kSlots };
 

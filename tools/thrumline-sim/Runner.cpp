@@ -243,10 +243,21 @@ void Runner::execute(const Command& command) {
         case CommandKind::History: {
             sim::Process& process = requireProcess("history");
             Object argument = process.newPlainObject();
-            process.databaseChanged(argument);
+            if (command.background) {
+                process.databaseChangedInBackground(argument);
+            } else {
+                process.databaseChanged(argument);
+            }
             process.releaseObject(argument);
             break;
         }
+        case CommandKind::Notifications:
+            if (command.notifications == scenario::NotificationsVerb::Hold) {
+                device_->holdPosts();
+            } else {
+                device_->deliverHeldPosts();
+            }
+            break;
         case CommandKind::Wait: {
             if (command.nanos > device_->mainQueue().timeLeft()) {
                 throw StateError{"wait " + formatDuration(command.nanos) +

@@ -235,6 +235,9 @@ Command parseCommand(const std::vector<std::string>& words) {
     if (verb.kind == CommandKind::Call) command.call = static_cast<CallState>(verb.variant);
     if (verb.kind == CommandKind::Telephony)
         command.telephony = static_cast<TelephonyVerb>(verb.variant);
+    if (verb.kind == CommandKind::Notifications)
+        command.notifications = static_cast<NotificationsVerb>(verb.variant);
+    if (verb.kind == CommandKind::History) command.background = verb.variant == 1;
     parseArguments(verb, words, command);
     return command;
 }

@@ -23,6 +23,8 @@ enum class CallDirection { Unsaid, Outgoing, Incoming };
 
 // What a telephony line does to the phone's calls.
 enum class TelephonyVerb { Ring, Dial, Active, Hold, End, Refresh };
+// What a notifications line does to the delivery of Darwin notifications.
+enum class NotificationsVerb { Hold, Deliver };
 
 // What a line does; ScenarioVerbs.cpp lists the words and arguments of each.
 enum class CommandKind {
@@ -40,6 +42,7 @@ enum class CommandKind {
     Call,
     History,
     Telephony,
+    Notifications,
     Wait,
     ExpectFile,
     ExpectNoFile,
@@ -67,6 +70,8 @@ struct Command {
     CallState call = CallState::Nil;                  // Call
     CallDirection direction = CallDirection::Unsaid;  // Call, connected
     TelephonyVerb telephony = TelephonyVerb::Refresh;
+    NotificationsVerb notifications = NotificationsVerb::Hold;
+    bool background = false;  // History: sent on a background queue
     std::uint64_t nanos = 0;  // Wait
     std::int64_t count = 0;   // ExpectVibrations, ExpectSounds, ExpectPending, ExpectLiveCalls
 

@@ -98,7 +98,12 @@ const std::vector<Verb>& verbs() {
          "(call ended with no call in progress: a new call\n"
          "that never connected)",
          static_cast<int>(CallState::Nil)},
-        {"history", "", K::History, Shape::None, nullptr, "-[CHManager databaseChanged:]"},
+        {"history", "background", K::History, Shape::None, nullptr, nullptr, 1},
+        {"history", "", K::History, Shape::None, nullptr,
+         "-[CHManager databaseChanged:]; background: sent\n"
+         "on a background queue, where the library may only\n"
+         "hand work to the main queue (anything else it asks\n"
+         "of the platform there is a FAULT)"},
         {"telephony", "ring", K::Telephony, Shape::CallName, callName,
          "an incoming call NAME rings (not announced)", static_cast<int>(TelephonyVerb::Ring)},
         {"telephony", "dial", K::Telephony, Shape::CallName, callName,
@@ -126,6 +131,15 @@ const std::vector<Verb>& verbs() {
          "they go on, unannounced until a refresh or a status event. The\n"
          "manager's active call is whatever setActiveCall: got last, call lines\n"
          "included."},
+        {"notifications", "hold", K::Notifications, Shape::None, nullptr,
+         "Darwin notifications posted from now on (the\n"
+         "pane's and the library's) wait undelivered ...",
+         static_cast<int>(NotificationsVerb::Hold)},
+        {"notifications", "deliver", K::Notifications, Shape::None, nullptr,
+         "... until deliver hands each, in order, to the\n"
+         "process running then (none: they are lost);\n"
+         "delivery is immediate again",
+         static_cast<int>(NotificationsVerb::Deliver)},
         {"wait", "", K::Wait, Shape::Duration, "a DURATION such as 250ms, 7s, 2m or 1h",
          "move the clock on (250ms, 7s, 2m, 1h; a bare\n"
          "number is milliseconds), running what falls due"},
@@ -180,8 +194,8 @@ const Verb& findVerb(const std::vector<std::string>& words) {
         if (got.empty()) throw Failure{"expect needs a check: " + listed(verb, true)};
         throw Failure{"unknown check " + got + " after expect: expected " + listed(verb, false)};
     }
-    if (verb == "telephony") {
-        throw Failure{"expected " + listed(verb, false) + " after telephony" +
+    if (verb == "telephony" || verb == "notifications") {
+        throw Failure{"expected " + listed(verb, false) + " after " + verb +
                       (got.empty() ? "" : ", got " + got)};
     }
     if (got.empty()) throw Failure{"call needs " + listed(verb, true)};

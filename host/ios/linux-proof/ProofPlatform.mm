@@ -6,6 +6,7 @@
 #include <AudioToolbox/AudioToolbox.h>
 #include <CoreFoundation/CoreFoundation.h>
 #include <dispatch/dispatch.h>
+#include <mach/mach_time.h>
 #include <objc/runtime.h>
 
 #include <algorithm>
@@ -219,6 +220,15 @@ void CFNotificationCenterPostNotification(CFNotificationCenterRef center, CFStri
             [delivered release];
         });
     }
+}
+
+// The phone's timebase: 24 MHz, 125/3 ns a tick.
+uint64_t mach_absolute_time(void) { return state().now * 3 / 125; }
+
+kern_return_t mach_timebase_info(mach_timebase_info_t info) {
+    info->numer = 125;
+    info->denom = 3;
+    return 0;
 }
 
 dispatch_time_t dispatch_time(dispatch_time_t when, int64_t delta) {

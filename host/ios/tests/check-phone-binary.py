@@ -65,6 +65,8 @@ EXPORTED_BY = {
     "__dispatch_main_q": "libSystem",
     "_dispatch_after_f": "libSystem",
     "_dispatch_time": "libSystem",
+    "_mach_absolute_time": "libSystem",
+    "_mach_timebase_info": "libSystem",
     "_memset": "libSystem",          # the pane's loops, unoptimised
     "_objc_msgSend": "libobjc",
     "_objc_getClass": "libobjc",

@@ -12,9 +12,11 @@ namespace {
 
 // A command as one comparable line: its words and every argument it carries.
 std::string describe(const Command& c) {
-    const int variant = c.kind == CommandKind::Call        ? int(c.call)
-                        : c.kind == CommandKind::Telephony ? int(c.telephony)
-                                                           : 0;
+    const int variant = c.kind == CommandKind::Call            ? int(c.call)
+                        : c.kind == CommandKind::Telephony     ? int(c.telephony)
+                        : c.kind == CommandKind::Notifications ? int(c.notifications)
+                        : c.kind == CommandKind::History       ? int(c.background)
+                                                               : 0;
     std::string out;
     for (const Verb& v : verbs()) {
         if (v.kind == c.kind && v.variant == variant && out.empty()) out = v.words();
@@ -73,7 +75,12 @@ TEST(ScenarioParser, EachLineBecomesItsCommandOrNamesWhatWasExpected) {
         {"wait 10us", "wait 10000ns"},
         {"wait 5124095h", "wait 18446742000000000000ns"},
         {"dance", "!unknown command \"dance\": expected cf, ios, start"},
-        {"dance", "!, call, history, telephony, wait or expect"},  // each verb once
+        {"dance", "!, call, history, telephony, notifications, wait or expect"},  // each verb once
+        {"history background", "history background"},
+        {"history later", "!history takes no arguments, got \"later\""},
+        {"notifications hold", "notifications hold"},
+        {"notifications", "!expected hold or deliver after notifications"},
+        {"notifications drop", "!expected hold or deliver after notifications, got \"drop\""},
         {"expect", "!expect needs a check: file KEY=VALUE, no-file, no-key KEY, vibrations N"},
         {"call", "!call needs connected [outgoing|incoming], ended or nil"},
         {"start now\nbogus",
