@@ -207,6 +207,7 @@ Command parseCommand(const std::vector<std::string>& words) {
     if (verb.kind == CommandKind::Call) command.call = static_cast<CallState>(verb.variant);
     if (verb.kind == CommandKind::Telephony)
         command.telephony = static_cast<TelephonyVerb>(verb.variant);
+    if (verb.kind == CommandKind::Timers) command.lateTimers = verb.variant != 0;
     parseArguments(verb, words, command);
     return command;
 }

@@ -40,6 +40,7 @@ enum class CommandKind {
     Call,
     History,
     Telephony,
+    Timers,
     Wait,
     ExpectFile,
     ExpectNoFile,
@@ -64,6 +65,7 @@ struct Command {
     CallState call = CallState::Nil;                  // Call
     CallDirection direction = CallDirection::Unsaid;  // Call, connected
     TelephonyVerb telephony = TelephonyVerb::Refresh;
+    bool lateTimers = false;  // Timers: late, else exact
     std::uint64_t nanos = 0;  // Wait
     std::int64_t count = 0;   // ExpectVibrations, ExpectSounds, ExpectPending, ExpectLiveCalls
 

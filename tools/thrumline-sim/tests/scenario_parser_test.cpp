@@ -14,6 +14,7 @@ namespace {
 std::string describe(const Command& c) {
     const int variant = c.kind == CommandKind::Call        ? int(c.call)
                         : c.kind == CommandKind::Telephony ? int(c.telephony)
+                        : c.kind == CommandKind::Timers    ? int(c.lateTimers)
                                                            : 0;
     std::string out;
     for (const Verb& v : verbs()) {
@@ -73,7 +74,7 @@ TEST(ScenarioParser, EachLineBecomesItsCommandOrNamesWhatWasExpected) {
         {"wait 10us", "wait 10000ns"},
         {"wait 5124095h", "wait 18446742000000000000ns"},
         {"dance", "!unknown command \"dance\": expected cf, ios, start"},
-        {"dance", "!, call, history, telephony, wait or expect"},  // each verb once
+        {"dance", "!, call, history, telephony, timers, wait or expect"},  // each verb once
         {"expect", "!expect needs a check: file KEY=VALUE, no-file, no-key KEY, vibrations N"},
         {"call", "!call needs connected [outgoing|incoming], ended or nil"},
         {"start now\nbogus",
@@ -92,6 +93,11 @@ TEST(ScenarioParser, EachLineBecomesItsCommandOrNamesWhatWasExpected) {
         {"telephony dial Bo-2", "!bad call name \"Bo-2\": expected letters, digits and _"},
         {"telephony ring Bo now", "!unexpected \"now\" after telephony ring Bo"},
         {"telephony refresh Bo", "!unexpected \"Bo\" after telephony refresh"},
+        {"timers late", "timers late"},
+        {"timers  exact # the default", "timers exact"},
+        {"timers", "!timers needs late or exact"},
+        {"timers slow", "!expected late or exact after timers, got \"slow\""},
+        {"timers late now", "!unexpected \"now\" after timers late: expected nothing more"},
         {"wait soon", "!expected a duration such as 250ms, 7s, 2m or 1h"},
         {"wait 1.5ns", "!expected a duration"},
         {"wait 5124096h", "!expected a duration"},
