@@ -30,8 +30,13 @@ StrongRef& minderCall() {
     static StrongRef call;
     return call;
 }
-int minderSlot = -1;                // the slot of its pending step; -1: no minder
-std::int32_t minderStepSecond = 0;  // the second that step was timed for
+int minderSlot = -1;  // the slot of its pending step; -1: no minder
+// The minute grid: the call's start as the library sees it (a dispatch
+// time), and the minute of it the pending step was timed for. Each step is
+// timed from the grid, never from when the step before it ran, so that
+// late timers do not add up.
+std::uint64_t minderBase = 0;
+std::int32_t minderMinute = 0;
 bool slotPending[kMinderSlots] = {};
 
 std::int32_t minderSecond() {
@@ -53,11 +58,13 @@ const MainQueueStep kMinderSteps[kMinderSlots] = {
     {&minderStep<6>, kMinder}, {&minderStep<7>, kMinder},
 };
 
-void scheduleMinderStep(std::size_t slot, std::int32_t second, std::int32_t afterSeconds) {
+// Times the step for the second read now of `minute` on the grid.
+void scheduleMinderStep(std::size_t slot, std::int32_t minute) {
     slotPending[slot] = true;
     minderSlot = static_cast<int>(slot);
-    minderStepSecond = second;
-    scheduleOnMainQueue(afterSeconds * kNanosPerSecond, &kMinderSteps[slot]);
+    minderMinute = minute;
+    const std::int64_t seconds = std::int64_t{minute} * kSecondsPerMinute + minderSecond();
+    scheduleOnMainQueue(seconds * kNanosPerSecond, &kMinderSteps[slot], minderBase);
 }
 
 void stopMinder() {
@@ -79,10 +86,9 @@ void runMinderStep(std::size_t slot) {
     } else {
         playVibePattern(kMinderPulse, 1);
     }
-    // The same second of the next minute; a second changed since this step
-    // was timed moves the next one, not this one.
-    const std::int32_t second = minderSecond();
-    scheduleMinderStep(slot, second, kSecondsPerMinute + second - minderStepSecond);
+    // The next minute; a second changed since this step was timed moves the
+    // next one, not this one.
+    scheduleMinderStep(slot, minderMinute + 1);
 }
 
 }  // namespace
@@ -93,11 +99,13 @@ void startMinuteMinder(Object call) {
     minderCall() = StrongRef::retain(host(), call);
     for (std::size_t slot = 0; slot < kMinderSlots; ++slot) {
         if (slotPending[slot]) continue;
-        const std::int32_t second = minderSecond();
-        scheduleMinderStep(slot, second, second);
+        // The grid starts now, when the call is seen connected.
+        minderBase = host().dispatch_time(kDispatchTimeNow, 0);
+        scheduleMinderStep(slot, 0);
         return;
     }
-    // Every slot pending: the replaced minder's own step, if any, serves the new call.
+    // Every slot pending: the replaced minder's own step, if any, serves the
+    // new call on the replaced call's grid.
     if (minderSlot < 0) stopMinder();
 }
 

@@ -144,7 +144,9 @@ public:
 
     // --- Main queue ---
     // `when` is kDispatchTimeNow or an earlier result of dispatch_time;
-    // `delta` is a signed count of nanoseconds.
+    // `delta` is a signed count of nanoseconds. The result counts the
+    // platform's own units (mach ticks on the phone, not nanoseconds): the
+    // logic only hands it back, never does arithmetic on it.
     virtual std::uint64_t dispatch_time(std::uint64_t when, std::int64_t delta) = 0;
     // Parenthesised: Apple's headers define dispatch_get_main_queue() as a macro.
     virtual DispatchQueue(dispatch_get_main_queue)() = 0;

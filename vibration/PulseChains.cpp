@@ -4,10 +4,9 @@
 
 namespace thrumline {
 
-void scheduleOnMainQueue(std::int64_t offsetNanos, DispatchStep step) {
+void scheduleOnMainQueue(std::int64_t offsetNanos, DispatchStep step, std::uint64_t base) {
     HostServices& h = host();
-    h.dispatch_after(h.dispatch_time(kDispatchTimeNow, offsetNanos), h.dispatch_get_main_queue(),
-                     step);
+    h.dispatch_after(h.dispatch_time(base, offsetNanos), h.dispatch_get_main_queue(), step);
 }
 
 namespace {

@@ -11,8 +11,10 @@ namespace thrumline {
 // The system's classic vibration.
 constexpr std::uint32_t kClassicPulseSoundID = THRUMLINE_CLASSIC_SOUND;
 
-// Queues a step on the main queue, offsetNanos from now.
-void scheduleOnMainQueue(std::int64_t offsetNanos, DispatchStep step);
+// Queues a step on the main queue, offsetNanos from `base`: now, or an
+// earlier result of dispatch_time.
+void scheduleOnMainQueue(std::int64_t offsetNanos, DispatchStep step,
+                         std::uint64_t base = kDispatchTimeNow);
 
 // Plays one classic pulse before returning.
 void playClassicPulse();

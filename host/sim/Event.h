@@ -97,9 +97,10 @@ struct Vibrate {
 struct Sound {
     std::uint32_t sound = 0;
 };
-// dispatch_after: the due time on the virtual clock (a time already past is
-// recorded as the current time), what the library says the step is for, and
-// the step's number, which the events it records when it runs carry.
+// dispatch_after: the due time on the virtual clock as asked (a time already
+// past is recorded as the current time; late timers run the step later),
+// what the library says the step is for, and the step's number, which the
+// events it records when it runs carry.
 struct StepScheduled {
     std::uint64_t due = 0;
     StepPurpose purpose = StepPurpose::PulseChain;

@@ -7,6 +7,10 @@ namespace thrumline::sim {
 
 namespace {
 constexpr std::uint64_t kEnd = std::numeric_limits<std::uint64_t>::max();
+constexpr std::uint64_t kLeastLateness = 1000000;  // 1 ms
+
+// How late work queued `wait` nanoseconds ahead runs with late timers.
+std::uint64_t lateness(std::uint64_t wait) { return std::max(wait / 20, kLeastLateness); }
 }  // namespace
 
 std::uint64_t MainQueue::shifted(std::uint64_t base, std::int64_t delta) {
@@ -21,11 +25,24 @@ std::uint64_t MainQueue::shifted(std::uint64_t base, std::int64_t delta) {
 
 std::uint64_t MainQueue::timeLeft() const { return kEnd - now_; }
 
+std::uint64_t MainQueue::dispatchTimeAt(std::uint64_t time) {
+    return time == kEnd ? kEnd : time + 1;
+}
+
+std::uint64_t MainQueue::timeOfDispatchTime(std::uint64_t dispatchTime) {
+    // The last value stands for the last time, so that nothing runs early.
+    return dispatchTime == 0 || dispatchTime == kEnd ? dispatchTime : dispatchTime - 1;
+}
+
 bool MainQueue::runsLater(const Item& a, const Item& b) {
     return a.when != b.when ? a.when > b.when : a.sequence > b.sequence;
 }
 
 void MainQueue::postAt(Owner owner, std::uint64_t when, std::function<void()> work) {
+    if (when > now_ && lateTimers_) {
+        const std::uint64_t late = lateness(when - now_);
+        when = when > kEnd - late ? kEnd : when + late;
+    }
     items_.push_back(Item{std::max(when, now_), sequence_++, owner, std::move(work)});
     std::push_heap(items_.begin(), items_.end(), &runsLater);
 }

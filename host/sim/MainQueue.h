@@ -29,8 +29,24 @@ public:
     // How far the clock can still move.
     std::uint64_t timeLeft() const;
 
-    // Queues `work` to run at `when`; a time already past is due at once,
-    // behind what is already due. Work never runs inside this call.
+    // dispatch_time_t values on this clock: virtual nanoseconds counted from
+    // one before its start, as a phone's clock never reads 0 =
+    // DISPATCH_TIME_NOW; a time taken at the start, handed back as a base,
+    // must not read as "now". The clock's last two times share the last value.
+    static std::uint64_t dispatchTimeAt(std::uint64_t time);
+    // The time a dispatch_time_t value stands for; DISPATCH_TIME_NOW gives 0,
+    // which is never after now().
+    static std::uint64_t timeOfDispatchTime(std::uint64_t dispatchTime);
+
+    // Late timers: work queued for a time after now() runs later than asked,
+    // as libdispatch lets a timer on the main queue fire a twentieth of its
+    // wait late (at least 1 ms); this queue takes the whole of that leeway.
+    // Off by default: work runs exactly when asked.
+    void setLateTimers(bool late) { lateTimers_ = late; }
+
+    // Queues `work` to run at `when` (late, with late timers); a time
+    // already past is due at once, behind what is already due. Work never
+    // runs inside this call.
     void postAt(Owner owner, std::uint64_t when, std::function<void()> work);
     // Drops every item of `owner`, nothing else. Returns how many.
     std::size_t cancel(Owner owner);
@@ -57,6 +73,7 @@ private:
 
     std::uint64_t now_ = 0;
     std::uint64_t sequence_ = 0;
+    bool lateTimers_ = false;
     std::vector<Item> items_;  // a binary heap ordered by (when, sequence)
 };
 

@@ -112,7 +112,7 @@ void Process::Impl::deliver(const std::string& name) {
 void Process::Impl::dispatchAfter(std::uint64_t when, StepPurpose purpose,
                                   std::function<void()> run) {
     MainQueue& mainQueue = device.mainQueue();
-    const std::uint64_t due = std::max(when, mainQueue.now());
+    const std::uint64_t due = std::max(MainQueue::timeOfDispatchTime(when), mainQueue.now());
     const std::uint64_t step = device.nextStepNumber();
     record(events::StepScheduled{due, purpose, step});
     mainQueue.postAt(this, due, [this, step, run = std::move(run)] {

@@ -30,7 +30,8 @@ struct Process::Impl {
     void recordFault(const std::string& message, const std::string& detail);
     // A post of `name` reaches each observer of it once, later, on the main queue.
     void deliver(const std::string& name);
-    // dispatch_after on the main queue: `run` runs no earlier than `when`.
+    // dispatch_after on the main queue: `run` runs no earlier than `when`, a
+    // dispatch_time_t value (MainQueue::dispatchTimeAt).
     void dispatchAfter(std::uint64_t when, StepPurpose purpose, std::function<void()> run);
     // What every host implementation does: record, then behave as told.
     void hostMethodRan(Object self, Selector cmd, Object arg);

@@ -142,9 +142,11 @@ public:
         denom = kMachTimebaseDenom;
     }
 
+    // `when` is kDispatchTimeNow or an earlier result, as on the platform.
     std::uint64_t dispatch_time(std::uint64_t when, std::int64_t delta) override {
-        const std::uint64_t base = when == kDispatchTimeNow ? p_.device.mainQueue().now() : when;
-        return MainQueue::shifted(base, delta);
+        const std::uint64_t base = when == kDispatchTimeNow ? p_.device.mainQueue().now()
+                                                            : MainQueue::timeOfDispatchTime(when);
+        return MainQueue::dispatchTimeAt(MainQueue::shifted(base, delta));
     }
 
     DispatchQueue dispatch_get_main_queue() override {

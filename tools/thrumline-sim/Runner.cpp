@@ -258,6 +258,9 @@ void Runner::execute(const Command& command) {
                 device_->deliverHeldPosts();
             }
             break;
+        case CommandKind::Timers:
+            device_->mainQueue().setLateTimers(command.lateTimers);
+            break;
         case CommandKind::Wait: {
             if (command.nanos > device_->mainQueue().timeLeft()) {
                 throw StateError{"wait " + formatDuration(command.nanos) +

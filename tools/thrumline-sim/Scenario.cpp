@@ -238,6 +238,7 @@ Command parseCommand(const std::vector<std::string>& words) {
     if (verb.kind == CommandKind::Notifications)
         command.notifications = static_cast<NotificationsVerb>(verb.variant);
     if (verb.kind == CommandKind::History) command.background = verb.variant == 1;
+    if (verb.kind == CommandKind::Timers) command.lateTimers = verb.variant != 0;
     parseArguments(verb, words, command);
     return command;
 }

@@ -43,6 +43,7 @@ enum class CommandKind {
     History,
     Telephony,
     Notifications,
+    Timers,
     Wait,
     ExpectFile,
     ExpectNoFile,
@@ -72,6 +73,7 @@ struct Command {
     TelephonyVerb telephony = TelephonyVerb::Refresh;
     NotificationsVerb notifications = NotificationsVerb::Hold;
     bool background = false;  // History: sent on a background queue
+    bool lateTimers = false;  // Timers: late, else exact
     std::uint64_t nanos = 0;  // Wait
     std::int64_t count = 0;   // ExpectVibrations, ExpectSounds, ExpectPending, ExpectLiveCalls
 

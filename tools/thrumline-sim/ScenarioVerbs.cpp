@@ -140,6 +140,13 @@ const std::vector<Verb>& verbs() {
          "process running then (none: they are lost);\n"
          "delivery is immediate again",
          static_cast<int>(NotificationsVerb::Deliver)},
+        {"timers", "late", K::Timers, Shape::None, nullptr, nullptr, 1},
+        {"timers", "exact", K::Timers, Shape::None, nullptr,
+         "late: from now on a step queued for later runs a\n"
+         "twentieth of its wait after its due time (at\n"
+         "least 1 ms), as the phone's timers may; exact\n"
+         "(the default): each runs at its due time",
+         0},
         {"wait", "", K::Wait, Shape::Duration, "a DURATION such as 250ms, 7s, 2m or 1h",
          "move the clock on (250ms, 7s, 2m, 1h; a bare\n"
          "number is milliseconds), running what falls due"},
@@ -198,12 +205,12 @@ const Verb& findVerb(const std::vector<std::string>& words) {
         throw Failure{"expected " + listed(verb, false) + " after " + verb +
                       (got.empty() ? "" : ", got " + got)};
     }
-    if (got.empty()) throw Failure{"call needs " + listed(verb, true)};
+    if (got.empty()) throw Failure{verb + " needs " + listed(verb, true)};
     if (words.size() > 2) {
-        throw Failure{"unexpected " + quote(words[2]) + " after call " + words[1] + ": expected " +
-                      listed(verb, true) + " only"};
+        throw Failure{"unexpected " + quote(words[2]) + " after " + verb + " " + words[1] +
+                      ": expected " + listed(verb, true) + " only"};
     }
-    throw Failure{"expected " + listed(verb, false) + " after call, got " + got};
+    throw Failure{"expected " + listed(verb, false) + " after " + verb + ", got " + got};
 }
 
 std::string verbHelp() {

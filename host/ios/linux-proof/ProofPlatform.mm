@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <utility>
 
 // GCC's runtime: rebuilds the dispatch tables of a class and its subclasses.
@@ -62,6 +63,28 @@ struct State {
 State& state() {
     static State* const instance = new State();
     return *instance;
+}
+
+// dispatch_time_t counts mach ticks, as on the phone: those of an arm64
+// device's 24 MHz timebase (125/3 ns each), since a boot a second before the
+// clock's zero. So no time reads as DISPATCH_TIME_NOW, and nanoseconds added
+// to a dispatch_time_t other than through dispatch_time land far off.
+constexpr std::uint64_t kBootTicks = 24000000;
+constexpr std::uint64_t kNanosPerThreeTicks = 125;
+
+std::uint64_t ticksAt(std::uint64_t nanos) {
+    return kBootTicks + nanos / kNanosPerThreeTicks * 3 +
+           nanos % kNanosPerThreeTicks * 3 / kNanosPerThreeTicks;
+}
+
+// Rounded up, so that a step never runs before its time; DISPATCH_TIME_NOW
+// (and anything before the boot) is the clock's zero, FOREVER its end.
+std::uint64_t nanosAt(dispatch_time_t ticks) {
+    if (ticks <= kBootTicks) return 0;
+    const std::uint64_t since = ticks - kBootTicks;
+    if (since / 3 >= std::numeric_limits<std::uint64_t>::max() / kNanosPerThreeTicks)
+        return std::numeric_limits<std::uint64_t>::max();
+    return since / 3 * kNanosPerThreeTicks + (since % 3 * kNanosPerThreeTicks + 2) / 3;
 }
 
 void schedule(std::uint64_t when, std::function<void()> work) {
@@ -233,13 +256,14 @@ kern_return_t mach_timebase_info(mach_timebase_info_t info) {
 
 dispatch_time_t dispatch_time(dispatch_time_t when, int64_t delta) {
     if (when == DISPATCH_TIME_FOREVER) return DISPATCH_TIME_FOREVER;
-    const std::uint64_t base = when == DISPATCH_TIME_NOW ? state().now : when;
+    const std::uint64_t base =
+        when == DISPATCH_TIME_NOW ? state().now : thrumline::proof::nanosAt(when);
     // A time already past is due at once; the clock never goes below zero.
     if (delta < 0) {
         const std::uint64_t back = static_cast<std::uint64_t>(-(delta + 1)) + 1;
-        return back >= base ? 0 : base - back;
+        return thrumline::proof::ticksAt(back >= base ? 0 : base - back);
     }
-    return base + static_cast<std::uint64_t>(delta);
+    return thrumline::proof::ticksAt(base + static_cast<std::uint64_t>(delta));
 }
 
 void dispatch_after_f(dispatch_time_t when, dispatch_queue_t queue, void* context,
@@ -248,7 +272,7 @@ void dispatch_after_f(dispatch_time_t when, dispatch_queue_t queue, void* contex
         std::fprintf(stderr, "proof: dispatch_after_f supports the main queue only\n");
         std::abort();
     }
-    thrumline::proof::schedule(when, [=] { work(context); });
+    thrumline::proof::schedule(thrumline::proof::nanosAt(when), [=] { work(context); });
 }
 
 void AudioServicesPlaySystemSound(SystemSoundID inSystemSoundID) {

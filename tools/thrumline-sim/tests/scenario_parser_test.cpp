@@ -16,6 +16,7 @@ std::string describe(const Command& c) {
                         : c.kind == CommandKind::Telephony     ? int(c.telephony)
                         : c.kind == CommandKind::Notifications ? int(c.notifications)
                         : c.kind == CommandKind::History       ? int(c.background)
+                        : c.kind == CommandKind::Timers        ? int(c.lateTimers)
                                                                : 0;
     std::string out;
     for (const Verb& v : verbs()) {
@@ -75,7 +76,8 @@ TEST(ScenarioParser, EachLineBecomesItsCommandOrNamesWhatWasExpected) {
         {"wait 10us", "wait 10000ns"},
         {"wait 5124095h", "wait 18446742000000000000ns"},
         {"dance", "!unknown command \"dance\": expected cf, ios, start"},
-        {"dance", "!, call, history, telephony, notifications, wait or expect"},  // each verb once
+        {"dance",
+         "!, call, history, telephony, notifications, timers, wait or expect"},  // each verb once
         {"history background", "history background"},
         {"history later", "!history takes no arguments, got \"later\""},
         {"notifications hold", "notifications hold"},
@@ -99,6 +101,11 @@ TEST(ScenarioParser, EachLineBecomesItsCommandOrNamesWhatWasExpected) {
         {"telephony dial Bo-2", "!bad call name \"Bo-2\": expected letters, digits and _"},
         {"telephony ring Bo now", "!unexpected \"now\" after telephony ring Bo"},
         {"telephony refresh Bo", "!unexpected \"Bo\" after telephony refresh"},
+        {"timers late", "timers late"},
+        {"timers  exact # the default", "timers exact"},
+        {"timers", "!timers needs late or exact"},
+        {"timers slow", "!expected late or exact after timers, got \"slow\""},
+        {"timers late now", "!unexpected \"now\" after timers late: expected nothing more"},
         {"wait soon", "!expected a duration such as 250ms, 7s, 2m or 1h"},
         {"wait 1.5ns", "!expected a duration"},
         {"wait 5124096h", "!expected a duration"},
