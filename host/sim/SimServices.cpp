@@ -133,7 +133,9 @@ public:
                                                    Object vibrationPattern) override {
         SimObject* pattern =
             rt().receiver(vibrationPattern, "AudioServicesPlaySystemSoundWithVibration");
-        p_.record(events::Vibrate{soundID, rt().toPlist(pattern), unused});
+        events::Vibrate vibrate{soundID, rt().toPlist(pattern), unused};
+        p_.device.startVibration(vibrate);
+        p_.record(std::move(vibrate));
     }
 
     StrongRef initWithContentsOfFile(const char* path) override {

@@ -46,6 +46,7 @@ enum class CommandKind {
     ExpectNoKey,
     ExpectVibrations,
     ExpectSounds,
+    ExpectOverlaps,
     ExpectPending,
     ExpectGroup,
     ExpectLiveCalls,
@@ -68,7 +69,8 @@ struct Command {
     CallDirection direction = CallDirection::Unsaid;  // Call, connected
     TelephonyVerb telephony = TelephonyVerb::Refresh;
     std::uint64_t nanos = 0;  // Wait
-    std::int64_t count = 0;   // ExpectVibrations, ExpectSounds, ExpectPending, ExpectLiveCalls
+    std::int64_t count = 0;   // ExpectVibrations, ExpectSounds, ExpectOverlaps, ExpectPending,
+                              // ExpectLiveCalls
 
     bool isExpect() const;
 };
