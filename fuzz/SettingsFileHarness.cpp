@@ -29,6 +29,14 @@ std::int32_t clamp32(long double v) {
     return v >= INT32_MAX ? INT32_MAX : v <= INT32_MIN ? INT32_MIN : static_cast<std::int32_t>(v);
 }
 
+// An integer's int is its low 32 bits read as two's complement, as
+// CoreFoundation's C cast gives; an unsigned value above INT64_MAX is held
+// as its bit pattern, whose low bits are the same.
+std::int32_t low32(std::int64_t v) {
+    const std::int64_t low = v & 0xFFFFFFFFLL;
+    return static_cast<std::int32_t>(low >= (1LL << 31) ? low - (1LL << 32) : low);
+}
+
 // boolValue and intValue of a string: white space and a sign skipped; then
 // zeros and Y, T or a digit 1-9 for true, or the decimal number, clamped.
 std::pair<bool, std::int32_t> fromString(const std::string& s) {
@@ -51,7 +59,7 @@ std::optional<std::pair<bool, std::int32_t>> convert(const PlistValue* v) {
         case Type::Boolean:
             return {{v->boolValue(), v->boolValue() ? 1 : 0}};
         case Type::Integer:
-            return {{v->intValue() != 0, v->isUnsigned() ? INT32_MAX : clamp32(v->intValue())}};
+            return {{v->intValue() != 0, low32(v->intValue())}};
         case Type::Real:  // NaN is true, and 0
             return {{!(v->realValue() == 0.0),
                      std::isnan(v->realValue()) ? 0 : clamp32(std::trunc(v->realValue()))}};

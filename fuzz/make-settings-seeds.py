@@ -57,6 +57,11 @@ SEEDS = {
     "huge-numbers": variant(vibration1=2**63 - 1, vibration2=-2**63, VibrationDuration=2**64 - 1,
                             firstVibrationNumber=2**31, lastVibrationNumber=-2**31 - 1,
                             isEnabled=2**64 - 1),
+    # Hand-edited integers past 32 bits: each reads as its low 32 bits
+    # (300, 250, figure 2, figure 3, a pause of 150), booleans on the whole value.
+    "low-bits": variant(vibration1=2**32 + 300, vibration2=2**64 - 2**32 + 250,
+                        firstVibrationNumber=2**32 + 2, lastVibrationNumber=-2**32 + 3,
+                        VibrationDuration=2**33 + 150, isEnabled=2**32),
     "huge-reals": variant(vibration1=1e308, vibration2=-1e308, VibrationDuration=2147483647.5,
                           firstVibrationNumber=float("inf"), lastVibrationNumber=float("nan")),
     "odd-types": variant(isEnabled=b"\x01", isNotRespringing=[True], oldMethod={"a": 1},

@@ -85,8 +85,10 @@ TEST_F(Settings, ValuesConvertAsBooleansAndAsIntegers) {
         {B(false), 0, 0},
         {I(0), 0, 0},
         {I(-50), 1, -50},
-        {I(1LL << 32), 1, kMax},
-        {I(-(1LL << 40)), 1, kMin},
+        {I(1LL << 32), 1, 0},  // the low 32 bits, but true
+        {I(-(1LL << 40) + 200), 1, 200},
+        {I((1LL << 32) - 50), 1, -50},
+        {PlistValue::unsignedInteger(UINT64_MAX), 1, -1},
         {R(0.5), 1, 0},
         {R(-250.9), 1, -250},
         {R(0.0), 0, 0},

@@ -61,6 +61,39 @@ void Device::record(int process, Event::Data data, std::uint64_t step) {
     events_.push_back(Event{queue_.now(), process, std::move(data), step});
 }
 
+bool patternNanos(const PlistValue& request, std::uint64_t& nanos) {
+    nanos = 0;
+    const PlistValue* pattern = request.find("VibePattern");
+    if (pattern == nullptr || pattern->type() != PlistValue::Type::Array) return false;
+    const std::vector<PlistValue>& items = pattern->items();
+    if (items.size() % 2 != 0) return false;
+    for (std::size_t i = 0; i < items.size(); i += 2) {
+        if (items[i].type() != PlistValue::Type::Boolean ||
+            items[i + 1].type() != PlistValue::Type::Integer) {
+            nanos = 0;
+            return false;
+        }
+        const std::int64_t ms = items[i + 1].intValue();
+        if (ms > 0) nanos += static_cast<std::uint64_t>(ms) * kNanosPerMilli;
+    }
+    return true;
+}
+
+void Device::startVibration(events::Vibrate& vibrate) {
+    std::uint64_t nanos = 0;
+    if (vibrate.sound != THRUMLINE_VIBRATE_SOUND || !patternNanos(vibrate.request, nanos)) return;
+    const std::uint64_t now = queue_.now();
+    // The ends fall along the list, so the patterns over by now are its tail.
+    while (!playing_.empty() && playing_.back().end <= now) playing_.pop_back();
+    if (!playing_.empty()) {
+        vibrate.overlaps = true;
+        vibrate.overlapsT = playing_.back().start;
+    }
+    const std::uint64_t end = nanos > UINT64_MAX - now ? UINT64_MAX : now + nanos;
+    while (!playing_.empty() && playing_.back().end <= end) playing_.pop_back();
+    if (end > now) playing_.push_back({now, end});
+}
+
 namespace {
 using Pane = events::PaneWroteSettings;
 constexpr int kPane = 0;  // the pane is not a home-screen process

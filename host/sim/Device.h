@@ -28,6 +28,11 @@ constexpr std::int64_t kNanosPerSecond = 1000000000;
 
 class Process;
 
+// How long a vibration request's pattern plays: the sum of its on and off
+// lengths, one below zero counting as none. False when the request holds no
+// "VibePattern" of (boolean, integer) pairs.
+bool patternNanos(const PlistValue& request, std::uint64_t& nanos);
+
 // The phone. Owns the device-root folder (a real folder on disk standing for
 // the device's "/"), the virtual clock, the event log, and at most one
 // running home-screen process at a time.
@@ -54,6 +59,14 @@ public:
     std::uint64_t nextStepNumber() { return ++steps_; }
     // Forgets the events recorded so far, so that long runs keep a flat memory.
     void clearEvents();
+
+    // The phone plays one vibration at a time. A pattern request (sound
+    // 4095 with a pattern) plays from now for the sum of its on and off
+    // lengths, across home-screen restarts too; `vibrate` is marked when it
+    // starts while an earlier one still plays, naming the most recent of
+    // those. What the phone then does is not documented, so nothing else
+    // changes.
+    void startVibration(events::Vibrate& vibrate);
 
     // --- The settings pane stand-in (writes without posting) ---
     // Replaces the settings file with exactly this dictionary, as XML.
@@ -92,6 +105,14 @@ private:
     MainQueue queue_;
     std::vector<Event> events_;
     std::uint64_t steps_ = 0;
+    // The patterns that may still play, as [start, end): later starts have
+    // earlier ends, since a pattern a later one outlasts can no longer be
+    // the most recent one playing.
+    struct Playing {
+        std::uint64_t start = 0;
+        std::uint64_t end = 0;
+    };
+    std::vector<Playing> playing_;
     Process* running_ = nullptr;
     int processCount_ = 0;
     bool holdingPosts_ = false;

@@ -92,6 +92,10 @@ struct Vibrate {
     std::uint32_t sound = 0;
     PlistValue request;
     Object secondArgument = nullptr;  // unused by the platform; nil expected
+    // A pattern request that started while an earlier pattern still played
+    // (Device::startVibration): the start of the most recent such pattern.
+    bool overlaps = false;
+    std::uint64_t overlapsT = 0;
 };
 // AudioServicesPlaySystemSound.
 struct Sound {

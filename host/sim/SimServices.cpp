@@ -175,7 +175,9 @@ public:
         onMainThread("AudioServicesPlaySystemSoundWithVibration");
         SimObject* pattern =
             rt().receiver(vibrationPattern, "AudioServicesPlaySystemSoundWithVibration");
-        p_.record(events::Vibrate{soundID, rt().toPlist(pattern), unused});
+        events::Vibrate vibrate{soundID, rt().toPlist(pattern), unused};
+        p_.device.startVibration(vibrate);
+        p_.record(std::move(vibrate));
     }
 
     StrongRef initWithContentsOfFile(const char* path) override {

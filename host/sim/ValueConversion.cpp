@@ -22,6 +22,13 @@ std::int32_t clampToInt32(std::int64_t v) {
     return static_cast<std::int32_t>(v);
 }
 
+// CoreFoundation converts a number to a 32-bit int by a C cast: the low 32
+// bits, two's complement. intValue() holds an unsigned value's bit pattern,
+// so the same bits serve for those above INT64_MAX.
+std::int32_t lowInt32(std::int64_t v) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(v)));
+}
+
 }  // namespace
 
 bool answersValueConversions(const PlistValue& value) {
@@ -56,7 +63,7 @@ std::int32_t intValueOf(const PlistValue& value) {
         case PlistValue::Type::Boolean:
             return value.boolValue() ? 1 : 0;
         case PlistValue::Type::Integer:
-            return value.isUnsigned() ? INT32_MAX : clampToInt32(value.intValue());
+            return lowInt32(value.intValue());
         case PlistValue::Type::Real: {
             const double v = value.realValue();
             if (std::isnan(v)) return 0;

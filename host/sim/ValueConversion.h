@@ -15,13 +15,15 @@ namespace thrumline::sim {
 // containers, which would raise an unrecognized selector.
 bool answersValueConversions(const PlistValue& value);
 
-// NSNumber: a boolean is itself; an integer is true unless zero; a real is
-// true unless zero (NaN included as true, as a C conversion gives).
-// NSString: see stringBoolValue. Other types: false.
+// NSNumber: a boolean is itself; an integer is true unless its whole value
+// is zero (4294967296 is true, its intValue 0); a real is true unless zero
+// (NaN included as true, as a C conversion gives). NSString: see
+// stringBoolValue. Other types: false.
 bool boolValueOf(const PlistValue& value);
-// NSNumber: a boolean is 1 or 0; an integer is itself, limited to the 32-bit
-// range; a real is truncated toward zero and limited, NaN giving 0.
-// NSString: see stringIntValue. Other types: 0.
+// NSNumber: a boolean is 1 or 0; an integer is its low 32 bits, as
+// CoreFoundation's C cast gives (4294967596 is 300), unsigned ones above
+// INT64_MAX included; a real is truncated toward zero and limited to the
+// 32-bit range, NaN giving 0. NSString: see stringIntValue. Other types: 0.
 std::int32_t intValueOf(const PlistValue& value);
 
 // -[NSString boolValue]: after leading white space, an optional sign and any

@@ -55,7 +55,8 @@ TEST(FuzzReplay, TheExpectedSettingsFollowTheConversionRules) {
         {"firstVibrationNumber", PlistValue::string(" +99999999999x")},
         {"lastVibrationNumber", PlistValue::real(-250.9)},
         {"VibrationDuration", PlistValue::unsignedInteger(18446744073709551615ULL)},
-        {"vibration1", PlistValue::array()},  // missing
+        {"vibration1", PlistValue::array()},               // missing
+        {"vibration2", PlistValue::integer(-4294967096)},  // the low 32 bits: 200
         {"connectOutgoingOnly", PlistValue::string("t")},
         {"minuteMinder", PlistValue::date(0)},  // missing
         {"minuteMinderSecond", PlistValue::real(59.9)},
@@ -68,7 +69,7 @@ TEST(FuzzReplay, TheExpectedSettingsFollowTheConversionRules) {
             << v.minuteMinder << ' ' << v.minuteMinderSecond;
         return out.str();
     };
-    EXPECT_EQ(text(expectedSettings(file)), "1010 2147483647 -250 2147483647 300 300 10 59");
+    EXPECT_EQ(text(expectedSettings(file)), "1010 2147483647 -250 -1 300 200 10 59");
     // Not a dictionary: every key is missing.
     EXPECT_EQ(text(expectedSettings(PlistValue::array({file}))), "0000 0 0 200 300 300 00 50");
 }

@@ -3,20 +3,16 @@
 #include <algorithm>
 #include <map>
 
-#include "tools/thrumline-sim/Render.h"
+#include "host/sim/Device.h"
 
 namespace thrumline::simtool {
 
 namespace ev = sim::events;
 
 std::uint64_t requestNanos(const sim::PlistValue& request) {
-    std::vector<PatternStepView> steps;
-    if (!readPattern(request, steps)) return 0;
-    std::uint64_t total = 0;
-    for (const PatternStepView& step : steps) {
-        if (step.ms > 0) total += static_cast<std::uint64_t>(step.ms) * 1000000ULL;
-    }
-    return total;
+    std::uint64_t nanos = 0;
+    sim::patternNanos(request, nanos);
+    return nanos;
 }
 
 std::uint64_t DetailRow::nanos() const {

@@ -146,7 +146,9 @@ std::string vibrationText(const ev::Vibrate& vibrate) {
     }
     const std::size_t keys = vibrate.request.entries().size();
     if (keys != 2) out += ", " + std::to_string(keys) + " keys";
-    return out + ")";
+    out += ")";
+    if (vibrate.overlaps) out += ", overlaps the vibration at " + trimmedTime(vibrate.overlapsT);
+    return out;
 }
 
 // The timeline's words for each kind of host event (empty: not shown).
@@ -347,13 +349,15 @@ struct EventJson {
         method("host-method", e.className, e.selector);
     }
     void operator()(const ev::Vibrate& e) const {
-        // Exactly the request: the sound and the dictionary's two values.
+        // Exactly the request: the sound and the dictionary's two values;
+        // then whether it came while an earlier pattern played.
         out["event"] = "vibrate";
         out["sound"] = e.sound;
         const PlistValue* pattern = e.request.find("VibePattern");
         const PlistValue* intensity = e.request.find("Intensity");
         out["pattern"] = pattern != nullptr ? plistToJson(*pattern) : Json();
         out["intensity"] = intensity != nullptr ? plistToJson(*intensity) : Json();
+        if (e.overlaps) out["overlaps_t_ns"] = e.overlapsT;
     }
     void operator()(const ev::Sound& e) const {
         out["event"] = "sound";

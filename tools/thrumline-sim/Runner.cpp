@@ -122,6 +122,8 @@ bool Runner::runCommand(std::size_t index) {
         afterExpect_ = false;
         vibrations_ = 0;
         sounds_ = 0;
+        if (overlapsChecked_) overlaps_ = 0;
+        overlapsChecked_ = false;
     }
     emit(CommandRan{device_->mainQueue().now(), command.line, command.text});
     std::string problem;
@@ -402,6 +404,12 @@ void Runner::runExpect(const Command& command) {
             if (sounds_ != command.count)
                 throw StateError{"saw " + plural(sounds_, "sound", "sounds")};
             break;
+        case CommandKind::ExpectOverlaps:
+            overlapsChecked_ = true;
+            if (overlaps_ != command.count) {
+                throw StateError{"saw " + plural(overlaps_, "overlap", "overlaps")};
+            }
+            break;
         case CommandKind::ExpectPending: {
             const auto pending = static_cast<std::int64_t>(device_->mainQueue().pending());
             if (pending != command.count) {
@@ -453,6 +461,7 @@ void Runner::drainEvents() {
         switch (event.kind()) {
             case EventKind::Vibrate:
                 ++vibrations_;
+                if (event.get<sim::events::Vibrate>()->overlaps) ++overlaps_;
                 break;
             case EventKind::Sound:
                 ++sounds_;

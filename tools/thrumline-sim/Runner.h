@@ -104,6 +104,9 @@ private:
     bool afterExpect_ = false;
     std::int64_t vibrations_ = 0;  // since the last group of expects
     std::int64_t sounds_ = 0;
+    // Overlap marks since the group of expects that last checked them.
+    std::int64_t overlaps_ = 0;
+    bool overlapsChecked_ = false;
     int faults_ = 0;
     std::uint64_t instructions_ = 0;
     std::vector<CommandCost> costs_;

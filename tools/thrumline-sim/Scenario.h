@@ -50,6 +50,7 @@ enum class CommandKind {
     ExpectNoKey,
     ExpectVibrations,
     ExpectSounds,
+    ExpectOverlaps,
     ExpectPending,
     ExpectGroup,
     ExpectLiveCalls,
@@ -75,7 +76,8 @@ struct Command {
     bool background = false;  // History: sent on a background queue
     bool lateTimers = false;  // Timers: late, else exact
     std::uint64_t nanos = 0;  // Wait
-    std::int64_t count = 0;   // ExpectVibrations, ExpectSounds, ExpectPending, ExpectLiveCalls
+    std::int64_t count = 0;   // ExpectVibrations, ExpectSounds, ExpectOverlaps, ExpectPending,
+                              // ExpectLiveCalls
 
     bool isExpect() const;
 };

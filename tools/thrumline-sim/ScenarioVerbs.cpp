@@ -160,6 +160,10 @@ const std::vector<Verb>& verbs() {
         {"expect", "sounds", K::ExpectSounds, Shape::Count, "a count of sounds",
          "... or N sound requests since the previous group\n"
          "of expect lines (or the start)"},
+        {"expect", "overlaps", K::ExpectOverlaps, Shape::Count, "a count of overlaps",
+         "N pattern requests that started while an earlier\n"
+         "pattern still played, since the previous expect\n"
+         "overlaps (or the start)"},
         {"expect", "pending", K::ExpectPending, Shape::Count, "a count of pending steps",
          "N steps wait on the main queue"},
         {"expect", "group", K::ExpectGroup, Shape::HookGroup, groupNeeds.c_str(),

@@ -58,6 +58,13 @@ const char* const kHelpEnd =
 The minute minder's pulses read "minute minder: vibrate ..." or "minute
 minder: sound 1352 ..." in the timeline.
 
+The phone plays one vibration at a time. A pattern (sound 4095 with a
+pattern) plays from its start for the sum of its on and off lengths; one
+requested while another still plays reads "vibrate ..., overlaps the
+vibration at T", T the start of the most recent pattern still playing, and
+its JSON "vibrate" event has "overlaps_t_ns": T in nanoseconds. What the
+phone does then is not documented: at best one merged buzz.
+
 JSON events: "vibrate" (sound, pattern, intensity: the request as the
 library built it), "sound" (sound), both with "cause": "minute minder" for
 the minder's pulses, "command" and "expect" (line, command),

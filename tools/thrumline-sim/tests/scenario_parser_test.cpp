@@ -146,6 +146,7 @@ TEST(ScenarioParser, EachLineBecomesItsCommandOrNamesWhatWasExpected) {
         {"expect miracles", "!unknown check \"miracles\" after expect"},
         {"expect vibrations -1", "!expected a count of vibrations (0 or more), got \"-1\""},
         {"expect sounds 1 2", "!expected one count only"},
+        {"expect overlaps some", "!expected a count of overlaps (0 or more), got \"some\""},
         {"expect live-calls many", "!expected a count of live calls (0 or more), got \"many\""},
         {"expect no-file please", "!expect no-file takes no arguments"},
         {"expect group iOS12", "!expect group needs one of iOS10, iOS11 or none"},

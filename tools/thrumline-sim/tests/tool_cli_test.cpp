@@ -127,6 +127,7 @@ TEST(ToolExpect, FailuresNameTheirLineAndExitWithOneAfterTheLastCommand) {
         {"start\ncall connected\ncall connected\nexpect live-calls 3\n", 4,
          "2 call objects are alive"},
         {"start\nexpect live-calls 1\n", 2, "0 call objects are alive"},
+        {"start\npost vib3Preview\npost vib4Preview\nexpect overlaps 0\n", 4, "saw 1 overlap"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.scenario);
