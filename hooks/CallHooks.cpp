@@ -37,6 +37,29 @@ bool callIsConnected(Object call) { return host().isConnected(call) && !statusSa
 
 namespace {
 
+std::uint64_t loadTicks = 0;  // mach_absolute_time when the library was loaded
+
+// A call that connected before this copy of the library was loaded: one
+// the home screen restores after a respring, in whatever order its events
+// come. The clock's ticks and the call's seconds are compared within half
+// a millisecond, so a call that connects as the library loads is not one.
+bool connectedBeforeLoad(Object call, std::int64_t& connectedAgoNanos) {
+    HostServices& h = host();
+    std::uint32_t numer = 0, denom = 0;
+    h.mach_timebase_info(numer, denom);
+    const double ageNanos =
+        denom != 0 ? static_cast<double>(h.mach_absolute_time() - loadTicks) * numer / denom : 0;
+    const double connectedAgo = h.callDuration(call) * 1e9;
+    connectedAgoNanos = static_cast<std::int64_t>(connectedAgo);
+    return connectedAgo > ageNanos + 500000.0;
+}
+
+}  // namespace
+
+void noteLoadTime() { loadTicks = host().mach_absolute_time(); }
+
+namespace {
+
 // More calls than a phone keeps at once (active, held, waiting); a fifth
 // lets the oldest go.
 constexpr std::size_t kRememberedCalls = 4;
@@ -123,7 +146,7 @@ void callConnected(Object call) {
     if (!prefsValues.connectOutgoingOnly || host().isOutgoing(call)) {
         vibrateForSlot(VibrationSlot::First);
     }
-    if (prefsValues.minuteMinder) startMinuteMinder(call);
+    if (prefsValues.minuteMinder) startMinuteMinder(call, 0);
 }
 
 // The host announced `call` (nil included). The call that was announced
@@ -143,9 +166,18 @@ void callAnnounced(Object call, EndRule rule) {
     }
     heldCalls()[kAnnounced] = StrongRef::retain(host(), call);
     const bool connects = rememberNew(call, connected);
-    if (!callVibrationsAllowed()) return;
-    if (ended) vibrateForSlot(VibrationSlot::Last);
-    if (connects) callConnected(call);
+    std::int64_t connectedAgo = 0;
+    const bool restored = connects && connectedBeforeLoad(call, connectedAgo);
+    if (callVibrationsAllowed()) {
+        if (ended) vibrateForSlot(VibrationSlot::Last);
+        if (connects && !restored) callConnected(call);
+    }
+    // A restored call is remembered in silence; its minder starts whatever
+    // the order of the launch's quiet period and the call's announcement,
+    // and its steps meet the gate as every minder's do.
+    if (restored && prefsValues.isEnabled && prefsValues.minuteMinder) {
+        startMinuteMinder(call, connectedAgo);
+    }
 }
 
 // Both groups' setActiveCall:, one copy to keep the library small. The

@@ -50,6 +50,9 @@ inline void callOriginal(MethodImp original, Object self, Selector cmd, Object a
 // minder judge a call by this one rule.
 bool callIsConnected(Object call);
 
+// Reads the clock the library's age is counted from; once, at load.
+void noteLoadTime();
+
 // Call vibrations and the minute minder need the feature on and the home
 // screen past its launch.
 bool callVibrationsAllowed();
@@ -58,7 +61,9 @@ bool callVibrationsAllowed();
 // each minute of a connected call, for as long as a step finds the gate
 // open, minuteMinder on and the call connected. Follows one call at a time,
 // holding a reference to it; a newer call replaces the one it follows, the
-// same call announced again changes nothing.
-void startMinuteMinder(Object call);
+// same call announced again changes nothing. `connectedAgoNanos`: how long
+// before now the call connected (0 for a call that connects now); the
+// minutes count from then.
+void startMinuteMinder(Object call, std::int64_t connectedAgoNanos);
 
 }  // namespace thrumline

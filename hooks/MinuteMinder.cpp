@@ -93,15 +93,19 @@ void runMinderStep(std::size_t slot) {
 
 }  // namespace
 
-void startMinuteMinder(Object call) {
+void startMinuteMinder(Object call, std::int64_t connectedAgoNanos) {
     if (minderSlot >= 0 && minderCall().get() == call) return;
     // Held before the replaced call is let go.
     minderCall() = StrongRef::retain(host(), call);
     for (std::size_t slot = 0; slot < kMinderSlots; ++slot) {
         if (slotPending[slot]) continue;
-        // The grid starts now, when the call is seen connected.
-        minderBase = host().dispatch_time(kDispatchTimeNow, 0);
-        scheduleMinderStep(slot, 0);
+        // The grid starts when the call connected; its first step is the
+        // first of its minutes still to come.
+        minderBase = host().dispatch_time(kDispatchTimeNow, -connectedAgoNanos);
+        constexpr std::int64_t kMinute = kSecondsPerMinute * kNanosPerSecond;
+        std::int64_t minute = connectedAgoNanos / kMinute;
+        if (connectedAgoNanos % kMinute > minderSecond() * kNanosPerSecond) ++minute;
+        scheduleMinderStep(slot, static_cast<std::int32_t>(minute));
         return;
     }
     // Every slot pending: the replaced minder's own step, if any, serves the

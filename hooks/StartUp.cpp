@@ -66,6 +66,7 @@ constexpr double kLowestVersion_iOS11 = 1443.0;
 // calling both keeps their order certain on every platform's loader.
 __attribute__((constructor)) void loadThrumline() {
     bindHost();
+    noteLoadTime();
     installHooks();
     startObservers();
 }

@@ -142,6 +142,47 @@ TEST_F(CallHooks, OnlyNewlyConnectedAndNewlyEndedCallsAreMoments) {
     }
 }
 
+// A call that connected more than half a millisecond before the library was
+// loaded, by the phone's clock in ticks of its timebase, is restored: no
+// connected vibration, on either hook group, however long after the load it
+// is first announced; its end still vibrates.
+TEST_F(CallHooks, ACallThatConnectedBeforeTheLoadIsRestoredInSilence) {
+    constexpr std::int64_t kUs = 1000;
+    const struct {
+        std::int64_t connectedBeforeLoad;  // negative: after the load
+        std::uint64_t announcedAfterLoad;
+        const char* connected;
+    } rows[] = {
+        {0, 0, "[1 111]"},                        // connects as the library loads
+        {400 * kUs, 0, "[1 111]"},                // within the clocks' half millisecond
+        {600 * kUs, 0, ""},                       // restored
+        {30 * std::int64_t{kSecond}, 0, ""},      // restored
+        {30 * std::int64_t{kSecond}, 100 * kSecond, ""},
+        {-50 * std::int64_t{kSecond}, 100 * kSecond, "[1 111]"},  // connected after the load
+    };
+    for (const double version : {v10, v11}) {
+        for (const auto& row : rows) {
+            SCOPED_TRACE(std::to_string(version) + " " + std::to_string(row.connectedBeforeLoad) +
+                         " " + std::to_string(row.announcedAfterLoad));
+            device.mainQueue().runFor(1000 * kSecond);
+            const std::uint64_t loaded = device.mainQueue().now();
+            startWith(enabledSettings({{"vibration1", I(111)}, {"vibration2", I(222)}}), version);
+            advance(row.announcedAfterLoad);
+            const Object call = process->newCall(true, 1);
+            process->setCallTimes(call, loaded - row.connectedBeforeLoad, std::nullopt);
+            Mark from = mark();
+            process->setActiveCall(call);
+            EXPECT_EQ(played(from), row.connected);
+            process->setStatus(call, 6);
+            from = mark();
+            process->setActiveCall(nullptr);
+            EXPECT_EQ(played(from), "[1 222]");
+            process->releaseObject(call);
+            endProcess();
+        }
+    }
+}
+
 // The replacement holds the call while the host runs: the host may drop
 // its own reference, or raise, which passes on with nothing remembered.
 TEST_F(CallHooks, FailurePassesOnAndTheCallOutlivesTheHostsLastReference) {

@@ -38,6 +38,7 @@ static bool gCallConnected = false;        // the telephony service's view of th
 static std::map<id, bool> gConnectedOf;    // ... of calls that have their own
 static int gCallStatus = 1;                // TUCall's status: 1 active ... 6 disconnected
 static std::map<id, int> gStatusOf;        // ... of calls that have their own
+static double gCallDuration = 0;           // seconds since the call connected
 static bool gCallOutgoing = false;
 
 // A call object that knows its state but not its direction.
@@ -67,6 +68,9 @@ static bool gCallOutgoing = false;
 - (int)status {
     const auto own = gStatusOf.find(self);
     return own != gStatusOf.end() ? own->second : gCallStatus;
+}
+- (double)callDuration {
+    return gCallDuration;
 }
 @end
 
@@ -308,6 +312,31 @@ TEST(ProofCallMoments, HoldAndResumeAndCallWaiting) {
             for (const auto& named : calls) [named.second release];
             EXPECT_EQ(std::count(gHostLog.begin(), gHostLog.end(), "dealloc"),
                       static_cast<long>(calls.size()));
+        });
+    }
+}
+
+// A call that connected before the library was loaded (a respring mid-call)
+// connects in silence, read through the real runtime as a double and the
+// clock in ticks of its timebase; its end still vibrates.
+TEST(ProofCallMoments, ACallRestoredAfterARespringConnectsInSilence) {
+    const struct {
+        double callDuration;
+        std::vector<std::string> played;
+    } cases[] = {{0, {"on 110, off 70, on 110", "on 220"}}, {30, {"on 220"}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.callDuration);
+        const std::string settings = kCallSettings;
+        onPhone(kIOS11, settings.c_str(), [&] {
+            proof::advanceBy(5 * kSecond);  // the library's age: 5 s
+            gCallConnected = true;
+            gCallDuration = c.callDuration;
+            ProofCall* call = [[ProofCall alloc] init];
+            hostSends(kSetActiveCall, call);
+            gCallStatus = 6;
+            hostSends(kSetActiveCall, nil);
+            EXPECT_EQ(played(), c.played);
+            [call release];
         });
     }
 }
