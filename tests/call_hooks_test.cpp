@@ -153,10 +153,10 @@ TEST_F(CallHooks, ACallThatConnectedBeforeTheLoadIsRestoredInSilence) {
         std::uint64_t announcedAfterLoad;
         const char* connected;
     } rows[] = {
-        {0, 0, "[1 111]"},                        // connects as the library loads
-        {400 * kUs, 0, "[1 111]"},                // within the clocks' half millisecond
-        {600 * kUs, 0, ""},                       // restored
-        {30 * std::int64_t{kSecond}, 0, ""},      // restored
+        {0, 0, "[1 111]"},                    // connects as the library loads
+        {400 * kUs, 0, "[1 111]"},            // within the clocks' half millisecond
+        {600 * kUs, 0, ""},                   // restored
+        {30 * std::int64_t{kSecond}, 0, ""},  // restored
         {30 * std::int64_t{kSecond}, 100 * kSecond, ""},
         {-50 * std::int64_t{kSecond}, 100 * kSecond, "[1 111]"},  // connected after the load
     };
