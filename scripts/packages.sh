@@ -1,14 +1,22 @@
 # The Debian packages each job needs; sourced by the job scripts.
 # shellcheck disable=SC2034
+# The library, the simulator and thrumline-sim: libplist for property lists,
+# nlohmann-json for the JSON output, Unicorn for the arm64 emulator that runs
+# the phone binary (found with pkg-config).
 BUILD_PACKAGES=(g++ cmake make pkg-config libplist-dev nlohmann-json3-dev libunicorn-dev)
-# The phone build: Debian's clang, LLVM's Mach-O linker and tools, libc++'s
-# headers, and dpkg for the packages.
+# The phone build: Debian's clang, LLVM's Mach-O linker and tools
+# (llvm-install-name-tool and llvm-ar; objdump, nm, otool and lipo for the
+# checks), libc++'s headers, and dpkg for the packages.
 PHONE_PACKAGES=(cmake make clang-14 lld-14 llvm-14 libc++-14-dev dpkg)
 # The package repository (build-repo.sh) and its proof: apt-ftparchive for
 # the indexes (dpkg-scanpackages would write SileoDepiction as
 # Sileodepiction), the compressors, apt-get for the test, Chromium for the
 # pictures, python3 for the depictions and the test's web server.
 REPO_PACKAGES=(dpkg apt apt-utils gzip bzip2 xz-utils zstd chromium python3)
+# The tests: GoogleTest, Google Benchmark, GNUstep and GCC's Objective-C for
+# the device backend's proof build on a real Objective-C runtime, python3
+# (the Mach-O, signature and docs checks) and dash (postinst), and all of the
+# above.
 TEST_PACKAGES=("${BUILD_PACKAGES[@]}" "${PHONE_PACKAGES[@]}" googletest libgtest-dev libgmock-dev
                libbenchmark-dev gobjc gobjc++ libgnustep-base-dev python3 dash
                "${REPO_PACKAGES[@]}")
