@@ -14,6 +14,7 @@
 #include "bench/AllocationCounter.h"
 #include "bench/CallPaths.h"
 #include "bench/MedianReporter.h"
+#include "hooks/HookGroups.h"
 #include "host/sim/Files.h"
 #include "host/sim/PlistValue.h"
 #include "host/sim/Process.h"
@@ -146,7 +147,7 @@ void simulatedCall(benchmark::State& state, double coreFoundationVersion) {
     process.releaseObject(call);
 }
 void BM_SimCall_Unhooked(benchmark::State& state) { simulatedCall(state, 1200.0); }
-void BM_SimCall_HookedGateClosed(benchmark::State& state) { simulatedCall(state, 1443.0); }
+void BM_SimCall_HookedGateClosed(benchmark::State& state) { simulatedCall(state, kLowestVersion_iOS11); }
 BENCHMARK(BM_SimCall_Unhooked);
 BENCHMARK(BM_SimCall_HookedGateClosed);
 

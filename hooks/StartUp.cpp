@@ -55,13 +55,6 @@ void installGroup(const HookGroup& group, const HookRow (&rows)[2]) {
     }
 }
 
-// CoreFoundation versions that choose the hook group. iOS10 runs from the
-// lowest to the highest iOS 10 version, both included; iOS11 covers iOS 11
-// and everything after it.
-constexpr double kLowestVersion_iOS10 = 1348.0;
-constexpr double kHighestVersion_iOS10 = 1442.99;
-constexpr double kLowestVersion_iOS11 = 1443.0;
-
 // The loader runs this once when the library is loaded. One initialiser
 // calling both keeps their order certain on every platform's loader.
 __attribute__((constructor)) void loadThrumline() {

@@ -21,8 +21,8 @@ using sim::EventKind;
 using sim::PlistValue;
 
 // CoreFoundation versions that pick each hook group.
-constexpr double kVersion_iOS10 = 1348.0;
-constexpr double kVersion_iOS11 = 1443.0;
+constexpr double kVersion_iOS10 = kLowestVersion_iOS10;
+constexpr double kVersion_iOS11 = kLowestVersion_iOS11;
 constexpr double kVersionNoGroup = 1200.0;
 
 constexpr const char* kPrefsChanged = THRUMLINE_PREFS_CHANGED_NOTIFICATION;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "hooks/HookGroups.h"
 #include "host/HostServices.h"
 #include "host/sim/Device.h"
 #include "host/sim/PlistValue.h"
@@ -29,7 +30,7 @@ struct HostFailure {
 };
 
 struct ProcessOptions {
-    double coreFoundationVersion = 1443.0;
+    double coreFoundationVersion = kLowestVersion_iOS11;
     // The library to load; empty: the libthrumline built with this host.
     std::string libraryPath;
     // Host classes this process leaves out (for example "CHManager").

@@ -93,7 +93,7 @@ private:
     // The phone's calls and the running process's telephony manager.
     sim::Telephony telephony_;
     std::vector<std::string> settingsFileBytes_;  // by command index
-    double version_ = 1443.0;
+    double version_ = sim::ProcessOptions().coreFoundationVersion;
     std::string group_;  // of the running process
     // The call in progress, one reference held as the host holds it: the
     // same object connects and ends. None between calls.

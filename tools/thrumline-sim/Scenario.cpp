@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "hooks/HookGroups.h"
 #include "host/sim/Event.h"
 #include "host/sim/Telephony.h"
 #include "settings/Contract.h"
@@ -21,9 +22,11 @@ bool Command::isExpect() const {
 }
 
 double coreFoundationVersionOfIos(int major) {
-    // kCFCoreFoundationVersionNumber of the first version of iOS 7 to 16; for
-    // 17 and 18 the lower bounds tweaks use.
-    static const double kVersions[] = {847.20,  1140.10, 1240.10, 1348.00, 1443.00, 1556.00,
+    // kCFCoreFoundationVersionNumber of the first version of iOS 7 to 16 (10's
+    // and 11's are the hook groups' lowest); for 17 and 18 the lower bounds
+    // tweaks use.
+    constexpr double k10 = kLowestVersion_iOS10, k11 = kLowestVersion_iOS11;
+    static const double kVersions[] = {847.20,  1140.10, 1240.10, k10,     k11,     1556.00,
                                        1665.15, 1740.00, 1854.00, 1946.10, 2000.00, 3000.00};
     constexpr int kLast = 7 + static_cast<int>(sizeof kVersions / sizeof kVersions[0]) - 1;
     return major >= 7 && major <= kLast ? kVersions[major - 7] : -1;
@@ -100,7 +103,9 @@ double parseVersion(const std::string& word) {
     if (parseInteger(word, integer) && integer >= 0 && integer < (1LL << 53) && word[0] != '+')
         return static_cast<double>(integer);
     if (parseReal(word, real) && real >= 0 && word[0] != '+' && word[0] != '-') return real;
-    throw Failure{"expected a CoreFoundation version such as 1443.0 or 1348.0, got " + quote(word)};
+    throw Failure{"expected a CoreFoundation version such as " +
+                  sim::formatReal(kLowestVersion_iOS11) + " or " +
+                  sim::formatReal(kLowestVersion_iOS10) + ", got " + quote(word)};
 }
 
 // An iOS major release, as the representative version of its first release.

@@ -1,5 +1,6 @@
 #include "tools/thrumline-sim/ScenarioVerbs.h"
 
+#include "hooks/HookGroups.h"
 #include "host/sim/Event.h"
 #include "tools/thrumline-sim/ScenarioWords.h"
 
@@ -56,11 +57,15 @@ const std::vector<Verb>& verbs() {
     static const std::string groups = listOf(sim::hookGroupNames());
     static const std::string groupNeeds = "one of " + groups;
     static const std::string groupHelp = "the running process hooked " + groups;
+    static const std::string versionNeeds =
+        "a CoreFoundation version such as " + sim::formatReal(kLowestVersion_iOS11);
+    static const std::string versionHelp =
+        "CoreFoundation version of processes started from\nnow on (default " +
+        sim::formatReal(kLowestVersion_iOS11) + "; ios 7 to 18 are aliases)";
     static const std::vector<Verb> table = {
-        {"cf", "", K::Cf, Shape::Version, "a CoreFoundation version such as 1443.0", nullptr},
+        {"cf", "", K::Cf, Shape::Version, versionNeeds.c_str(), nullptr},
         {"ios", "", K::Cf, Shape::IosMajor, "an iOS major version such as 10 or 11",
-         "CoreFoundation version of processes started from\n"
-         "now on (default 1443.0; ios 7 to 18 are aliases)"},
+         versionHelp.c_str()},
         {"start", "", K::Start, Shape::None, nullptr, nullptr},
         {"restart", "", K::Restart, Shape::None, nullptr, nullptr},
         {"stop", "", K::Stop, Shape::None, nullptr,

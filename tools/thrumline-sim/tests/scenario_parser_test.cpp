@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "hooks/HookGroups.h"
 #include "tools/thrumline-sim/Scenario.h"
 #include "tools/thrumline-sim/ScenarioVerbs.h"
 
@@ -165,11 +166,11 @@ TEST(ScenarioParser, EachLineBecomesItsCommandOrNamesWhatWasExpected) {
     // A huge word is shortened in the message.
     EXPECT_LT(parseLine(std::string(5000, 'x')).size(), 300u);
     // Every iOS alias falls in the range of the hook group its release uses.
-    EXPECT_LT(coreFoundationVersionOfIos(9), 1348.0);
-    EXPECT_GE(coreFoundationVersionOfIos(10), 1348.0);
-    EXPECT_LE(coreFoundationVersionOfIos(10), 1442.99);
+    EXPECT_LT(coreFoundationVersionOfIos(9), kLowestVersion_iOS10);
+    EXPECT_GE(coreFoundationVersionOfIos(10), kLowestVersion_iOS10);
+    EXPECT_LE(coreFoundationVersionOfIos(10), kHighestVersion_iOS10);
     for (int major = 11; major <= 18; ++major)
-        EXPECT_GE(coreFoundationVersionOfIos(major), 1443.0) << major;
+        EXPECT_GE(coreFoundationVersionOfIos(major), kLowestVersion_iOS11) << major;
 }
 
 // Every command of the table reads an example of its argument shape and

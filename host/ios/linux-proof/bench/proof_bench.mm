@@ -16,6 +16,7 @@
 // stops with an error otherwise, which fails the program.
 #include "ProofPlatform.h"
 #include "bench/MedianReporter.h"
+#include "hooks/HookGroups.h"
 #include "hooks/Hooks.h"
 #include "host/ios/IosHost.h"
 #include "settings/Settings.h"
@@ -48,7 +49,7 @@ namespace {
 namespace proof = thrumline::proof;
 using thrumline::prefsValues;
 
-constexpr double kIOS11 = 1443.0;
+constexpr double kIOS11 = thrumline::kLowestVersion_iOS11;
 // The class the benchmark sends setActiveCall: to without the library: the
 // same host implementation in a class nobody hooks.
 constexpr const char* kUnhookedManager = "ProofUnhookedTelephonyManager";

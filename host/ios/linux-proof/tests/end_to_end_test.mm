@@ -7,6 +7,7 @@
 // like on the phone, last as long as the process.
 #include "ChildProcess.h"
 #include "ProofPlatform.h"
+#include "hooks/HookGroups.h"
 #include "hooks/Hooks.h"
 #include "host/sim/Files.h"
 #include "host/sim/PlistValue.h"
@@ -76,8 +77,8 @@ static bool gCallOutgoing = false;
 
 namespace {
 
-constexpr double kIOS10 = 1348.0;
-constexpr double kIOS11 = 1443.0;
+constexpr double kIOS10 = thrumline::kLowestVersion_iOS10;
+constexpr double kIOS11 = thrumline::kLowestVersion_iOS11;
 constexpr std::uint64_t kSecond = 1000000000ULL;
 
 using Hook = std::pair<std::string, std::string>;
