@@ -25,24 +25,19 @@ namespace {
 
 using sim::PlistValue;
 
-constexpr const char* kSettingsPath = "/var/mobile/Library/Preferences/com.brindle.thrumline.plist";
-constexpr const char* kVib1Preview = "com.brindle.thrumline.vib1Preview";
 // The host's event log and zombies are let go this often, on every path
 // that makes them, so that a long run measures the same thing throughout.
 constexpr std::int64_t kTidyEvery = 1024;
 
-// A typical settings file: the nine keys as the settings pane writes them.
+// A typical settings file: every key, as the settings pane writes them.
 PlistValue typicalSettings(bool enabled, bool oldMethod) {
-    return PlistValue::dictionary({
+    return sim::settingsWithEveryKey({
         {"isEnabled", PlistValue::boolean(enabled)},
         {"isNotRespringing", PlistValue::boolean(true)},
         {"isVibrationsNumber", PlistValue::boolean(true)},
         {"oldMethod", PlistValue::boolean(oldMethod)},
         {"firstVibrationNumber", PlistValue::integer(2)},
         {"lastVibrationNumber", PlistValue::integer(1)},
-        {"VibrationDuration", PlistValue::integer(200)},
-        {"vibration1", PlistValue::integer(300)},
-        {"vibration2", PlistValue::integer(300)},
     });
 }
 
@@ -147,7 +142,9 @@ void simulatedCall(benchmark::State& state, double coreFoundationVersion) {
     process.releaseObject(call);
 }
 void BM_SimCall_Unhooked(benchmark::State& state) { simulatedCall(state, 1200.0); }
-void BM_SimCall_HookedGateClosed(benchmark::State& state) { simulatedCall(state, kLowestVersion_iOS11); }
+void BM_SimCall_HookedGateClosed(benchmark::State& state) {
+    simulatedCall(state, kLowestVersion_iOS11);
+}
 BENCHMARK(BM_SimCall_Unhooked);
 BENCHMARK(BM_SimCall_HookedGateClosed);
 
@@ -195,7 +192,7 @@ void hostReadDictionary(benchmark::State& state, bool binary) {
     HostServices& h = paths.process().services();
     std::int64_t n = 0;
     for (auto _ : state) {
-        StrongRef dictionary = h.initWithContentsOfFile(kSettingsPath);
+        StrongRef dictionary = h.initWithContentsOfFile(sim::kDeviceSettingsPath);
         benchmark::DoNotOptimize(dictionary.get());
         dictionary.reset();
         if (++n % kTidyEvery == 0) tidy(paths);
@@ -203,22 +200,20 @@ void hostReadDictionary(benchmark::State& state, bool binary) {
 }
 
 // The host's share of the rest of a load: the messages refreshPrefs sends
-// for the nine keys (a lookup, respondsToSelector: and boolValue or
-// intValue each), sent here directly.
-void BM_Host_NineKeyReads(benchmark::State& state) {
-    CallPaths paths(typicalSettings(true, false));
+// for every key (a lookup, respondsToSelector: and boolValue or intValue
+// each), sent here directly.
+void BM_Host_KeyReads(benchmark::State& state) {
+    const PlistValue file = typicalSettings(true, false);
+    CallPaths paths(file);
     HostServices& h = paths.process().services();
-    StrongRef dictionary = h.initWithContentsOfFile(kSettingsPath);
-    const char* const keys[] = {"isEnabled",         "isNotRespringing",     "isVibrationsNumber",
-                                "oldMethod",         "firstVibrationNumber", "lastVibrationNumber",
-                                "VibrationDuration", "vibration1",           "vibration2"};
+    StrongRef dictionary = h.initWithContentsOfFile(sim::kDeviceSettingsPath);
     for (auto _ : state) {
         const Selector boolValue = h.sel_registerName("boolValue");
         const Selector intValue = h.sel_registerName("intValue");
         std::int32_t sum = 0;
-        for (int i = 0; i < 9; ++i) {
-            const Object value = h.objectForKeyedSubscript(dictionary.get(), keys[i]);
-            if (i < 4) {
+        for (const auto& [key, typed] : file.entries()) {
+            const Object value = h.objectForKeyedSubscript(dictionary.get(), key.c_str());
+            if (typed.type() == PlistValue::Type::Boolean) {
                 sum += h.respondsToSelector(value, boolValue) && h.boolValue(value);
             } else if (h.respondsToSelector(value, intValue)) {
                 sum += h.intValue(value);
@@ -227,7 +222,7 @@ void BM_Host_NineKeyReads(benchmark::State& state) {
         benchmark::DoNotOptimize(sum);
     }
 }
-BENCHMARK(BM_Host_NineKeyReads)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Host_KeyReads)->Unit(benchmark::kMicrosecond);
 
 void BM_ReadAndParse_Xml(benchmark::State& s) { readAndParse(s, false); }
 void BM_ReadAndParse_Binary(benchmark::State& s) { readAndParse(s, true); }
@@ -251,7 +246,7 @@ void BM_Preview(benchmark::State& state) {
     sim::Device& device = paths.device();
     std::int64_t n = 0;
     for (auto _ : state) {
-        device.panePost(kVib1Preview);
+        device.panePost(THRUMLINE_VIB1_PREVIEW_NOTIFICATION);
         device.mainQueue().runUntilIdle();
         if (++n % kTidyEvery == 0) tidy(paths);
     }
@@ -323,12 +318,12 @@ void printSummary(const MedianReporter& r) {
         const std::string host = std::string("BM_Host_ReadDictionary_") + form;
         if (!has({parse, load, host})) continue;
         const double rest = t(load) - t(host);
-        const double reads = has({"BM_Host_NineKeyReads"}) ? t("BM_Host_NineKeyReads") : 0;
+        const double reads = has({"BM_Host_KeyReads"}) ? t("BM_Host_KeyReads") : 0;
         std::printf(
             "settings load, %s: %.2f us; read + bare parse %.2f us; ratio %.2f "
             "(goal <= 1.5)\n  the host's initWithContentsOfFile %.2f us (%.2fx the "
             "bare parse); the rest %.2f us (ratio %.2f with the bare parse in place "
-            "of the host's),\n  of which the host's 27 messages for the nine keys "
+            "of the host's),\n  of which the host's messages for the keys (three each) "
             "%.2f us, the library's own %.2f us\n",
             form, t(load) / 1e3, t(parse) / 1e3, t(load) / t(parse), t(host) / 1e3,
             t(host) / t(parse), rest / 1e3, (t(parse) + rest) / t(parse), reads / 1e3,

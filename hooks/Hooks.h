@@ -9,8 +9,8 @@
 
 namespace thrumline {
 
-// Darwin notifications. The library observes all five and posts only the
-// change notification.
+// The contract's Darwin notifications (settings/Contract.h says who posts
+// and who observes each), named for the library's tables.
 constexpr const char* kPrefsChangedNotification = THRUMLINE_PREFS_CHANGED_NOTIFICATION;
 constexpr const char* kVib1PreviewNotification = THRUMLINE_VIB1_PREVIEW_NOTIFICATION;
 constexpr const char* kVib2PreviewNotification = THRUMLINE_VIB2_PREVIEW_NOTIFICATION;

@@ -28,17 +28,8 @@ std::string describeVibration(const sim::events::Vibrate& vibrate) {
 }  // namespace
 
 PlistValue enabledSettings(const PlistValue::Entries& overrides) {
-    PlistValue settings = PlistValue::dictionary({
-        {"isEnabled", B(true)},
-        {"isNotRespringing", B(true)},
-        {"isVibrationsNumber", B(false)},
-        {"oldMethod", B(false)},
-        {"firstVibrationNumber", I(0)},
-        {"lastVibrationNumber", I(0)},
-        {"VibrationDuration", I(200)},
-        {"vibration1", I(300)},
-        {"vibration2", I(300)},
-    });
+    PlistValue settings =
+        sim::settingsWithEveryKey({{"isEnabled", B(true)}, {"isNotRespringing", B(true)}});
     for (const auto& [key, value] : overrides) settings.set(key, value);
     return settings;
 }

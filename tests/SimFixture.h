@@ -50,8 +50,8 @@ inline PlistValue I(std::int64_t v) { return PlistValue::integer(v); }
 inline PlistValue R(double v) { return PlistValue::real(v); }
 inline PlistValue S(std::string v) { return PlistValue::string(std::move(v)); }
 
-// All nine keys: the gate open, pattern output, one pulse of 300 ms; then
-// `overrides` on top.
+// Every key at its value when missing but the gate open: pattern output,
+// one pulse of 300 ms; then `overrides` on top.
 PlistValue enabledSettings(const PlistValue::Entries& overrides = {});
 
 // A position in the event log and the virtual time when it was taken.

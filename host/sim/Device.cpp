@@ -30,7 +30,7 @@ Device::Device(std::string deviceRoot) : root_(std::move(deviceRoot)) {
     }
     while (root_.size() > 1 && root_.back() == '/') root_.pop_back();
     std::error_code error;
-    fs::create_directories(hostPath("/var/mobile/Library/Preferences"), error);
+    fs::create_directories(fs::path(settingsFile()).parent_path(), error);
     if (error)
         throw std::runtime_error("cannot prepare device folder " + root_ + ": " + error.message());
 }
@@ -59,6 +59,19 @@ std::string Device::hostPath(const std::string& devicePath) const {
 
 void Device::record(int process, Event::Data data, std::uint64_t step) {
     events_.push_back(Event{queue_.now(), process, std::move(data), step});
+}
+
+PlistValue settingsWithEveryKey(const PlistValue::Entries& overrides) {
+    PlistValue file = PlistValue::dictionary();
+#define THRUMLINE_KEY_BOOLEAN(key, missing) file.set(#key, PlistValue::boolean(missing != 0));
+#define THRUMLINE_KEY_INTEGER(key, missing) file.set(#key, PlistValue::integer(missing));
+#define THRUMLINE_KEY(key, type, missing, initial) THRUMLINE_KEY_##type(key, missing)
+    THRUMLINE_SETTING_KEYS(THRUMLINE_KEY)
+#undef THRUMLINE_KEY
+#undef THRUMLINE_KEY_INTEGER
+#undef THRUMLINE_KEY_BOOLEAN
+    for (const auto& [key, value] : overrides) file.set(key, value);
+    return file;
 }
 
 bool patternNanos(const PlistValue& request, std::uint64_t& nanos) {

@@ -28,6 +28,11 @@ constexpr std::int64_t kNanosPerSecond = 1000000000;
 
 class Process;
 
+// A settings file with every key of the contract, each at its value when
+// missing and of its type, then `overrides` on top: what the tests and
+// benchmarks start from, so that a key added to the contract reaches them.
+PlistValue settingsWithEveryKey(const PlistValue::Entries& overrides = {});
+
 // How long a vibration request's pattern plays: the sum of its on and off
 // lengths, one below zero counting as none. False when the request holds no
 // "VibePattern" of (boolean, integer) pairs.

@@ -22,10 +22,10 @@ class CallGate : public ::testing::TestWithParam<std::tuple<bool, bool>> {};
 TEST_P(CallGate, AllocatesOnlyWhenOpenAndCallsTheHostOnce) {
     const auto [enabled, notRespringing] = GetParam();
     const auto flag = &PlistValue::boolean;
-    CallPaths paths(PlistValue::dictionary({{"isEnabled", flag(enabled)},
-                                            {"isNotRespringing", flag(notRespringing)},
-                                            {"isVibrationsNumber", flag(true)},
-                                            {"firstVibrationNumber", PlistValue::integer(2)}}));
+    CallPaths paths(sim::settingsWithEveryKey({{"isEnabled", flag(enabled)},
+                                               {"isNotRespringing", flag(notRespringing)},
+                                               {"isVibrationsNumber", flag(true)},
+                                               {"firstVibrationNumber", PlistValue::integer(2)}}));
     const Object call = paths.connectedCall();
     const int references = paths.process().retainCount(call);
     const std::uint64_t hostBefore = CallPaths::hostCalls();

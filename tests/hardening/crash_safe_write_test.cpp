@@ -47,16 +47,15 @@ constexpr std::uint64_t kRespringQuiet = 7 * sim::kNanosPerSecond;
 PlistValue settingsWith(bool notRespringing, std::size_t padding) {
     const auto yes = PlistValue::boolean(true);
     const auto number = &PlistValue::integer;
-    return PlistValue::dictionary({{"isEnabled", yes},
-                                   {"isNotRespringing", PlistValue::boolean(notRespringing)},
-                                   {"isVibrationsNumber", yes},
-                                   {"oldMethod", PlistValue::boolean(false)},
-                                   {"firstVibrationNumber", number(1)},
-                                   {"lastVibrationNumber", number(2)},
-                                   {"VibrationDuration", number(150)},
-                                   {"vibration1", number(250)},
-                                   {"vibration2", number(350)},
-                                   {"padding", PlistValue::data(std::string(padding, 'Z'))}});
+    return sim::settingsWithEveryKey({{"isEnabled", yes},
+                                      {"isNotRespringing", PlistValue::boolean(notRespringing)},
+                                      {"isVibrationsNumber", yes},
+                                      {"firstVibrationNumber", number(1)},
+                                      {"lastVibrationNumber", number(2)},
+                                      {"VibrationDuration", number(150)},
+                                      {"vibration1", number(250)},
+                                      {"vibration2", number(350)},
+                                      {"padding", PlistValue::data(std::string(padding, 'Z'))}});
 }
 
 // Removes the temporary files beside the settings file, what writes cut
@@ -219,7 +218,7 @@ protected:
             process.applicationDidFinishLaunching(process.application());
             process.device().mainQueue().runUntilIdle();
             process.device().mainQueue().runFor(kRespringQuiet);
-            child.panePost("com.brindle.thrumline.vib3Preview");
+            child.panePost(THRUMLINE_VIB3_PREVIEW_NOTIFICATION);
             process.device().mainQueue().runUntilIdle();
             for (const sim::Event& e : child.events()) {
                 using sim::events::NotificationPosted;

@@ -44,15 +44,15 @@ long residentBytes() {
 PlistValue settings(bool oldMethod, std::int64_t vibration1) {
     const auto yes = PlistValue::boolean(true);
     const auto number = &PlistValue::integer;
-    return PlistValue::dictionary({{"isEnabled", yes},
-                                   {"isNotRespringing", yes},
-                                   {"isVibrationsNumber", yes},
-                                   {"oldMethod", PlistValue::boolean(oldMethod)},
-                                   {"firstVibrationNumber", number(2)},
-                                   {"lastVibrationNumber", number(1)},
-                                   {"VibrationDuration", number(50)},
-                                   {"vibration1", number(vibration1)},
-                                   {"vibration2", number(250)}});
+    return sim::settingsWithEveryKey({{"isEnabled", yes},
+                                      {"isNotRespringing", yes},
+                                      {"isVibrationsNumber", yes},
+                                      {"oldMethod", PlistValue::boolean(oldMethod)},
+                                      {"firstVibrationNumber", number(2)},
+                                      {"lastVibrationNumber", number(1)},
+                                      {"VibrationDuration", number(50)},
+                                      {"vibration1", number(vibration1)},
+                                      {"vibration2", number(250)}});
 }
 
 TEST(Soak, ReloadsPreviewsAndCallsLeaveNothingBehind) {
@@ -108,13 +108,16 @@ TEST(Soak, ReloadsPreviewsAndCallsLeaveNothingBehind) {
         if (i * 10 % kReloads == 0) {
             device.paneWriteSettings(settings(false, 300 + i * 10 / kReloads));
         }
-        device.panePost("com.brindle.thrumline.prefschanged");
+        device.panePost(THRUMLINE_PREFS_CHANGED_NOTIFICATION);
         queue.runUntilIdle();
     });
     // The four previews in turn, each one pattern; the pane's last change is
     // in force.
     phase("previews", kPreviews, EventKind::Vibrate, kTidyEvery, [&](long i) {
-        device.panePost("com.brindle.thrumline.vib" + std::to_string(i % 4 + 1) + "Preview");
+        static const char* const kPreviews[] = {
+            THRUMLINE_VIB1_PREVIEW_NOTIFICATION, THRUMLINE_VIB2_PREVIEW_NOTIFICATION,
+            THRUMLINE_VIB3_PREVIEW_NOTIFICATION, THRUMLINE_VIB4_PREVIEW_NOTIFICATION};
+        device.panePost(kPreviews[i % 4]);
         queue.runUntilIdle();
         if (i > 0) return;  // the first plays vib1: three pulses of vibration1
         for (const sim::Event& e : device.events()) {
@@ -128,7 +131,7 @@ TEST(Soak, ReloadsPreviewsAndCallsLeaveNothingBehind) {
     // over 200 ms, then two), then patterns.
     for (const bool classic : {true, false}) {
         device.paneWriteSettings(settings(classic, 300));
-        device.panePost("com.brindle.thrumline.prefschanged");
+        device.panePost(THRUMLINE_PREFS_CHANGED_NOTIFICATION);
         queue.runUntilIdle();
         // Per pair of events: 3 + 2 sounds, or two patterns.
         const auto kind = classic ? EventKind::Sound : EventKind::Vibrate;

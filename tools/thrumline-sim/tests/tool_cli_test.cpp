@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "ToolProcess.h"
+#include "settings/Contract.h"
 
 namespace thrumline::simtool::test {
 namespace {
@@ -157,9 +158,7 @@ TEST(ToolSettingsOptions, SettingsStartsTheFileAndRootKeepsItForTheNextRun) {
     r = runTool({"--root=" + root, "-"},
                 "expect file isEnabled=true vibration1=250 vibration2=120\n");
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_TRUE(
-        contains(readFile(root + "/var/mobile/Library/Preferences/com.brindle.thrumline.plist"),
-                 "<key>vibration1</key>"));
+    EXPECT_TRUE(contains(readFile(root + THRUMLINE_SETTINGS_PATH), "<key>vibration1</key>"));
     // Without --root, every run starts with no settings file.
     ASSERT_EQ(runTool({"-"}, "settings a=1\n").exitCode, 0);
     EXPECT_EQ(runTool({"-"}, "expect no-file\n").exitCode, 0);
