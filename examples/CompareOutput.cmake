@@ -1,13 +1,19 @@
 # Runs TOOL (with OPTIONS, if any) on SCENARIO and compares its standard output with EXPECTED,
 # byte for byte. The run must exit with 0. The output is kept in ACTUAL.
 # With PHONE, the tool runs that phone binary under emulation instead.
+# With SVG, the picture --svg draws is compared instead of the output.
 set(phone_args)
 if(PHONE)
   set(phone_args --phone ${PHONE})
 endif()
+set(output ${ACTUAL})
+if(SVG)
+  set(OPTIONS ${OPTIONS} --svg ${ACTUAL})
+  set(output ${ACTUAL}.out)
+endif()
 execute_process(
   COMMAND ${TOOL} ${phone_args} ${OPTIONS} ${SCENARIO}
-  OUTPUT_FILE ${ACTUAL}
+  OUTPUT_FILE ${output}
   ERROR_VARIABLE errors
   RESULT_VARIABLE status)
 if(NOT status EQUAL 0)

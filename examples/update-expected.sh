@@ -10,4 +10,7 @@ for scenario in "$here"/*.scn; do
   if [ -f "${scenario%.scn}.jsonl" ]; then
     "$tool" --json "$scenario" > "${scenario%.scn}.jsonl"
   fi
+  if [ -f "${scenario%.scn}.svg" ]; then
+    "$tool" --svg "${scenario%.scn}.svg" "$scenario" > /dev/null
+  fi
 done

@@ -1,5 +1,7 @@
 // thrumline-sim's command line as a user meets it: bad options and files,
-// bad scenarios, state errors, expects and exit codes, the settings options.
+// bad scenarios, state errors, expects and exit codes, the settings options,
+// bytes that are not UTF-8. What it prints is pinned by the examples
+// (examples/: the timeline, --json and --svg).
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -162,6 +164,18 @@ TEST(ToolSettingsOptions, SettingsStartsTheFileAndRootKeepsItForTheNextRun) {
     // Without --root, every run starts with no settings file.
     ASSERT_EQ(runTool({"-"}, "settings a=1\n").exitCode, 0);
     EXPECT_EQ(runTool({"-"}, "expect no-file\n").exitCode, 0);
+}
+
+// A scenario's strings may hold any bytes; the JSON and the SVG stay UTF-8.
+TEST(ToolOutput, BytesThatAreNotUtf8AreReplacedInJsonAndSvg) {
+    TempDir dir;
+    const std::string svg = dir.path() + "/out.svg";
+    const ToolResult r = runTool({"--json", "--svg", svg, "-"}, "set s=\"caf\xc3\xa9 \xff\"\n");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    const std::string replaced = "caf\xc3\xa9 \xef\xbf\xbd";
+    EXPECT_TRUE(contains(r.out, "\"s\":\"" + replaced + "\"")) << r.out;
+    EXPECT_TRUE(contains(readFile(svg), replaced));
+    EXPECT_FALSE(contains(r.out + readFile(svg), "\xff"));
 }
 
 }  // namespace
