@@ -1,6 +1,6 @@
 #include "tests/SimFixture.h"
 
-#include "host/sim/PropertyList.h"
+#include <algorithm>
 
 namespace thrumline::test {
 
@@ -42,13 +42,10 @@ void SimTest::start(double version, std::vector<std::string> absentClasses) {
     process->start();
 }
 
-std::vector<Event> SimTest::eventsSince(const Mark& from, EventKind kind) const {
-    std::vector<Event> found;
+std::size_t SimTest::countSince(const Mark& from, EventKind kind) const {
     const auto& events = device.events();
-    for (std::size_t i = from.index; i < events.size(); ++i) {
-        if (events[i].kind() == kind) found.push_back(events[i]);
-    }
-    return found;
+    return std::count_if(events.begin() + from.index, events.end(),
+                         [kind](const Event& e) { return e.kind() == kind; });
 }
 
 std::string SimTest::played(const Mark& from) const {
@@ -65,17 +62,6 @@ std::string SimTest::played(const Mark& from) const {
                                          std::to_string((e.t_ns - from.t) / kMs);
     }
     return text;
-}
-
-std::string SimTest::preview(const char* notification) {
-    const std::size_t objects = process->liveObjects();
-    const Mark from = mark();
-    device.panePost(notification);
-    EXPECT_EQ(played(from), "") << "played inside the post";
-    process->device().mainQueue().runUntilIdle();
-    EXPECT_EQ(process->liveObjects(), objects);
-    EXPECT_EQ(countSince(from, EventKind::StepScheduled), 0u) << "a preview schedules nothing";
-    return played(from);
 }
 
 void SimTest::TearDown() {

@@ -23,32 +23,15 @@ using sim::PlistValue;
 // CoreFoundation versions that pick each hook group.
 constexpr double kVersion_iOS10 = kLowestVersion_iOS10;
 constexpr double kVersion_iOS11 = kLowestVersion_iOS11;
-constexpr double kVersionNoGroup = 1200.0;
 
 constexpr const char* kPrefsChanged = THRUMLINE_PREFS_CHANGED_NOTIFICATION;
-constexpr const char* kVib1Preview = THRUMLINE_VIB1_PREVIEW_NOTIFICATION;
-constexpr const char* kVib2Preview = THRUMLINE_VIB2_PREVIEW_NOTIFICATION;
 constexpr const char* kVib3Preview = THRUMLINE_VIB3_PREVIEW_NOTIFICATION;
-constexpr const char* kVib4Preview = THRUMLINE_VIB4_PREVIEW_NOTIFICATION;
 
 constexpr std::uint64_t kMs = 1000000;
 constexpr std::uint64_t kSecond = 1000 * kMs;
 
-// Vibration number 3 as played() shows it.
-// (inline, so that other tests' file-scope values may use it).
-inline const std::string kRhythm = [] {
-    const int ms[] = {THRUMLINE_RHYTHM_FIGURE_MS};
-    std::string text;
-    for (std::size_t i = 0; i < std::size(ms); ++i) {
-        text += (i ? " " : "") + std::to_string(i % 2 == 0) + " " + std::to_string(ms[i]);
-    }
-    return "[" + text + "]";
-}();
-
 inline PlistValue B(bool v) { return PlistValue::boolean(v); }
 inline PlistValue I(std::int64_t v) { return PlistValue::integer(v); }
-inline PlistValue R(double v) { return PlistValue::real(v); }
-inline PlistValue S(std::string v) { return PlistValue::string(std::move(v)); }
 
 // Every key at its value when missing but the gate open: pattern output,
 // one pulse of 300 ms; then `overrides` on top.
@@ -89,27 +72,11 @@ protected:
     void advance(std::uint64_t nanos) { process->device().mainQueue().runFor(nanos); }
 
     Mark mark() { return {device.events().size(), device.mainQueue().now()}; }
-    std::vector<Event> eventsSince(const Mark& from, EventKind kind) const;
-    // The fields of each event of kind T since `from`.
-    template <class T>
-    std::vector<T> since(const Mark& from) const {
-        std::vector<T> found;
-        const auto& events = device.events();
-        for (std::size_t i = from.index; i < events.size(); ++i) {
-            if (const T* e = events[i].get<T>()) found.push_back(*e);
-        }
-        return found;
-    }
-    std::size_t countSince(const Mark& from, EventKind kind) const {
-        return eventsSince(from, kind).size();
-    }
+    std::size_t countSince(const Mark& from, EventKind kind) const;
     // The vibration patterns played since `from`, each as "[on ms on ms ...]"
     // with 1 and 0 for the on flags, and each classic pulse (sound 1352) as
     // "C@<ms after from>". A request of the wrong form shows as "?<request>".
     std::string played(const Mark& from) const;
-    // Posts a preview and returns what it played. Checks that nothing plays
-    // inside the post, nothing is scheduled and no object is kept alive.
-    std::string preview(const char* notification);
 
     void TearDown() override;
 };

@@ -102,6 +102,12 @@ for page in pages:
     for example in set(re.findall(r"examples/[a-z][\w-]*\.scn", text)):
         run_tool([os.path.join(top, example)], name)
 
+# --help's example, as the README sends readers there for the language.
+example = re.search(r"\nExample:\n((?:  .*\n|\n)+)", help_text).group(1)
+if "expect" not in example:
+    problems.append("help.txt: the example checks nothing")
+run_tool(["-"], "help.txt: the example", stdin=re.sub(r"^  ", "", example, flags=re.M))
+
 readme = open(f"{top}/README.md").read()
 lines = readme.splitlines()
 if len(lines) > 150:

@@ -56,31 +56,9 @@ TEST(NotificationCenterTest, EachPostReachesEachLiveObserverOfItsExactNameOnceAf
     EXPECT_EQ(deliveries, std::vector<std::string>{"second a.b.other"});
 }
 
-TEST(SettingsFileTest, ReadGivesADictionaryOnlyForADictionaryAndWritesKeepUnknownKeys) {
-    Device device;
-    Process process(device);
-    HostServices& h = process.services();
-    EXPECT_FALSE(h.initWithContentsOfFile(kDeviceSettingsPath));
-    device.paneWriteSettings(PlistValue::array({PlistValue::integer(1)}));
-    EXPECT_FALSE(h.initWithContentsOfFile(kDeviceSettingsPath));
-
-    const PlistValue extra = PlistValue::array({PlistValue::data("x"), PlistValue::date(86400)});
-    device.paneWriteSettings(PlistValue::dictionary({{"extra", extra}}));
-    device.paneSetKeys(PlistValue::dictionary({{"on", PlistValue::boolean(true)}}));
-    const std::size_t before = process.liveObjects();
-    {
-        StrongRef prefs = h.initWithContentsOfFile(kDeviceSettingsPath);
-        ASSERT_TRUE(prefs);
-        EXPECT_TRUE(h.boolValue(h.objectForKeyedSubscript(prefs.get(), "on")));
-        StrongRef no = h.numberWithBool(false);
-        h.setObject_forKey(prefs.get(), no.get(), "on");
-        EXPECT_TRUE(h.writeToFile_atomically(prefs.get(), kDeviceSettingsPath, true));
-    }
-    EXPECT_EQ(process.liveObjects(), before);
-    EXPECT_EQ(device.readSettingsFile(),
-              PlistValue::dictionary({{"on", PlistValue::boolean(false)}, {"extra", extra}}));
-    EXPECT_EQ(process.faults(), 0);
-}
+// The settings file as the platform reads and writes it (a dictionary or
+// nothing, unknown keys kept): examples/settings-missing-keys.scn and
+// respring-guard.scn.
 
 // Requests the library never makes (the examples show the ones it does):
 // only the vibration sound with (boolean, integer) pairs plays as a pattern,

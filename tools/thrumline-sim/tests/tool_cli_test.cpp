@@ -40,36 +40,23 @@ TEST(ToolCommandLine, BadOptionsAndFilesExitWithTwoAndRunNothing) {
     }
 }
 
-TEST(ToolCommandLine, HelpExampleRunsAndVersion) {
-    const ToolResult help = runTool({"--help"});
-    EXPECT_EQ(help.exitCode, 0);
-    // The example is the indented block after "Example:"; it holds what its comments say.
-    std::string example;
-    std::size_t at = help.out.find("Example:\n");
-    for (at += 9; help.out.compare(at, 2, "  ") == 0; at = help.out.find('\n', at) + 1) {
-        example += help.out.substr(at + 2, help.out.find('\n', at) - at - 1);
-    }
-    EXPECT_TRUE(contains(example, "expect vibrations 1")) << example;
-    const ToolResult run = runTool({"-"}, example);
-    EXPECT_EQ(run.exitCode, 0) << run.err;
-
+// --help is compared with help.txt (tool.help), whose example the docs
+// test runs.
+TEST(ToolCommandLine, Version) {
     const ToolResult version = runTool({"--version"});
     EXPECT_TRUE(version.exitCode == 0 && version.out.rfind("thrumline-sim ", 0) == 0)
         << version.out;
 }
 
-// A bad line stops everything before anything runs; a command in the wrong
-// state stops the run at its line, after what came before it.
+// A bad line stops everything before anything runs (what the parser says of
+// each: scenario_parser_test.cpp); a command in the wrong state stops the
+// run at its line, after what came before it.
 TEST(ToolScenarioErrors, ExitWithTwoAtTheLineAndRunNothingAfterIt) {
     const struct {
         const char* scenario;
         const char* message;  // after "FILE:"
         bool runsBefore;
     } cases[] = {
-        {"start\ncall connected\nvibrate now\nsettings a=1\n", "3: unknown command \"vibrate\"",
-         false},
-        {"# a comment\n\ncall sideways\nsettings a=1\n",
-         "3: expected connected, ended or nil after call", false},
         {"start\ncall connected\nsettings-file nowhere.plist\nsettings a=1\n",
          "3: cannot read settings file ", false},
         {"call connected\nsettings a=1\n",
