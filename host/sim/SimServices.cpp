@@ -315,7 +315,9 @@ private:
     // The platform door is the main thread's, but for what hands work to
     // the main queue (a hook the host may run on another thread).
     void onMainThread(const char* operation) {
-        if (p_.offMainThread) p_.recordFault(operation, "called off the main thread");
+        if (p_.offMainThread) {
+            p_.recordFault(operation, std::string(operation) + " called off the main thread");
+        }
     }
 
     bool isCenter(NotificationCenter center, const char* operation) {
