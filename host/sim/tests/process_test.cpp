@@ -54,5 +54,28 @@ TEST(ProcessTest, EachStartLoadsAFreshCopyAndEachEndDropsWhatIsPending) {
     }
 }
 
+// On a background queue the platform is the main thread's but for handing
+// work to the main queue: each other call is a fault naming itself.
+TEST(ProcessTest, OffTheMainThreadOnlyHandingWorkToTheMainQueueIsAllowed) {
+    Device device;
+    Process process(device, probe());
+    process.start();
+    device.mainQueue().runUntilIdle();
+    process.databaseChanged(nullptr);
+    EXPECT_EQ(process.faults(), 0);
+    process.databaseChangedInBackground(nullptr);
+    EXPECT_EQ(process.faults(), 1);
+    std::vector<std::string> faults;
+    for (const Event& e : device.events()) {
+        if (const auto* fault = e.get<events::Fault>()) faults.push_back(fault->problem);
+    }
+    EXPECT_EQ(faults, (std::vector<std::string>{"isConnected called off the main thread"}));
+    // Back on the main thread, the queued steps run and nothing more is a fault.
+    device.mainQueue().runUntilIdle();
+    process.databaseChanged(nullptr);
+    EXPECT_EQ(process.faults(), 1);
+    process.end();
+}
+
 }  // namespace
 }  // namespace thrumline::sim
