@@ -153,16 +153,17 @@ public:
         return reinterpret_cast<DispatchQueue>(&p_.queueToken);
     }
 
-    void dispatch_after(std::uint64_t when, DispatchQueue queue, DispatchStep step) override {
+    void dispatch_after(std::uint64_t when, DispatchQueue queue, StepFunction step,
+                        StepPurpose purpose) override {
         if (queue != dispatch_get_main_queue()) {
             p_.recordFault("dispatch_after", "not the main queue");
             return;
         }
-        if (step == nullptr || step->run == nullptr) {
+        if (step == nullptr) {
             p_.recordFault("dispatch_after", "no step");
             return;
         }
-        p_.dispatchAfter(when, step->purpose, [step] { step->run(); });
+        p_.dispatchAfter(when, purpose, step);
     }
 
     void AudioServicesPlaySystemSound(std::uint32_t soundID) override {

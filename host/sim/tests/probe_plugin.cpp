@@ -23,14 +23,13 @@ void replacement(Object self, Selector cmd, Object call) {
 }
 
 void step() { services->AudioServicesPlaySystemSound(2000 + loads); }
-const MainQueueStep kStep = {&step, StepPurpose::PulseChain};
 
 // Hands a step to the main queue, as the host allows from any thread, and
 // asks a call's isConnected, as it allows only on the main thread.
 void historyReplacement(Object self, Selector cmd, Object arg) {
     originalHistory(self, cmd, arg);
     services->dispatch_after(services->dispatch_time(kDispatchTimeNow, 0),
-                             services->dispatch_get_main_queue(), &kStep);
+                             services->dispatch_get_main_queue(), &step, StepPurpose::PulseChain);
     services->isConnected(nullptr);
 }
 
@@ -45,7 +44,7 @@ __attribute__((constructor)) void load() {
                               &originalHistory);
     kept = services->newMutableDictionary();
     services->dispatch_after(services->dispatch_time(kDispatchTimeNow, 0),
-                             services->dispatch_get_main_queue(), &kStep);
+                             services->dispatch_get_main_queue(), &step, StepPurpose::PulseChain);
 }
 
 }  // namespace

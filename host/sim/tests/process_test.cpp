@@ -16,7 +16,6 @@ ProcessOptions probe() {
 
 void ignore(NotificationCenter, void*, Object, const void*, Object) {}
 void nothing() {}
-const MainQueueStep kNothing = {&nothing, StepPurpose::PulseChain};
 
 TEST(ProcessTest, EachStartLoadsAFreshCopyAndEachEndDropsWhatIsPending) {
     Device device;
@@ -32,7 +31,7 @@ TEST(ProcessTest, EachStartLoadsAFreshCopyAndEachEndDropsWhatIsPending) {
         h.CFNotificationCenterAddObserver(h.CFNotificationCenterGetDarwinNotifyCenter(), nullptr,
                                           &ignore, "n", nullptr, 2);
         h.dispatch_after(h.dispatch_time(kDispatchTimeNow, 5 * kNanosPerSecond),
-                         h.dispatch_get_main_queue(), &kNothing);
+                         h.dispatch_get_main_queue(), &nothing, StepPurpose::PulseChain);
         device.panePost("n");
         process.end();
         EXPECT_EQ(device.running(), nullptr);
