@@ -53,8 +53,8 @@ std::uint32_t instructionAt(const std::string& bytes, std::uint64_t offset) {
 // replaced by what `change` makes of it, in a copy of the rootful dylib.
 template <class Match, class Change>
 std::string changedCopy(const std::string& function, Match match, Change change) {
-    std::string bytes = readBytes(THRUMLINE_PHONE_ROOTFUL);
-    const phone::Image image = phone::readImage(bytes);
+    const phone::Image image = phone::readImage(readBytes(THRUMLINE_PHONE_ROOTFUL));
+    std::string bytes = image.bytes;
     const std::uint64_t start = symbolAddress(image, function);
     for (std::uint64_t addr = start; addr < start + 0x400; addr += 4) {
         const std::uint64_t offset = fileOffset(image, addr);
@@ -110,8 +110,8 @@ Outcome callOn(const std::string& dylib) {
 TEST(PhoneLoader, BindsEveryImportAndGivesEachSelectorNameOneAddress) {
     for (const char* dylib : kDylibs) {
         SCOPED_TRACE(dylib);
-        const std::string bytes = readBytes(dylib);
-        const phone::Image image = phone::readImage(bytes);
+        const phone::Image image = phone::readImage(readBytes(dylib));
+        const std::string& bytes = image.bytes;
         // The selector names as the file holds them, read apart from the loader.
         const phone::Section* refs = image.section("__objc_selrefs");
         ASSERT_NE(refs, nullptr);
@@ -153,8 +153,7 @@ TEST(PhoneNegativeControls, OneChangedInstructionGivesAnotherVibration) {
     const std::string changed = changedCopy(
         kAnnouncementHandler,
         [](const phone::Image& image, std::uint64_t addr, std::uint32_t word) {
-            const std::string bytes = readBytes(THRUMLINE_PHONE_ROOTFUL);
-            const std::uint32_t next = instructionAt(bytes, fileOffset(image, addr + 4));
+            const std::uint32_t next = instructionAt(image.bytes, fileOffset(image, addr + 4));
             const auto offset = static_cast<std::int32_t>(next << 6) >> 6;  // imm26, signed
             return word == 0x52800020 && (next & 0xFC000000) == 0x94000000 &&
                    addr + 4 + 4 * std::int64_t(offset) == symbolAddress(image, "vibrateForSlot");
