@@ -1,27 +1,32 @@
 # Toolchain for Thrumline.dylib: iPhone, iOS 7.0 and later.
 #
-# Linux: Debian's clang-14, lld-14, llvm-14 and libc++-14-dev with the
-#   stand-in SDK in host/ios/sdk/; nothing to set. LLVM's linker writes
-#   arm64 only (A11 and earlier phones).
+# Linux: Debian's clang-22, lld-22, llvm-22 and libc++-22-dev with the
+#   stand-in SDK in host/ios/sdk/; nothing to set. The library and the pane
+#   are fat: an arm64 slice for iOS 7.0 and later (A7 to A11 phones) and an
+#   arm64e slice for iOS 14.0 and later (A12 and later), each built apart and
+#   joined with llvm-lipo (cmake/ios-slices.cmake).
 # macOS with Xcode: Xcode's iphoneos SDK, linker and codesign; the library is
 #   fat, arm64 and arm64e (every phone).
 # IOS_SDK (environment): another SDK folder, used instead of the stand-in or
 #   Xcode's. IOS_TOOLCHAIN_PREFIX (environment): the prefix of Apple's ld64
 #   from cctools-port on Linux (e.g. arm64-apple-darwin-), for arm64e there.
 set(CMAKE_SYSTEM_NAME iOS)
-set(CMAKE_OSX_DEPLOYMENT_TARGET 7.0 CACHE STRING "Oldest iOS the library loads on")
+set(THRUMLINE_IOS_MIN_OS 7.0 CACHE STRING "Oldest iOS the library's arm64 slice loads on")
 
 include("${CMAKE_CURRENT_LIST_DIR}/ios-tools.cmake")
 if(THRUMLINE_IOS_MISSING)
   return()  # the top-level CMakeLists.txt says what to install
 endif()
 
-# arm64e (A12 and later) needs Apple's linker: LLVM's writes an arm64 header
-# and refuses authenticated pointers.
+# Apple's linker builds both slices in one go. With LLVM's, each slice has
+# targets of its own, its compiler target in its triple: no -arch and no
+# version flag, which the arm64e slice's own triple would override.
 if(THRUMLINE_IOS_APPLE_LINKER)
+  set(CMAKE_OSX_DEPLOYMENT_TARGET ${THRUMLINE_IOS_MIN_OS} CACHE STRING "Oldest iOS the library loads on")
   set(CMAKE_OSX_ARCHITECTURES "arm64;arm64e" CACHE STRING "Architectures of Thrumline.dylib")
 else()
-  set(CMAKE_OSX_ARCHITECTURES arm64 CACHE STRING "Architectures of Thrumline.dylib")
+  set(CMAKE_OSX_DEPLOYMENT_TARGET "" CACHE STRING "Set by each slice's compiler target")
+  set(CMAKE_OSX_ARCHITECTURES "" CACHE STRING "Set by each slice's compiler target")
 endif()
 
 if(DEFINED ENV{IOS_SDK})
@@ -35,7 +40,7 @@ endif()
 if(NOT CMAKE_HOST_APPLE)
   # clang picks the phone by its target triple.
   foreach(lang C CXX OBJC OBJCXX)
-    set(CMAKE_${lang}_COMPILER_TARGET arm64-apple-ios${CMAKE_OSX_DEPLOYMENT_TARGET})
+    set(CMAKE_${lang}_COMPILER_TARGET arm64-apple-ios${THRUMLINE_IOS_MIN_OS})
   endforeach()
   set(CMAKE_C_COMPILER "${THRUMLINE_IOS_CLANG}")
   set(CMAKE_OBJC_COMPILER "${THRUMLINE_IOS_CLANG}")

@@ -20,15 +20,19 @@ macro(_thrumline_need var package)
   endif()
 endmacro()
 
-set(_thrumline_llvm /usr/lib/llvm-14/bin)
+# LLVM 22 (Debian 12's bookworm-security) for both slices: it compiles the
+# arm64e pointer-authentication ABI, which clang-14 knows nothing of, and its
+# libc++ headers cannot be installed beside libc++-14-dev (the packages
+# conflict), so one LLVM builds everything.
+set(_thrumline_llvm /usr/lib/llvm-22/bin)
 set(_thrumline_prefix "$ENV{IOS_TOOLCHAIN_PREFIX}")
-# Debian's clang-14 from its own folder, where it also finds ld64.lld.
+# Debian's clang-22 from its own folder, where it also finds ld64.lld.
 find_program(THRUMLINE_IOS_CLANGXX NAMES clang++ PATHS ${_thrumline_llvm} NO_DEFAULT_PATH)
-find_program(THRUMLINE_IOS_CLANGXX NAMES clang++-14 clang++)
+find_program(THRUMLINE_IOS_CLANGXX NAMES clang++-22)
 find_program(THRUMLINE_IOS_CLANG NAMES clang PATHS ${_thrumline_llvm} NO_DEFAULT_PATH)
-find_program(THRUMLINE_IOS_CLANG NAMES clang-14 clang)
-_thrumline_need(THRUMLINE_IOS_CLANGXX clang-14 "clang++")
-_thrumline_need(THRUMLINE_IOS_CLANG clang-14 "clang")
+find_program(THRUMLINE_IOS_CLANG NAMES clang-22)
+_thrumline_need(THRUMLINE_IOS_CLANGXX clang-22 "clang++")
+_thrumline_need(THRUMLINE_IOS_CLANG clang-22 "clang")
 
 if(_thrumline_prefix)
   set(THRUMLINE_IOS_APPLE_LINKER ON)
@@ -44,15 +48,22 @@ else()
   set(THRUMLINE_IOS_APPLE_LINKER OFF)
   # Only in LLVM's own folder on Debian; clang finds it by -fuse-ld=lld.
   find_program(THRUMLINE_IOS_LINKER NAMES ld64.lld PATHS ${_thrumline_llvm} NO_DEFAULT_PATH)
-  find_program(THRUMLINE_IOS_LINKER NAMES ld64.lld ld64.lld-14)
-  _thrumline_need(THRUMLINE_IOS_LINKER lld-14 "LLVM's Mach-O linker ld64.lld")
+  find_program(THRUMLINE_IOS_LINKER NAMES ld64.lld-22)
+  _thrumline_need(THRUMLINE_IOS_LINKER lld-22 "LLVM's Mach-O linker ld64.lld")
 endif()
-find_program(THRUMLINE_IOS_AR NAMES llvm-ar-14 llvm-ar)
-find_program(THRUMLINE_IOS_RANLIB NAMES llvm-ranlib-14 llvm-ranlib)
-find_program(THRUMLINE_IOS_INSTALL_NAME_TOOL NAMES llvm-install-name-tool-14 llvm-install-name-tool)
-_thrumline_need(THRUMLINE_IOS_AR llvm-14 "llvm-ar")
-_thrumline_need(THRUMLINE_IOS_RANLIB llvm-14 "llvm-ranlib")
-_thrumline_need(THRUMLINE_IOS_INSTALL_NAME_TOOL llvm-14 "llvm-install-name-tool")
+find_program(THRUMLINE_IOS_AR NAMES llvm-ar PATHS ${_thrumline_llvm} NO_DEFAULT_PATH)
+find_program(THRUMLINE_IOS_RANLIB NAMES llvm-ranlib PATHS ${_thrumline_llvm} NO_DEFAULT_PATH)
+find_program(THRUMLINE_IOS_INSTALL_NAME_TOOL NAMES llvm-install-name-tool
+             PATHS ${_thrumline_llvm} NO_DEFAULT_PATH)
+find_program(THRUMLINE_IOS_LIPO NAMES llvm-lipo PATHS ${_thrumline_llvm} NO_DEFAULT_PATH)
+find_program(THRUMLINE_IOS_OBJDUMP NAMES llvm-objdump PATHS ${_thrumline_llvm} NO_DEFAULT_PATH)
+find_program(THRUMLINE_IOS_OBJCOPY NAMES llvm-objcopy PATHS ${_thrumline_llvm} NO_DEFAULT_PATH)
+_thrumline_need(THRUMLINE_IOS_AR llvm-22 "llvm-ar")
+_thrumline_need(THRUMLINE_IOS_RANLIB llvm-22 "llvm-ranlib")
+_thrumline_need(THRUMLINE_IOS_INSTALL_NAME_TOOL llvm-22 "llvm-install-name-tool")
+_thrumline_need(THRUMLINE_IOS_LIPO llvm-22 "llvm-lipo")
+_thrumline_need(THRUMLINE_IOS_OBJDUMP llvm-22 "llvm-objdump")
+_thrumline_need(THRUMLINE_IOS_OBJCOPY llvm-22 "llvm-objcopy")
 
 # libc++'s headers: the SDK's own, else Debian's beside clang. Debian's clang
 # would otherwise reach for libstdc++.
@@ -65,6 +76,6 @@ if(THRUMLINE_IOS_CLANGXX)
   endif()
   if(NOT EXISTS "${_thrumline_sdk}/usr/include/c++/v1/cstdint"
      AND NOT EXISTS "${_thrumline_clang_dir}/../include/c++/v1/cstdint")
-    _thrumline_need(FALSE libc++-14-dev "libc++'s headers")
+    _thrumline_need(FALSE libc++-22-dev "libc++'s headers")
   endif()
 endif()

@@ -1,10 +1,14 @@
 # Runs TOOL (with OPTIONS, if any) on SCENARIO and compares its standard output with EXPECTED,
 # byte for byte. The run must exit with 0. The output is kept in ACTUAL.
-# With PHONE, the tool runs that phone binary under emulation instead.
+# With PHONE, the tool runs that phone binary under emulation instead: its
+# SLICE (arm64 or arm64e) when given.
 # With SVG, the picture --svg draws is compared instead of the output.
 set(phone_args)
 if(PHONE)
   set(phone_args --phone ${PHONE})
+  if(SLICE)
+    list(APPEND phone_args --slice ${SLICE})
+  endif()
 endif()
 set(output ${ACTUAL})
 if(SVG)

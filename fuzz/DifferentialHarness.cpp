@@ -21,10 +21,11 @@ struct Replay {
 };
 
 Replay replay(const scenario::Scenario& scenario, const std::string& phone,
-              const std::string& library) {
+              const std::string& library, const std::string& slice = {}) {
     Replay out;
     simtool::RunOptions options;
     options.phoneBinary = phone;
+    options.phoneSlice = slice;
     options.libraryPath = library;
     std::ostringstream errors;
     simtool::Runner runner(
@@ -41,7 +42,7 @@ Replay replay(const scenario::Scenario& scenario, const std::string& phone,
 }  // namespace
 
 std::string compareOnPhone(const std::string& text, const std::string& dylib,
-                           const std::string& linuxLibrary) {
+                           const std::string& linuxLibrary, const std::string& slice) {
     const scenario::ParseResult parsed = scenario::parseScenario(text, "fuzz.scn");
     const auto* scenario = std::get_if<scenario::Scenario>(&parsed);
     if (scenario == nullptr) return {};
@@ -54,7 +55,7 @@ std::string compareOnPhone(const std::string& text, const std::string& dylib,
         }
     }
     const Replay linux = replay(*scenario, {}, linuxLibrary);
-    const Replay phone = replay(*scenario, dylib, {});
+    const Replay phone = replay(*scenario, dylib, {}, slice);
     for (std::size_t i = 0; i < linux.lines.size() || i < phone.lines.size(); ++i) {
         const std::string a = i < linux.lines.size() ? linux.lines[i] : "(nothing)";
         const std::string b = i < phone.lines.size() ? phone.lines[i] : "(nothing)";

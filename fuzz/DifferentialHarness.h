@@ -13,8 +13,9 @@ namespace thrumline::hardening {
 // string. Scenarios that read files, or whose waits add up to more than six
 // hours of virtual time, are not run (nothing to compare). `linuxLibrary`
 // names another Linux build of the library; empty: the one built with the
-// simulator.
+// simulator. `slice` is the phone binary's slice to run; empty: arm64e when
+// it has one.
 std::string compareOnPhone(const std::string& text, const std::string& dylib,
-                           const std::string& linuxLibrary = {});
+                           const std::string& linuxLibrary = {}, const std::string& slice = {});
 
 }  // namespace thrumline::hardening

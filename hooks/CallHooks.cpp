@@ -203,7 +203,6 @@ void callHistoryChanged() {
     }
     if (ended && callVibrationsAllowed()) vibrateForSlot(VibrationSlot::Last);
 }
-const MainQueueStep kCallHistoryChanged = {&callHistoryChanged, StepPurpose::CallHistory};
 
 }  // namespace
 
@@ -212,7 +211,7 @@ const MainQueueStep kCallHistoryChanged = {&callHistoryChanged, StepPurpose::Cal
 // queue. Its argument is passed on untouched: it need not be an object.
 void hook_iOS10_CHManager_databaseChanged(Object self, Selector cmd, Object arg) {
     callOriginal(orig_iOS10_CHManager_databaseChanged, self, cmd, arg);
-    scheduleOnMainQueue(0, &kCallHistoryChanged);
+    scheduleOnMainQueue(0, &callHistoryChanged, StepPurpose::CallHistory);
 }
 
 // iOS 10 also finds an end here, by the call's status, so that it does not

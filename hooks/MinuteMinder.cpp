@@ -51,12 +51,15 @@ void minderStep() {
     runMinderStep(Slot);
 }
 
-constexpr StepPurpose kMinder = StepPurpose::MinuteMinder;
-const MainQueueStep kMinderSteps[kMinderSlots] = {
-    {&minderStep<0>, kMinder}, {&minderStep<1>, kMinder}, {&minderStep<2>, kMinder},
-    {&minderStep<3>, kMinder}, {&minderStep<4>, kMinder}, {&minderStep<5>, kMinder},
-    {&minderStep<6>, kMinder}, {&minderStep<7>, kMinder},
-};
+// The step of `slot`, chosen in code: a table of the steps would be a
+// table of function pointers in static data.
+template <std::size_t Slot = 0>
+StepFunction minderStepFor(std::size_t slot) {
+    if constexpr (Slot + 1 < kMinderSlots) {
+        if (slot != Slot) return minderStepFor<Slot + 1>(slot);
+    }
+    return &minderStep<Slot>;
+}
 
 // Times the step for the second read now of `minute` on the grid.
 void scheduleMinderStep(std::size_t slot, std::int32_t minute) {
@@ -64,7 +67,8 @@ void scheduleMinderStep(std::size_t slot, std::int32_t minute) {
     minderSlot = static_cast<int>(slot);
     minderMinute = minute;
     const std::int64_t seconds = std::int64_t{minute} * kSecondsPerMinute + minderSecond();
-    scheduleOnMainQueue(seconds * kNanosPerSecond, &kMinderSteps[slot], minderBase);
+    scheduleOnMainQueue(seconds * kNanosPerSecond, minderStepFor(slot), StepPurpose::MinuteMinder,
+                        minderBase);
 }
 
 void stopMinder() {

@@ -50,7 +50,6 @@ constexpr std::int64_t kRespringQuietNanos = 7000000000LL;
 
 // Ends the quiet period the launch hook began. Runs on the main queue.
 void endRespringGuard() { storeNotRespringing(true); }
-const MainQueueStep kEndRespringGuard = {&endRespringGuard, StepPurpose::QuietPeriodEnd};
 
 }  // namespace
 
@@ -68,7 +67,7 @@ void hook_iOS11_SpringBoard_applicationDidFinishLaunching(Object self, Selector 
     // ...and the quiet period counted from the moment that work returned.
     HostServices& h = host();
     h.dispatch_after(h.dispatch_time(kDispatchTimeNow, kRespringQuietNanos),
-                     h.dispatch_get_main_queue(), &kEndRespringGuard);
+                     h.dispatch_get_main_queue(), &endRespringGuard, StepPurpose::QuietPeriodEnd);
 }
 
 }  // namespace thrumline

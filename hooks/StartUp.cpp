@@ -12,47 +12,22 @@ MethodImp orig_iOS11_SpringBoard_applicationDidFinishLaunching = nullptr;
 
 namespace {
 
-// Each group's replacements and slots, in the order of its methods in
-// HookGroups.h.
-struct HookRow {
-    MethodImp replacement;
-    MethodImp* slot;
-};
-
-const HookRow kHooks_iOS10[] = {
-    {&hook_iOS10_CHManager_databaseChanged, &orig_iOS10_CHManager_databaseChanged},
-    {&hook_iOS10_SBTelephonyManager_setActiveCall, &orig_iOS10_SBTelephonyManager_setActiveCall},
-};
-const HookRow kHooks_iOS11[] = {
-    {&hook_iOS11_SBTelephonyManager_setActiveCall, &orig_iOS11_SBTelephonyManager_setActiveCall},
-    {&hook_iOS11_SpringBoard_applicationDidFinishLaunching,
-     &orig_iOS11_SpringBoard_applicationDidFinishLaunching},
-};
-
-struct ObservedNotification {
-    const char* name;
-    NotificationCallback callback;
-};
-
-// Registered in this order.
-const ObservedNotification kObservedNotifications[] = {
-    {kPrefsChangedNotification, &PreferencesChangedCallback},
-    {kVib1PreviewNotification, &previewCallback<vib1Preview>},
-    {kVib2PreviewNotification, &previewCallback<vib2Preview>},
-    {kVib3PreviewNotification, &previewCallback<vib3Preview>},
-    {kVib4PreviewNotification, &previewCallback<vib4Preview>},
-};
-
-void installGroup(const HookGroup& group, const HookRow (&rows)[2]) {
+// Installs the group's method `index` as Substrate does: its class looked
+// up right before its own hook; an absent class is passed on as it is and
+// the group's other hook is installed all the same. Each replacement is
+// named in code, never in a table: a table of function pointers would be
+// signed pointers in static data on arm64e.
+void installHook(const HookGroup& group, std::size_t index, MethodImp replacement,
+                 MethodImp* slot) {
     HostServices& h = host();
-    for (std::size_t i = 0; i < 2; ++i) {
-        // Looked up right before its own hook; an absent class is passed on
-        // as it is and the group's other hook is installed all the same.
-        const HookedMethod& method = group.methods[i];
-        Class cls = h.objc_getClass(method.className);
-        h.MSHookMessageEx(cls, h.sel_registerName(method.selector), rows[i].replacement,
-                          rows[i].slot);
-    }
+    const HookedMethod& method = group.methods[index];
+    Class cls = h.objc_getClass(method.className);
+    h.MSHookMessageEx(cls, h.sel_registerName(method.selector), replacement, slot);
+}
+
+void observe(HostServices& h, const char* name, NotificationCallback callback) {
+    h.CFNotificationCenterAddObserver(h.CFNotificationCenterGetDarwinNotifyCenter(), nullptr,
+                                      callback, name, nullptr, kSuspensionBehaviorCoalesce);
 }
 
 // The loader runs this once when the library is loaded. One initialiser
@@ -68,10 +43,17 @@ __attribute__((constructor)) void loadThrumline() {
 
 void installHooks() {
     const double version = host().kCFCoreFoundationVersionNumber();
+    // In the order of each group's methods in HookGroups.h.
     if (version >= kLowestVersion_iOS10 && version <= kHighestVersion_iOS10) {
-        installGroup(kHookGroup_iOS10, kHooks_iOS10);
+        installHook(kHookGroup_iOS10, 0, &hook_iOS10_CHManager_databaseChanged,
+                    &orig_iOS10_CHManager_databaseChanged);
+        installHook(kHookGroup_iOS10, 1, &hook_iOS10_SBTelephonyManager_setActiveCall,
+                    &orig_iOS10_SBTelephonyManager_setActiveCall);
     } else if (version >= kLowestVersion_iOS11) {
-        installGroup(kHookGroup_iOS11, kHooks_iOS11);
+        installHook(kHookGroup_iOS11, 0, &hook_iOS11_SBTelephonyManager_setActiveCall,
+                    &orig_iOS11_SBTelephonyManager_setActiveCall);
+        installHook(kHookGroup_iOS11, 1, &hook_iOS11_SpringBoard_applicationDidFinishLaunching,
+                    &orig_iOS11_SpringBoard_applicationDidFinishLaunching);
     }
     // Any other version hooks nothing; observers and settings still start.
 }
@@ -79,11 +61,12 @@ void installHooks() {
 void startObservers() {
     HostServices& h = host();
     void* pool = h.objc_autoreleasePoolPush();
-    for (const ObservedNotification& row : kObservedNotifications) {
-        h.CFNotificationCenterAddObserver(h.CFNotificationCenterGetDarwinNotifyCenter(), nullptr,
-                                          row.callback, row.name, nullptr,
-                                          kSuspensionBehaviorCoalesce);
-    }
+    // Registered in this order.
+    observe(h, kPrefsChangedNotification, &PreferencesChangedCallback);
+    observe(h, kVib1PreviewNotification, &previewCallback<vib1Preview>);
+    observe(h, kVib2PreviewNotification, &previewCallback<vib2Preview>);
+    observe(h, kVib3PreviewNotification, &previewCallback<vib3Preview>);
+    observe(h, kVib4PreviewNotification, &previewCallback<vib4Preview>);
     refreshPrefs();
     h.objc_autoreleasePoolPop(pool);
 }

@@ -49,13 +49,10 @@ enum class StepPurpose : std::uint32_t {
 };
 
 // A step for the main queue: a function that captures nothing (steps read
-// globals when they run) and what it is for. Steps are constants that live
-// as long as the library.
-struct MainQueueStep {
-    void (*run)();
-    StepPurpose purpose;
-};
-using DispatchStep = const MainQueueStep*;
+// globals when they run). It is handed over with its purpose when it is
+// queued, never kept in a constant: a constant holding a function pointer
+// would be a signed pointer in static data on arm64e.
+using StepFunction = void (*)();
 
 // DISPATCH_TIME_NOW: the base value of dispatch_time meaning "the current time".
 constexpr std::uint64_t kDispatchTimeNow = 0;
@@ -63,6 +60,21 @@ constexpr std::uint64_t kDispatchTimeNow = 0;
 constexpr int kSuspensionBehaviorCoalesce = 2;
 
 class HostServices;
+
+// How the library reaches the platform. In the phone build (and the proof
+// build, which runs the phone's backend on Linux) THRUMLINE_HOST_LINKED binds
+// it when the library is linked: HostServices is then the device backend
+// itself, its operations defined by host/ios/IosHost.mm, every call a direct
+// one and no virtual table in the library (an arm64e image could hold one
+// only as signed pointers in static data). Elsewhere it is an interface that
+// each host implements: the simulated host, test doubles.
+#ifdef THRUMLINE_HOST_LINKED
+#define THRUMLINE_HOST_OP
+#define THRUMLINE_HOST_IMPL
+#else
+#define THRUMLINE_HOST_OP virtual
+#define THRUMLINE_HOST_IMPL = 0
+#endif
 
 // Owns one strong reference to a platform object (or to nothing) and
 // releases it when destroyed. Move-only, so a reference is released once.
@@ -102,99 +114,109 @@ private:
 // queue, which the platform allows from any thread.
 class HostServices {
 public:
+#ifndef THRUMLINE_HOST_LINKED
     virtual ~HostServices() = default;
+#endif
 
     // --- Reference counting (objc_retain / objc_release) ---
-    virtual void retain(Object object) = 0;
-    virtual void release(Object object) = 0;
+    THRUMLINE_HOST_OP void retain(Object object) THRUMLINE_HOST_IMPL;
+    THRUMLINE_HOST_OP void release(Object object) THRUMLINE_HOST_IMPL;
 
     // --- Runtime, hooking and OS version ---
     // The CoreFoundation version of the running system.
-    virtual double kCFCoreFoundationVersionNumber() = 0;
+    THRUMLINE_HOST_OP double kCFCoreFoundationVersionNumber() THRUMLINE_HOST_IMPL;
     // The host class of that name, or null when the host has none.
-    virtual Class objc_getClass(const char* name) = 0;
-    virtual Selector sel_registerName(const char* name) = 0;
+    THRUMLINE_HOST_OP Class objc_getClass(const char* name) THRUMLINE_HOST_IMPL;
+    THRUMLINE_HOST_OP Selector sel_registerName(const char* name) THRUMLINE_HOST_IMPL;
     // Puts `replacement` in place of the class's implementation of `selector`
     // and stores the implementation it had before in `*slot`. With a null
     // class, or no such method, nothing happens and `*slot` is left as it is.
-    virtual void MSHookMessageEx(Class cls, Selector selector, MethodImp replacement,
-                                 MethodImp* slot) = 0;
-    virtual void* objc_autoreleasePoolPush() = 0;
-    virtual void objc_autoreleasePoolPop(void* token) = 0;
+    THRUMLINE_HOST_OP void MSHookMessageEx(Class cls, Selector selector, MethodImp replacement,
+                                           MethodImp* slot) THRUMLINE_HOST_IMPL;
+    THRUMLINE_HOST_OP void* objc_autoreleasePoolPush() THRUMLINE_HOST_IMPL;
+    THRUMLINE_HOST_OP void objc_autoreleasePoolPop(void* token) THRUMLINE_HOST_IMPL;
     // -[NSObject respondsToSelector:]; false for a null object.
-    virtual bool respondsToSelector(Object object, Selector selector) = 0;
+    THRUMLINE_HOST_OP bool respondsToSelector(Object object, Selector selector) THRUMLINE_HOST_IMPL;
 
     // --- Darwin notification center ---
-    virtual NotificationCenter CFNotificationCenterGetDarwinNotifyCenter() = 0;
+    THRUMLINE_HOST_OP NotificationCenter CFNotificationCenterGetDarwinNotifyCenter()
+        THRUMLINE_HOST_IMPL;
     // From now on every post of `name` calls `callback` on the main thread,
     // never inside the post itself.
-    virtual void CFNotificationCenterAddObserver(NotificationCenter center, const void* observer,
-                                                 NotificationCallback callback, const char* name,
-                                                 const void* object, int suspensionBehavior) = 0;
-    virtual void CFNotificationCenterPostNotification(NotificationCenter center, const char* name,
-                                                      const void* object, Object userInfo,
-                                                      bool deliverImmediately) = 0;
+    THRUMLINE_HOST_OP void CFNotificationCenterAddObserver(
+        NotificationCenter center, const void* observer, NotificationCallback callback,
+        const char* name, const void* object, int suspensionBehavior) THRUMLINE_HOST_IMPL;
+    THRUMLINE_HOST_OP void CFNotificationCenterPostNotification(
+        NotificationCenter center, const char* name, const void* object, Object userInfo,
+        bool deliverImmediately) THRUMLINE_HOST_IMPL;
 
     // --- Clock ---
     // A monotonic clock, in ticks of the timebase below; it stops while the
     // device sleeps, as the main queue's timers do.
-    virtual std::uint64_t mach_absolute_time() = 0;
+    THRUMLINE_HOST_OP std::uint64_t mach_absolute_time() THRUMLINE_HOST_IMPL;
     // Nanoseconds are ticks * numer / denom.
-    virtual void mach_timebase_info(std::uint32_t& numer, std::uint32_t& denom) = 0;
+    THRUMLINE_HOST_OP void mach_timebase_info(std::uint32_t& numer,
+                                              std::uint32_t& denom) THRUMLINE_HOST_IMPL;
 
     // --- Main queue ---
     // `when` is kDispatchTimeNow or an earlier result of dispatch_time;
     // `delta` is a signed count of nanoseconds. The result counts the
     // platform's own units (mach ticks on the phone, not nanoseconds): the
     // logic only hands it back, never does arithmetic on it.
-    virtual std::uint64_t dispatch_time(std::uint64_t when, std::int64_t delta) = 0;
+    THRUMLINE_HOST_OP std::uint64_t dispatch_time(std::uint64_t when,
+                                                  std::int64_t delta) THRUMLINE_HOST_IMPL;
     // Parenthesised: Apple's headers define dispatch_get_main_queue() as a macro.
-    virtual DispatchQueue(dispatch_get_main_queue)() = 0;
+    THRUMLINE_HOST_OP DispatchQueue(dispatch_get_main_queue)() THRUMLINE_HOST_IMPL;
     // Runs `step` once on `queue`, no earlier than `when`, and never inside
-    // this call.
-    virtual void dispatch_after(std::uint64_t when, DispatchQueue queue, DispatchStep step) = 0;
+    // this call; `purpose` says what it is for.
+    THRUMLINE_HOST_OP void dispatch_after(std::uint64_t when, DispatchQueue queue,
+                                          StepFunction step,
+                                          StepPurpose purpose) THRUMLINE_HOST_IMPL;
 
     // --- AudioToolbox ---
-    virtual void AudioServicesPlaySystemSound(std::uint32_t soundID) = 0;
-    virtual void AudioServicesPlaySystemSoundWithVibration(std::uint32_t soundID, Object unused,
-                                                           Object vibrationPattern) = 0;
+    THRUMLINE_HOST_OP void AudioServicesPlaySystemSound(std::uint32_t soundID) THRUMLINE_HOST_IMPL;
+    THRUMLINE_HOST_OP void AudioServicesPlaySystemSoundWithVibration(
+        std::uint32_t soundID, Object unused, Object vibrationPattern) THRUMLINE_HOST_IMPL;
 
     // --- Foundation values ---
     // [[NSMutableDictionary alloc] initWithContentsOfFile:path]: the file's
     // top-level dictionary, or null when the file is missing, unreadable,
     // not a property list or not a dictionary at its root.
-    virtual StrongRef initWithContentsOfFile(const char* path) = 0;
+    THRUMLINE_HOST_OP StrongRef initWithContentsOfFile(const char* path) THRUMLINE_HOST_IMPL;
     // [NSMutableDictionary new] and [NSMutableArray new].
-    virtual StrongRef newMutableDictionary() = 0;
-    virtual StrongRef newMutableArray() = 0;
+    THRUMLINE_HOST_OP StrongRef newMutableDictionary() THRUMLINE_HOST_IMPL;
+    THRUMLINE_HOST_OP StrongRef newMutableArray() THRUMLINE_HOST_IMPL;
     // [NSNumber numberWithBool:] / [NSNumber numberWithInt:], as owned references.
-    virtual StrongRef numberWithBool(bool value) = 0;
-    virtual StrongRef numberWithInt(std::int32_t value) = 0;
+    THRUMLINE_HOST_OP StrongRef numberWithBool(bool value) THRUMLINE_HOST_IMPL;
+    THRUMLINE_HOST_OP StrongRef numberWithInt(std::int32_t value) THRUMLINE_HOST_IMPL;
     // The stored value, or null when the key is missing or `dictionary` is null.
-    virtual Object objectForKeyedSubscript(Object dictionary, const char* key) = 0;
-    virtual void setObject_forKey(Object dictionary, Object value, const char* key) = 0;
-    virtual void addObject(Object array, Object value) = 0;
-    virtual bool boolValue(Object value) = 0;
-    virtual std::int32_t intValue(Object value) = 0;
+    THRUMLINE_HOST_OP Object objectForKeyedSubscript(Object dictionary,
+                                                     const char* key) THRUMLINE_HOST_IMPL;
+    THRUMLINE_HOST_OP void setObject_forKey(Object dictionary, Object value,
+                                            const char* key) THRUMLINE_HOST_IMPL;
+    THRUMLINE_HOST_OP void addObject(Object array, Object value) THRUMLINE_HOST_IMPL;
+    THRUMLINE_HOST_OP bool boolValue(Object value) THRUMLINE_HOST_IMPL;
+    THRUMLINE_HOST_OP std::int32_t intValue(Object value) THRUMLINE_HOST_IMPL;
     // Writes `dictionary` as an XML property list; with `atomically` a reader
     // sees the old file or the new one, never a part. False on failure.
-    virtual bool writeToFile_atomically(Object dictionary, const char* path, bool atomically) = 0;
+    THRUMLINE_HOST_OP bool writeToFile_atomically(Object dictionary, const char* path,
+                                                  bool atomically) THRUMLINE_HOST_IMPL;
 
     // --- Host objects ---
     // -[TUCall isConnected]: the call has connected (it stays so after it
     // ended); false for a null call.
-    virtual bool isConnected(Object call) = 0;
+    THRUMLINE_HOST_OP bool isConnected(Object call) THRUMLINE_HOST_IMPL;
     // -[TUCall isOutgoing]: the user placed the call; false for a null call.
-    virtual bool isOutgoing(Object call) = 0;
+    THRUMLINE_HOST_OP bool isOutgoing(Object call) THRUMLINE_HOST_IMPL;
     // -[TUCall status]: 1 active, 2 held, 3 sending, 4 ringing, 5
     // disconnecting, 6 disconnected; 0 for a null call or one that does not
     // answer. isConnected stays true once a call has connected, so only this
     // tells that it ended.
-    virtual std::int32_t status(Object call) = 0;
+    THRUMLINE_HOST_OP std::int32_t status(Object call) THRUMLINE_HOST_IMPL;
     // -[TUCall callDuration]: seconds since the call connected, frozen once
     // it ended; 0 for a call that never connected, a null call or one that
     // does not answer.
-    virtual double callDuration(Object call) = 0;
+    THRUMLINE_HOST_OP double callDuration(Object call) THRUMLINE_HOST_IMPL;
 };
 
 inline StrongRef StrongRef::retain(HostServices& host, Object object) {

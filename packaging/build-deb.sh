@@ -108,9 +108,11 @@ archs() {
     *) return 1 ;;
   esac
 }
-# phones DYLIB: the Description's lines saying which phones the library and
-# the pane both serve. A12 and later run SpringBoard and Settings as arm64e,
-# where arm64-only code never loads.
+# phones DYLIB IOS: the Description's lines saying which phones the library
+# and the pane both serve, in a package for iOS IOS and later. A12 and later
+# run SpringBoard and Settings as arm64e, where arm64-only code never loads;
+# the arm64e slice is built for iOS 14's arm64e ABI (iOS 12 and 13 had an
+# earlier one).
 phones() {
   local library panes cpu both=""
   library="$(archs "$1")" || { echo "$0: not a Mach-O file: $1" >&2; return 1; }
@@ -119,8 +121,10 @@ phones() {
     if grep -qx "$cpu" <<< "$library" && grep -qx "$cpu" <<< "$panes"; then both+="$cpu "; fi
   done
   case "$both" in
-    "arm64 arm64e ") printf '%s\n' "Built for arm64 and arm64e: serves every phone it installs on," \
-                                  "A12 and later (iPhone XS, XR and newer) included." ;;
+    "arm64 arm64e ") printf '%s\n' "Built for arm64 and arm64e: serves arm64 phones (A7 to A11, up to" \
+                                  "iPhone X) on iOS $2 and later, and arm64e phones (A12 and later," \
+                                  "iPhone XS, XR and newer) on iOS 14 and later. A12 and later phones" \
+                                  "on iOS 12 and 13 are not served: their arm64e ABI differs." ;;
     "arm64 ") printf '%s\n' "Built for arm64 only: serves phones with an A11 chip or older" \
                            "(iPhone X and older); it never loads on A12 and later (iPhone XS, XR" \
                            "and newer)." ;;
@@ -139,11 +143,11 @@ out="$(cd "$out" && pwd)"
 stage="$(mktemp -d "${TMPDIR:-/tmp}/thrumline-deb.XXXXXX")"
 trap 'rm -rf "$stage"' EXIT
 
-# build_package SCHEME DYLIB ARCHITECTURE ROOT SHELL DEPENDS...: DEPENDS
-# appended to control's Depends.
+# build_package SCHEME DYLIB ARCHITECTURE ROOT SHELL IOS DEPENDS...: for iOS
+# IOS and later, DEPENDS appended to control's Depends.
 build_package() {
-  local scheme="$1" dylib="$2" architecture="$3" root="$4" shell="$5"
-  shift 5
+  local scheme="$1" dylib="$2" architecture="$3" root="$4" shell="$5" ios="$6"
+  shift 6
   local depends
   depends="$(printf '%s, ' "$@")"
   depends="${depends%, }"
@@ -151,7 +155,7 @@ build_package() {
   local tweaks="$dir$root/Library/MobileSubstrate/DynamicLibraries"
   local bundle="$dir$root/Library/PreferenceBundles/Thrumline.bundle"
   local served
-  served="$(phones "$dylib")" || exit 1
+  served="$(phones "$dylib" "$ios")" || exit 1
   mkdir -p "$dir/DEBIAN" "$tweaks" "$bundle"
   # Which phones it serves comes first after the summary: package managers
   # show it before installing.
@@ -191,7 +195,7 @@ build_package() {
 # Calls vibrate from iOS 10 on; rootless jailbreaks start at iOS 15. Rootful
 # iOS 10 also runs on 32-bit phones (iPhone 5 and 5c), where an arm64 library
 # never loads: cy+cpu.arm64 keeps the package off them.
-[ -z "$rootful" ] || build_package rootful "$rootful" iphoneos-arm "" /bin/sh \
+[ -z "$rootful" ] || build_package rootful "$rootful" iphoneos-arm "" /bin/sh 10 \
   "firmware (>= 10.0)" cy+cpu.arm64
-[ -z "$rootless" ] || build_package rootless "$rootless" iphoneos-arm64 /var/jb /var/jb/bin/sh \
+[ -z "$rootless" ] || build_package rootless "$rootless" iphoneos-arm64 /var/jb /var/jb/bin/sh 15 \
   "firmware (>= 15.0)"

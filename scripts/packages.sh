@@ -5,9 +5,12 @@
 # the phone binary (found with pkg-config).
 BUILD_PACKAGES=(g++ cmake make pkg-config libplist-dev nlohmann-json3-dev libunicorn-dev)
 # The phone build: Debian's clang, LLVM's Mach-O linker and tools
-# (llvm-install-name-tool and llvm-ar; objdump, nm, otool and lipo for the
-# checks), libc++'s headers, and dpkg for the packages.
-PHONE_PACKAGES=(cmake make clang-14 lld-14 llvm-14 libc++-14-dev dpkg)
+# (llvm-install-name-tool, llvm-objcopy, llvm-lipo and llvm-ar; objdump, nm
+# and otool for the checks), libc++'s headers, and dpkg for the packages.
+# LLVM 22, for the arm64e slice, from bookworm-security (ensure-packages.sh
+# adds that archive where it is missing); its libc++-22-dev cannot be
+# installed beside libc++-14-dev.
+PHONE_PACKAGES=(cmake make clang-22 lld-22 llvm-22 libc++-22-dev dpkg)
 # The package repository (build-repo.sh) and its proof: apt-ftparchive for
 # the indexes (dpkg-scanpackages would write SileoDepiction as
 # Sileodepiction), the compressors, apt-get for the test, Chromium for the

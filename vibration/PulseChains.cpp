@@ -4,9 +4,11 @@
 
 namespace thrumline {
 
-void scheduleOnMainQueue(std::int64_t offsetNanos, DispatchStep step, std::uint64_t base) {
+void scheduleOnMainQueue(std::int64_t offsetNanos, StepFunction step, StepPurpose purpose,
+                         std::uint64_t base) {
     HostServices& h = host();
-    h.dispatch_after(h.dispatch_time(base, offsetNanos), h.dispatch_get_main_queue(), step);
+    h.dispatch_after(h.dispatch_time(base, offsetNanos), h.dispatch_get_main_queue(), step,
+                     purpose);
 }
 
 namespace {
@@ -24,17 +26,13 @@ std::int64_t pulseChainGapNanos() {
 template <int PulsesToCome>
 struct PulseChain {
     static void run();
-    static const MainQueueStep step;
 };
-
-template <int PulsesToCome>
-const MainQueueStep PulseChain<PulsesToCome>::step = {&PulseChain<PulsesToCome>::run,
-                                                      StepPurpose::PulseChain};
 
 template <int PulsesToCome>
 void PulseChain<PulsesToCome>::run() {
     playClassicPulse();
-    scheduleOnMainQueue(pulseChainGapNanos(), &PulseChain<PulsesToCome - 1>::step);
+    scheduleOnMainQueue(pulseChainGapNanos(), &PulseChain<PulsesToCome - 1>::run,
+                        StepPurpose::PulseChain);
 }
 
 template <>
@@ -52,10 +50,10 @@ void playPulseChain(VibrationSlot slot) {
             playClassicPulse();
             break;
         case 1:
-            scheduleOnMainQueue(0, &PulseChain<1>::step);
+            scheduleOnMainQueue(0, &PulseChain<1>::run, StepPurpose::PulseChain);
             break;
         case 2:
-            scheduleOnMainQueue(0, &PulseChain<2>::step);
+            scheduleOnMainQueue(0, &PulseChain<2>::run, StepPurpose::PulseChain);
             break;
         default:
             break;  // classic output has no figure 3 and no others

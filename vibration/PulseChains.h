@@ -13,7 +13,7 @@ constexpr std::uint32_t kClassicPulseSoundID = THRUMLINE_CLASSIC_SOUND;
 
 // Queues a step on the main queue, offsetNanos from `base`: now, or an
 // earlier result of dispatch_time.
-void scheduleOnMainQueue(std::int64_t offsetNanos, DispatchStep step,
+void scheduleOnMainQueue(std::int64_t offsetNanos, StepFunction step, StepPurpose purpose,
                          std::uint64_t base = kDispatchTimeNow);
 
 // Plays one classic pulse before returning.

@@ -4,6 +4,5 @@
 extern "C" thrumline::HostServices* thrumlineBindHost() {
     // Never destroyed: hooks, observers and scheduled steps reach it until
     // the process ends.
-    static thrumline::HostServices* const deviceHost = thrumline::ios::newDeviceHost("");
-    return deviceHost;
+    return thrumline::ios::deviceHost("");
 }

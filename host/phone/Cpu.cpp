@@ -16,6 +16,28 @@ constexpr std::uint64_t kInstructionLimit = 20000000;
 constexpr std::uint64_t kCalleeSaved = 0xC5C5000000000000;  // | register number
 constexpr std::uint64_t kScribble = 0xBAD0000000000000;     // | trap slot << 8 | register
 
+// Code of the CPU's own at the top of the trap region, below the traps' reach.
+constexpr std::uint64_t kOwnCodeSize = 0x100;
+constexpr std::uint64_t kOwnCode = Cpu::kTrapBase + Cpu::kTrapSize - kOwnCodeSize;
+// Switches authentication on, as only guest code can: SCTLR_EL1's EnIA,
+// EnIB, EnDA and EnDB (bits 31, 30, 27, 13), then isb.
+constexpr std::uint32_t kEnableAuthentication[] = {
+    0xD5381000,  // mrs x0, sctlr_el1
+    0xB2610000,  // orr x0, x0, #0x80000000
+    0xB2620000,  // orr x0, x0, #0x40000000
+    0xB2650000,  // orr x0, x0, #0x8000000
+    0xB2730000,  // orr x0, x0, #0x2000
+    0xD5181000,  // msr sctlr_el1, x0
+    0xD5033FDF,  // isb
+};
+constexpr std::uint32_t kBraazX16 = 0xD61F0A1F;
+constexpr std::uint32_t kPacizaX0 = 0xDAC123E0, kAutizaX0 = 0xDAC133E0;
+// The emulator's keys: any fixed values; what the image must get right is
+// which key and discriminator it uses, not the bits a phone would compute.
+constexpr std::uint64_t kKeySeed = 0x7468756D6C696E65;  // "thumline"
+
+bool canonical(std::uint64_t pointer) { return pointer >> 47 == 0; }
+
 int regX(int n) {
     if (n <= 28) return UC_ARM64_REG_X0 + n;
     return n == 29 ? UC_ARM64_REG_X29 : UC_ARM64_REG_X30;
@@ -45,9 +67,60 @@ void blockCallback(uc_engine*, std::uint64_t, std::uint32_t size, void* cpu) {
 
 }  // namespace
 
-Cpu::Cpu() {
-    check(uc_open(UC_ARCH_ARM64, UC_MODE_ARM, &uc_), "cannot start the arm64 emulator");
-    map(kTrapBase, kTrapSize, 5);
+void setSystemRegister(uc_engine* uc, std::uint32_t op0, std::uint32_t op1, std::uint32_t crn,
+                       std::uint32_t crm, std::uint32_t op2, std::uint64_t set) {
+    uc_arm64_cp_reg reg{};
+    reg.op0 = op0;
+    reg.op1 = op1;
+    reg.crn = crn;
+    reg.crm = crm;
+    reg.op2 = op2;
+    check(uc_reg_read(uc, UC_ARM64_REG_CP_REG, &reg), "cannot read a system register");
+    reg.val |= set;
+    check(uc_reg_write(uc, UC_ARM64_REG_CP_REG, &reg), "cannot write a system register");
+}
+
+// A CPU that authenticates pointers, with the emulator's keys, its own code
+// (kEnableAuthentication then `extra`) mapped at kOwnCode and run once.
+uc_engine* authenticatingCpu(const std::vector<std::uint32_t>& extra) {
+    uc_engine* uc = nullptr;
+    check(uc_open(UC_ARCH_ARM64, UC_MODE_ARM, &uc), "cannot start the arm64 emulator");
+    check(uc_ctl_set_cpu_model(uc, UC_CPU_ARM64_MAX), "no pointer authentication in the emulator");
+    // APIA, APIB, APDA and APDB, low and high halves: op0 3, op1 0, CRn 2,
+    // CRm 1 (instruction keys) or 2 (data keys), op2 0 to 3.
+    for (std::uint32_t k = 0; k < 8; ++k) {
+        uc_arm64_cp_reg key{};
+        key.op0 = 3;
+        key.crn = 2;
+        key.crm = k < 4 ? 1 : 2;
+        key.op2 = k % 4;
+        key.val = kKeySeed * (2 * k + 1);
+        check(uc_reg_write(uc, UC_ARM64_REG_CP_REG, &key), "cannot set a pointer key");
+    }
+    // Without these the instructions trap to EL3 and EL2: SCR_EL3's NS, RW,
+    // APK and API; HCR_EL2's RW, APK and API.
+    setSystemRegister(uc, 3, 6, 1, 1, 0, 1 | 1 << 10 | 1 << 16 | 1 << 17);
+    setSystemRegister(uc, 3, 4, 1, 1, 0, 1ULL << 31 | 1ULL << 40 | 1ULL << 41);
+    std::vector<std::uint32_t> code(std::begin(kEnableAuthentication),
+                                    std::end(kEnableAuthentication));
+    const std::uint64_t end = kOwnCode + 4 * code.size();
+    code.insert(code.end(), extra.begin(), extra.end());
+    check(uc_mem_map(uc, Cpu::kTrapBase, Cpu::kTrapSize, UC_PROT_READ | UC_PROT_EXEC),
+          "cannot map memory");
+    check(uc_mem_write(uc, kOwnCode, code.data(), 4 * code.size()), "cannot write memory");
+    check(uc_emu_start(uc, kOwnCode, end, 0, 0), "cannot switch pointer authentication on");
+    return uc;
+}
+
+Cpu::Cpu(bool pointerAuthentication) {
+    if (pointerAuthentication) {
+        uc_ = authenticatingCpu({kBraazX16});
+        authCall_ = kOwnCode + sizeof kEnableAuthentication;
+        signer_ = authenticatingCpu({kPacizaX0, kAutizaX0});
+    } else {
+        check(uc_open(UC_ARCH_ARM64, UC_MODE_ARM, &uc_), "cannot start the arm64 emulator");
+        map(kTrapBase, kTrapSize, 5);
+    }
     map(kDataBase, kDataSize, 3);
     map(kHeapBase, kHeapSize, 3);
     map(kObjectBase, kObjectSize, 3);
@@ -66,7 +139,30 @@ Cpu::Cpu() {
     returnSentinel_ = trap("<return to the host>", [](Cpu&) { return Result::none(); });
 }
 
-Cpu::~Cpu() { uc_close(uc_); }
+Cpu::~Cpu() {
+    uc_close(uc_);
+    if (signer_ != nullptr) uc_close(signer_);
+}
+
+std::uint64_t Cpu::signer(std::uint32_t instruction, std::uint64_t value) {
+    const std::uint64_t at =
+        kOwnCode + sizeof kEnableAuthentication + (instruction == kPacizaX0 ? 0 : 4);
+    check(uc_reg_write(signer_, UC_ARM64_REG_X0, &value), "signer");
+    check(uc_emu_start(signer_, at, at + 4, 0, 1), "signer");
+    check(uc_reg_read(signer_, UC_ARM64_REG_X0, &value), "signer");
+    return value;
+}
+
+std::uint64_t Cpu::sign(std::uint64_t pointer) {
+    return signer_ != nullptr && pointer != 0 ? signer(kPacizaX0, pointer) : pointer;
+}
+
+std::optional<std::uint64_t> Cpu::authenticate(std::uint64_t pointer) {
+    if (signer_ == nullptr || pointer == 0) return pointer;
+    const std::uint64_t plain = signer(kAutizaX0, pointer);
+    if (!canonical(plain)) return std::nullopt;
+    return plain;
+}
 
 void Cpu::map(std::uint64_t addr, std::uint64_t size, std::uint32_t machProt) {
     std::uint32_t prot = 0;
@@ -126,7 +222,7 @@ std::uint64_t Cpu::allocHeap(std::size_t size, const char* call) {
 
 std::uint64_t Cpu::trap(std::string name, Handler handler) {
     const std::uint64_t addr = kTrapBase + 8 * traps_.size();
-    if (addr + 8 > kTrapBase + kTrapSize) throw std::runtime_error("emulator trap region full");
+    if (addr + 8 > kOwnCode) throw std::runtime_error("emulator trap region full");
     write(addr, kSvcRet, sizeof kSvcRet);
     traps_.emplace_back(std::move(name), std::move(handler));
     return addr;
@@ -169,6 +265,20 @@ void Cpu::onTrap(std::uint32_t intno) {
     uc_reg_read(uc_, UC_ARM64_REG_SP, &sp);
     uc_reg_read(uc_, UC_ARM64_REG_LR, &lr);
     const std::uint64_t slot = (pc - 4 - kTrapBase) / 8;
+    // A branch to a pointer that failed authentication: the pointer is
+    // poisoned, no longer canonical, and fetching from it aborts.
+    if (intno == 3 && signer_ != nullptr && !canonical(pc)) {
+        if (lr == returnSentinel_ && !signedCall_.empty()) {
+            stopWith({signedCall_, "pointer authentication failed: " + signedCall_ +
+                                       " is not signed with key IA and discriminator 0 (a "
+                                       "branch to " +
+                                       hex(pc) + ")"});
+        } else {
+            stopWith({"arm64", "pointer authentication failed: a branch to " + hex(pc) +
+                                   " (called from " + where(lr - 4) + ")"});
+        }
+        return;
+    }
     if (intno != 2 || pc < kTrapBase + 4 || slot >= traps_.size()) {
         stopWith({"arm64", "CPU exception " + std::to_string(intno) + " at " + where(pc - 4)});
         return;
@@ -242,6 +352,29 @@ void Cpu::countInstructions(std::uint64_t begin, std::uint64_t end, std::uint64_
 }
 
 std::uint64_t Cpu::call(std::uint64_t fn, const std::vector<std::uint64_t>& args) {
+    signedCall_.clear();
+    return run(fn, fn, args);
+}
+
+std::uint64_t Cpu::callSigned(std::uint64_t fn, const std::vector<std::uint64_t>& args,
+                              const std::string& what) {
+    if (signer_ == nullptr) return call(fn, args);
+    signedCall_ = what;
+    uc_reg_write(uc_, UC_ARM64_REG_X16, &fn);
+    std::uint64_t result = 0;
+    try {
+        // Named by its address without the signature.
+        result = run(authCall_, authenticate(fn).value_or(fn), args);
+    } catch (...) {
+        signedCall_.clear();
+        throw;
+    }
+    signedCall_.clear();
+    return result;
+}
+
+std::uint64_t Cpu::run(std::uint64_t start, std::uint64_t fn,
+                       const std::vector<std::uint64_t>& args) {
     if (running_) throw GuestFault{"arm64", "a call into the binary while it runs (re-entered)"};
     for (std::size_t i = 0; i < args.size() && i < 8; ++i)
         uc_reg_write(uc_, regX(int(i)), &args[i]);
@@ -258,7 +391,7 @@ std::uint64_t Cpu::call(std::uint64_t fn, const std::vector<std::uint64_t>& args
     }
     fault_.reset();
     running_ = true;
-    const uc_err err = uc_emu_start(uc_, fn, returnSentinel_, 0, kInstructionLimit);
+    const uc_err err = uc_emu_start(uc_, start, returnSentinel_, 0, kInstructionLimit);
     running_ = false;
     std::uint64_t pc = 0;
     uc_reg_read(uc_, UC_ARM64_REG_PC, &pc);

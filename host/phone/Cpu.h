@@ -3,12 +3,21 @@
 // the host: each imported function is a trap stub (svc #0; ret) whose
 // handler runs on the host, and each call into the image checks on return
 // that the callee-saved registers and the stack pointer are as they were.
+//
+// For an arm64e image the CPU authenticates pointers: Unicorn's "max" model
+// with keys of its own and authentication switched on (by guest code: a
+// write from outside leaves it off). The host signs and authenticates with
+// key IA and discriminator 0, the convention of every function pointer the
+// image and the platform hand each other, on a second CPU with the same
+// keys (Unicorn cannot run code from inside a trap), and calls the image's
+// function pointers through an authenticating branch, as the platform does.
 #pragma once
 
 #include <cstdint>
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -59,7 +68,7 @@ public:
     static constexpr std::uint64_t kObjectBase = 0x400000000, kObjectSize = 0x4000000;
     static constexpr std::uint64_t kStackBase = 0x700000000, kStackSize = 0x100000;
 
-    Cpu();
+    explicit Cpu(bool pointerAuthentication = false);
     ~Cpu();
     Cpu(const Cpu&) = delete;
     Cpu& operator=(const Cpu&) = delete;
@@ -88,6 +97,17 @@ public:
     // and gives x0. Throws GuestFault when it faults, breaks the calling
     // convention, or runs too long.
     std::uint64_t call(std::uint64_t fn, const std::vector<std::uint64_t>& args);
+    // The same through an authenticating branch (braaz) when the CPU
+    // authenticates: `fn` is a pointer signed with IA and discriminator 0,
+    // and one that is not faults, the fault naming `what`.
+    std::uint64_t callSigned(std::uint64_t fn, const std::vector<std::uint64_t>& args,
+                             const std::string& what);
+
+    // Pointer authentication, key IA and discriminator 0 (arm64e only).
+    bool authenticates() const { return signer_ != nullptr; }
+    std::uint64_t sign(std::uint64_t pointer);
+    // The pointer without its signature when it is signed so, else nothing.
+    std::optional<std::uint64_t> authenticate(std::uint64_t pointer);
     bool running() const { return running_; }
 
     // Names a guest address for fault messages ("symbol+0x10").
@@ -102,8 +122,14 @@ public:
 private:
     void stopWith(GuestFault fault);
     std::string where(std::uint64_t pc);
+    std::uint64_t run(std::uint64_t start, std::uint64_t fn,
+                      const std::vector<std::uint64_t>& args);
+    std::uint64_t signer(std::uint32_t instruction, std::uint64_t value);
 
     uc_struct* uc_ = nullptr;
+    uc_struct* signer_ = nullptr;  // the second CPU, with the same keys
+    std::uint64_t authCall_ = 0;   // braaz x16, for callSigned
+    std::string signedCall_;       // what callSigned is calling, for a fault
     std::vector<std::pair<std::string, Handler>> traps_;
     std::uint64_t dataNext_ = kDataBase, heapNext_ = kHeapBase;
     std::uint64_t returnSentinel_ = 0;

@@ -197,25 +197,111 @@ void readBinds(Image& image, Opcodes ops, Fixup::Kind kind) {
     }
 }
 
-// The arm64 slice of a fat file, or the file itself.
-std::string thinSlice(const std::string& bytes) {
+std::string archName(std::uint32_t cputype, std::uint32_t subtype) {
+    if (cputype != kCpuArm64) return "other";
+    return (subtype & 0xFF) == kSubtypeArm64e ? "arm64e" : "arm64";
+}
+
+// The slice of a fat file `slice` names (empty: arm64e when there is one),
+// or the file itself when it is thin.
+std::string thinSlice(const std::string& bytes, const std::string& slice) {
     const Reader r(bytes);
-    if (r.at<std::uint32_t>(0) == kMagic64) return bytes;
-    if (r.be32(0) != kFatMagic) refuse("not a 64-bit Mach-O file");
-    bool arm64e = false;
-    for (std::uint32_t k = 0, n = r.be32(4); k < n; ++k) {
+    if (r.at<std::uint32_t>(0) == kMagic64) {
+        const std::string arch = archName(r.at<std::uint32_t>(4), r.at<std::uint32_t>(8));
+        if (!slice.empty() && arch != slice) refuse("a thin " + arch + " file has no " + slice);
+        return bytes;
+    }
+    const std::vector<std::string> names = sliceNames(bytes);
+    std::string wanted = slice;
+    if (wanted.empty()) {
+        wanted =
+            std::find(names.begin(), names.end(), "arm64e") != names.end() ? "arm64e" : "arm64";
+    }
+    for (std::uint32_t k = 0; k < names.size(); ++k) {
+        if (names[k] != wanted) continue;
         const std::uint64_t arch = 8 + 20ULL * k;
-        if (r.be32(arch) != kCpuArm64) continue;
-        if ((r.be32(arch + 4) & 0xFF) == kSubtypeArm64e) {
-            arm64e = true;
-            continue;
-        }
         const std::uint32_t off = r.be32(arch + 8), size = r.be32(arch + 12);
         if (off > bytes.size() || bytes.size() - off < size) refuse("truncated fat file");
         return bytes.substr(off, size);
     }
-    refuse(arm64e ? "only an arm64e slice: arm64e (pointer authentication) is not emulated"
-                  : "no arm64 slice in the fat file");
+    refuse("no " + wanted + " slice in the fat file");
+}
+
+// DYLD_CHAINED_PTR_64 and DYLD_CHAINED_PTR_64_OFFSET: the formats lld
+// writes; in both a chain steps in 4-byte units.
+constexpr std::uint16_t kChainedPtr64 = 2, kChainedPtr64Offset = 6;
+constexpr std::uint16_t kChainedStartNone = 0xFFFF;
+constexpr std::uint32_t kChainedImport = 1;
+
+std::uint64_t fileOffsetOf(const Image& image, std::uint64_t addr) {
+    for (const Segment& s : image.segments) {
+        if (addr >= s.vmaddr && addr < s.vmaddr + s.filesize) return addr - s.vmaddr + s.fileoff;
+    }
+    refuse("a chained fixup outside the file's segments");
+}
+
+// Reads LC_DYLD_CHAINED_FIXUPS's data at [off, off + size) into fixups, as
+// dyld walks it: each segment's pages, each page's chain of pointers.
+void readChainedFixups(Image& image, std::uint32_t off, std::uint32_t size) {
+    const std::string& bytes = image.bytes;
+    const Reader r(bytes);
+    if (off > bytes.size() || bytes.size() - off < size || size < 28)
+        refuse("chained fixups outside the file");
+    const std::uint32_t startsOffset = r.at<std::uint32_t>(off + 4),
+                        importsOffset = r.at<std::uint32_t>(off + 8),
+                        symbolsOffset = r.at<std::uint32_t>(off + 12),
+                        importsCount = r.at<std::uint32_t>(off + 16),
+                        importsFormat = r.at<std::uint32_t>(off + 20);
+    if (importsFormat != kChainedImport)
+        refuse("chained imports of format " + std::to_string(importsFormat) + ": not supported");
+    std::vector<std::string> imports;
+    for (std::uint32_t k = 0; k < importsCount; ++k) {
+        const std::uint32_t entry = r.at<std::uint32_t>(off + importsOffset + 4ULL * k);
+        imports.push_back(r.cstr(off + symbolsOffset + (entry >> 9)));
+    }
+    std::uint64_t base = 0;  // where the image's header is: __TEXT's address
+    for (const Segment& s : image.segments) {
+        if (s.name == "__TEXT") base = s.vmaddr;
+    }
+    const std::uint64_t starts = off + std::uint64_t{startsOffset};
+    const std::uint32_t segmentCount = r.at<std::uint32_t>(starts);
+    for (std::uint32_t seg = 0; seg < segmentCount; ++seg) {
+        const std::uint32_t infoOffset = r.at<std::uint32_t>(starts + 4 + 4ULL * seg);
+        if (infoOffset == 0) continue;
+        const std::uint64_t info = starts + infoOffset;
+        const auto pageSize = r.at<std::uint16_t>(info + 4);
+        const auto format = r.at<std::uint16_t>(info + 6);
+        const auto segmentOffset = r.at<std::uint64_t>(info + 8);
+        const auto pageCount = r.at<std::uint16_t>(info + 20);
+        if (format != kChainedPtr64 && format != kChainedPtr64Offset) {
+            refuse("chained pointer format " + std::to_string(format) +
+                   ": not supported (only DYLD_CHAINED_PTR_64 and _64_OFFSET)");
+        }
+        for (std::uint16_t page = 0; page < pageCount; ++page) {
+            const auto start = r.at<std::uint16_t>(info + 22 + 2ULL * page);
+            if (start == kChainedStartNone) continue;
+            std::uint64_t addr = base + segmentOffset + std::uint64_t{page} * pageSize + start;
+            for (;;) {
+                const auto word = r.at<std::uint64_t>(fileOffsetOf(image, addr));
+                const std::uint64_t next = (word >> 51) & 0xFFF;
+                if ((word >> 63) != 0) {
+                    const std::uint32_t ordinal = word & 0xFFFFFF;
+                    if (ordinal >= imports.size()) refuse("a chained bind past the imports");
+                    image.fixups.push_back({Fixup::Kind::Bind, addr, imports[ordinal],
+                                            static_cast<std::int64_t>((word >> 24) & 0xFF)});
+                } else {
+                    Fixup rebase{Fixup::Kind::Rebase, addr, {}, 0};
+                    rebase.chained = true;
+                    rebase.target = word & 0xFFFFFFFFFULL;
+                    if (format == kChainedPtr64Offset) rebase.target += base;
+                    rebase.high8 = static_cast<std::uint8_t>((word >> 36) & 0xFF);
+                    image.fixups.push_back(rebase);
+                }
+                if (next == 0) break;
+                addr += 4 * next;
+            }
+        }
+    }
 }
 
 }  // namespace
@@ -238,24 +324,45 @@ std::string Image::symbolize(std::uint64_t addr) const {
     return it->name + offset;
 }
 
+std::uint64_t Image::rebasedPointer(std::uint64_t addr) const {
+    for (const Fixup& f : fixups) {
+        if (f.kind != Fixup::Kind::Rebase || f.addr != addr) continue;
+        if (f.chained) return f.target | std::uint64_t{f.high8} << 56;
+        return Reader(bytes).at<std::uint64_t>(fileOffsetOf(*this, addr));
+    }
+    return 0;
+}
+
+std::vector<std::string> sliceNames(const std::string& bytes) {
+    const Reader r(bytes);
+    if (r.at<std::uint32_t>(0) == kMagic64)
+        return {archName(r.at<std::uint32_t>(4), r.at<std::uint32_t>(8))};
+    if (r.be32(0) != kFatMagic) refuse("not a 64-bit Mach-O file");
+    std::vector<std::string> names;
+    for (std::uint32_t k = 0, n = r.be32(4); k < n; ++k)
+        names.push_back(archName(r.be32(8 + 20ULL * k), r.be32(12 + 20ULL * k)));
+    return names;
+}
+
 std::uint64_t Image::end() const {
     std::uint64_t e = 0;
     for (const Segment& s : segments) e = std::max(e, s.vmaddr + s.vmsize);
     return e;
 }
 
-Image readImage(const std::string& file) {
+Image readImage(const std::string& file, const std::string& slice) {
     Image image;
-    image.bytes = thinSlice(file);
+    image.bytes = thinSlice(file, slice);
     const std::string& bytes = image.bytes;
     const Reader r(bytes);
     if (r.at<std::uint32_t>(0) != kMagic64) refuse("not a 64-bit Mach-O file");
     if (r.at<std::uint32_t>(4) != kCpuArm64) refuse("not an arm64 image");
-    if ((r.at<std::uint32_t>(8) & 0xFF) == kSubtypeArm64e)
-        refuse("an arm64e image: arm64e (pointer authentication) is not emulated");
+    image.arm64e = (r.at<std::uint32_t>(8) & 0xFF) == kSubtypeArm64e;
     const std::uint32_t ncmds = r.at<std::uint32_t>(16);
     std::uint32_t info[10] = {};
     bool haveInfo = false;
+    std::uint32_t chained[2] = {};
+    bool haveChained = false;
     std::uint64_t off = 32;
     for (std::uint32_t k = 0; k < ncmds; ++k) {
         const std::uint32_t cmd = r.at<std::uint32_t>(off), size = r.at<std::uint32_t>(off + 4);
@@ -281,9 +388,9 @@ Image readImage(const std::string& file) {
             for (int w = 0; w < 10; ++w) info[w] = r.at<std::uint32_t>(off + 8 + 4 * w);
             haveInfo = true;
         } else if (cmd == kLcChainedFixups) {
-            refuse(
-                "chained fixups (LC_DYLD_CHAINED_FIXUPS): not supported; link for an older "
-                "deployment target, which writes dyld-info opcodes");
+            chained[0] = r.at<std::uint32_t>(off + 8);
+            chained[1] = r.at<std::uint32_t>(off + 12);
+            haveChained = true;
         } else if (cmd == kLcSymtab) {
             const std::uint32_t symoff = r.at<std::uint32_t>(off + 8),
                                 nsyms = r.at<std::uint32_t>(off + 12),
@@ -298,15 +405,21 @@ Image readImage(const std::string& file) {
         }
         off += size;
     }
-    if (!haveInfo) refuse("no dyld-info load command: only dyld-info opcodes are supported");
-    auto ops = [&](std::uint32_t o, std::uint32_t n) {
-        if (o > bytes.size() || bytes.size() - o < n) refuse("dyld-info opcodes outside the file");
-        return Opcodes{bytes, o, std::size_t(o) + n};
-    };
-    readRebases(image, ops(info[0], info[1]));
-    readBinds(image, ops(info[2], info[3]), Fixup::Kind::Bind);
-    readBinds(image, ops(info[4], info[5]), Fixup::Kind::WeakBind);
-    readBinds(image, ops(info[6], info[7]), Fixup::Kind::LazyBind);
+    if (haveInfo == haveChained)
+        refuse("expected either dyld-info opcodes or chained fixups (LC_DYLD_CHAINED_FIXUPS)");
+    if (haveChained) {
+        readChainedFixups(image, chained[0], chained[1]);
+    } else {
+        auto ops = [&](std::uint32_t o, std::uint32_t n) {
+            if (o > bytes.size() || bytes.size() - o < n)
+                refuse("dyld-info opcodes outside the file");
+            return Opcodes{bytes, o, std::size_t(o) + n};
+        };
+        readRebases(image, ops(info[0], info[1]));
+        readBinds(image, ops(info[2], info[3]), Fixup::Kind::Bind);
+        readBinds(image, ops(info[4], info[5]), Fixup::Kind::WeakBind);
+        readBinds(image, ops(info[6], info[7]), Fixup::Kind::LazyBind);
+    }
     for (const Fixup& f : image.fixups) {
         if (f.kind != Fixup::Kind::Rebase &&
             std::find(image.imports.begin(), image.imports.end(), f.symbol) == image.imports.end())

@@ -65,14 +65,17 @@ constexpr std::array<NotificationCallback, kEntries> callbackEntries(std::index_
 constexpr auto kHookEntries = hookEntries(std::make_index_sequence<kEntries>());
 constexpr auto kCallbackEntries = callbackEntries(std::make_index_sequence<kEntries>());
 
+Image readImageFile(const std::string& path, const std::string& slice) {
+    std::string bytes;
+    if (!sim::readFileBytes(path, &bytes)) throw std::runtime_error("cannot read " + path);
+    return readImage(bytes, slice);
+}
+
 }  // namespace
 
 PhoneBinary::PhoneBinary(sim::Process::Impl& process, const std::string& path,
-                         std::uint64_t* instructionCounter)
-    : p_(process) {
-    std::string bytes;
-    if (!sim::readFileBytes(path, &bytes)) throw std::runtime_error("cannot read " + path);
-    image_ = readImage(bytes);
+                         const std::string& slice, std::uint64_t* instructionCounter)
+    : p_(process), image_(readImageFile(path, slice)), cpu_(image_.arm64e) {
     cpu_.symbolize = [this](std::uint64_t addr) {
         if (addr < Cpu::kImageBase) return std::string();
         return image_.symbolize(addr - Cpu::kImageBase);
@@ -105,7 +108,10 @@ void PhoneBinary::load() {
     }
     for (const Fixup& f : image_.fixups) {
         const std::uint64_t at = Cpu::kImageBase + f.addr;
-        if (f.kind == Fixup::Kind::Rebase) {
+        if (f.kind == Fixup::Kind::Rebase && f.chained) {
+            cpu_.write64(at, (Cpu::kImageBase + f.target) | std::uint64_t{f.high8} << 56);
+            ++report_.rebases;
+        } else if (f.kind == Fixup::Kind::Rebase) {
             cpu_.write64(at, cpu_.read64(at) + Cpu::kImageBase);
             ++report_.rebases;
         } else {
@@ -178,7 +184,10 @@ void PhoneBinary::runInitialisers() {
             fn = init.isOffset ? Cpu::kImageBase + (cpu_.read64(at) & 0xFFFFFFFF) : cpu_.read64(at);
         } catch (const GuestFault&) {
         }
-        enter(fn, {1, argv, argv + 16, argv + 16});
+        // dyld signs an offset's initialiser itself (pointers in
+        // __mod_init_func arrive signed by the image).
+        if (init.isOffset) fn = cpu_.sign(fn);
+        enter(fn, {1, argv, argv + 16, argv + 16}, "an initialiser");
     }
 }
 
@@ -186,18 +195,19 @@ void PhoneBinary::runTerminators() {
     while (!terminators_.empty()) {
         const auto [fn, arg] = terminators_.back();
         terminators_.pop_back();
-        enter(fn, {arg});
+        enter(fn, {arg}, "the function handed to __cxa_atexit");
     }
 }
 
 // ------------------------------------------------------- calls into the binary
 
-void PhoneBinary::enter(std::uint64_t fn, const std::vector<std::uint64_t>& args) {
+void PhoneBinary::enter(std::uint64_t fn, const std::vector<std::uint64_t>& args,
+                        const std::string& what) {
     if (crashed_) return;
     const std::size_t depth = pools_.size();
     pools_.push_back({0, {}});
     try {
-        cpu_.call(fn, args);
+        cpu_.callSigned(fn, args, what);
         while (pools_.size() > depth) {
             Pool pool = std::move(pools_.back());
             pools_.pop_back();
@@ -213,28 +223,46 @@ void PhoneBinary::enter(std::uint64_t fn, const std::vector<std::uint64_t>& args
 
 void PhoneBinary::enterHook(std::size_t entry, Object self, Selector cmd, Object arg) {
     if (entry >= hookImps_.size()) return;
-    enter(hookImps_[entry], {guestOf(self), guestOf(cmd), guestOf(arg)});
+    const sim::SimSelector* sel = runtime().selectorOf(cmd);
+    enter(hookSigned_[entry], {guestOf(self), guestOf(cmd), guestOf(arg)},
+          "the replacement for " + (sel != nullptr ? sel->name : "?"));
 }
 
 void PhoneBinary::enterCallback(std::size_t entry, void* observer, Object name) {
     if (entry >= callbacks_.size()) return;
+    const sim::SimObject* text = runtime().receiver(name, "notification callback");
+    const std::string named = text != nullptr && text->value.type() == sim::PlistValue::Type::String
+                                  ? text->value.stringValue()
+                                  : "?";
     enter(callbacks_[entry],
-          {center, reinterpret_cast<std::uint64_t>(observer), guestOf(name), 0, 0});
+          {center, reinterpret_cast<std::uint64_t>(observer), guestOf(name), 0, 0},
+          "the callback observing " + named + " handed to CFNotificationCenterAddObserver");
 }
 
 void PhoneBinary::schedule(std::uint64_t when, std::uint64_t work, std::uint64_t context) {
-    // The device backend's context is the library's MainQueueStep (a
-    // function, then the purpose in the next eight bytes).
+    // The device backend's context is the step it queued: the step's
+    // function, then its purpose in the next eight bytes.
     const auto purpose = static_cast<StepPurpose>(cpu_.read64(context + 8) & 0xFFFFFFFF);
-    p_.dispatchAfter(when, purpose, [this, work, context] { enter(work, {context}); });
+    p_.dispatchAfter(when, purpose, [this, work, context] {
+        enter(work, {context}, "the work function handed to dispatch_after_f");
+    });
 }
 
 std::uint64_t PhoneBinary::hookEntryFor(std::uint64_t guestImp, MethodImp* entry) {
-    auto it = std::find(hookImps_.begin(), hookImps_.end(), guestImp);
+    // What Substrate's MSHookMessageEx does on arm64e: the replacement must
+    // be signed as every function pointer is (IA, discriminator 0).
+    const std::optional<std::uint64_t> plain = cpu_.authenticate(guestImp);
+    if (!plain) {
+        throw GuestFault{"MSHookMessageEx",
+                         "pointer authentication failed: the replacement handed to "
+                         "MSHookMessageEx is not signed with key IA and discriminator 0"};
+    }
+    auto it = std::find(hookImps_.begin(), hookImps_.end(), *plain);
     if (it == hookImps_.end()) {
         if (hookImps_.size() == kEntries)
             throw GuestFault{"MSHookMessageEx", "more than 16 replacements: not modelled"};
-        it = hookImps_.insert(hookImps_.end(), guestImp);
+        it = hookImps_.insert(hookImps_.end(), *plain);
+        hookSigned_.push_back(guestImp);
     }
     const auto n = static_cast<std::size_t>(it - hookImps_.begin());
     *entry = kHookEntries[n];
@@ -264,16 +292,16 @@ std::uint64_t PhoneBinary::hookedImp(MethodImp imp) const {
 }
 
 std::uint64_t PhoneBinary::originalFor(MethodImp original, const std::string& name) {
-    if (const std::uint64_t guest = hookedImp(original)) return guest;
+    if (const std::uint64_t guest = hookedImp(original)) return cpu_.sign(guest);
     auto it = originals_.find(original);
-    if (it != originals_.end()) return it->second;
+    if (it != originals_.end()) return cpu_.sign(it->second);
     const std::uint64_t addr = cpu_.trap(name, [this, original](Cpu& c) {
         original(objectAt(c.arg(0)), selectorAt(c.arg(1), "original implementation"),
                  objectAt(c.arg(2)));
         return Result::none();
     });
     originals_.emplace(original, addr);
-    return addr;
+    return cpu_.sign(addr);
 }
 
 // ------------------------------------------------------------------- objects

@@ -1,5 +1,8 @@
 // The phone's own Thrumline.dylib as the library of a simulated home-screen
-// process: the arm64 image loaded into an emulated CPU the way dyld loads it,
+// process: one slice, arm64 or arm64e, loaded into an emulated CPU the way
+// dyld loads it (an arm64e slice on a CPU that authenticates pointers, its
+// initialisers, hooks, callbacks and queued work called through signed
+// pointers, as the platform calls them),
 // its imports answered by the simulated host's models (the object runtime,
 // the platform services, the main queue), one table row per imported
 // function and per Objective-C message.
@@ -38,9 +41,10 @@ struct LoadReport {
 
 class PhoneBinary {
 public:
-    // Maps, rebases and binds the image at `path` and uniques its selectors
-    // for `process`. Throws std::runtime_error when it cannot be loaded.
-    PhoneBinary(sim::Process::Impl& process, const std::string& path,
+    // Maps, rebases and binds the image at `path` (its `slice`, or arm64e
+    // when it has one) and uniques its selectors for `process`. Throws
+    // std::runtime_error when it cannot be loaded.
+    PhoneBinary(sim::Process::Impl& process, const std::string& path, const std::string& slice,
                 std::uint64_t* instructionCounter);
     ~PhoneBinary();
     PhoneBinary(const PhoneBinary&) = delete;
@@ -50,6 +54,8 @@ public:
     // What unloading runs: the functions registered with __cxa_atexit, newest first.
     void runTerminators();
     const LoadReport& report() const { return report_; }
+    // "arm64" or "arm64e": the slice that runs.
+    const char* slice() const { return image_.arm64e ? "arm64e" : "arm64"; }
 
     // The host-side entries MSHookMessageEx and the notification center get
     // in place of the binary's functions.
@@ -103,8 +109,11 @@ public:
     void releaseGuest(const Receiver& r);
     std::uint64_t poolPush();
     void poolPop(std::uint64_t token);
+    // `guestImp` and `guestFn` as the binary handed them: signed on arm64e.
     std::uint64_t hookEntryFor(std::uint64_t guestImp, MethodImp* entry);
     std::uint64_t callbackEntryFor(std::uint64_t guestFn, NotificationCallback* entry);
+    // The address the binary calls `original` at, signed as the binary
+    // calls it on arm64e.
     std::uint64_t originalFor(MethodImp original, const std::string& name);
     // The binary's replacement behind a host-side entry; 0 for another implementation.
     std::uint64_t hookedImp(MethodImp imp) const;
@@ -119,12 +128,13 @@ private:
     std::uint64_t resolve(const std::string& symbol);
     // Runs the binary's `fn` for the host, inside a pool of its own; a fault
     // is the home screen crashing: recorded, and nothing of the binary runs
-    // again.
-    void enter(std::uint64_t fn, const std::vector<std::uint64_t>& args);
+    // again. On arm64e `fn` is a signed pointer, called through an
+    // authenticating branch; `what` names it for a fault.
+    void enter(std::uint64_t fn, const std::vector<std::uint64_t>& args, const std::string& what);
 
     sim::Process::Impl& p_;
-    Cpu cpu_;
     Image image_;
+    Cpu cpu_;
     LoadReport report_;
     std::map<std::string, ClassInfo> classes_;
     std::unordered_map<std::uint64_t, ClassInfo*> classByGuest_;
@@ -134,7 +144,9 @@ private:
     std::unordered_map<std::uint64_t, Local> locals_;  // by guest address; dead ones erased
     std::uint64_t nextLocal_ = 0;
     std::unordered_map<std::string, std::uint64_t> imports_;  // symbol -> trap or data
-    std::vector<std::uint64_t> hookImps_, callbacks_;
+    // The binary's replacements (without their signatures, and as handed
+    // over) and its callbacks (as handed over).
+    std::vector<std::uint64_t> hookImps_, hookSigned_, callbacks_;
     std::map<MethodImp, std::uint64_t> originals_;
     struct Pool {
         std::uint64_t token;  // 0: a pool of the host's around a call into the binary

@@ -28,11 +28,10 @@ NotificationCenter centerAt(PhoneBinary& b, std::uint64_t guest) {
 
 Result fatal(const char* what) { throw GuestFault{"arm64", what}; }
 
-Result objcMsgSend(PhoneBinary& b, Cpu& c) {
-    const Selector selector = b.selectorAt(c.arg(1), "objc_msgSend");
-    const sim::SimSelector& sel = *b.runtime().selectorOf(selector);
+// The message `sel` to the binary's object `guest`, as objc_msgSend sends it.
+Result message(PhoneBinary& b, std::uint64_t guest, const sim::SimSelector& sel) {
     Receiver r;
-    r.guest = c.arg(0);
+    r.guest = guest;
     if (r.guest == 0) return Result::full(0);  // a message to nil answers nil
     if (PhoneBinary::ClassInfo* cls = b.classAt(r.guest)) {
         r.cls = cls;
@@ -47,8 +46,27 @@ Result objcMsgSend(PhoneBinary& b, Cpu& c) {
     return b.send(r, sel);
 }
 
+Result objcMsgSend(PhoneBinary& b, Cpu& c) {
+    const Selector selector = b.selectorAt(c.arg(1), "objc_msgSend");
+    return message(b, c.arg(0), *b.runtime().selectorOf(selector));
+}
+
+// libobjc's shortcuts for a message (iOS 10 and later targets, iOS 13 and
+// later for objc_alloc_init), answered as the message itself.
+Result shortcut(PhoneBinary& b, Cpu& c, const char* name) {
+    return message(b, c.arg(0), *b.runtime().selector(name));
+}
+
 const FunctionRow kFunctions[] = {
     {"_objc_msgSend", &objcMsgSend},
+    {"_objc_retain", [](PhoneBinary& b, Cpu& c) { return shortcut(b, c, "retain"); }},
+    {"_objc_release", [](PhoneBinary& b, Cpu& c) { return shortcut(b, c, "release"); }},
+    {"_objc_alloc", [](PhoneBinary& b, Cpu& c) { return shortcut(b, c, "alloc"); }},
+    {"_objc_alloc_init",
+     [](PhoneBinary& b, Cpu& c) {
+         const Result allocated = shortcut(b, c, "alloc");
+         return message(b, allocated.value, *b.runtime().selector("init"));
+     }},
     {"_objc_getClass",
      [](PhoneBinary& b, Cpu& c) {
          const std::string name = c.cString(c.arg(0), "objc_getClass");

@@ -25,7 +25,8 @@ void Process::start() {
         if (p.options.phoneBinary.empty()) {
             p.library.load(path, *p.services);
         } else {
-            p.phone = std::make_unique<phone::PhoneBinary>(p, path, p.options.instructionCounter);
+            p.phone = std::make_unique<phone::PhoneBinary>(p, path, p.options.phoneSlice,
+                                                           p.options.instructionCounter);
             p.phone->runInitialisers();
         }
     } catch (const std::runtime_error& error) {
@@ -53,6 +54,8 @@ void Process::end() {
 }
 
 bool Process::isRunning() const { return impl_->state == Impl::State::Running; }
+
+std::string Process::phoneSlice() const { return impl_->phone ? impl_->phone->slice() : ""; }
 
 void Process::setActiveCall(Object call) {
     impl_->send(impl_->telephonyManager, "setActiveCall:", call);

@@ -35,10 +35,14 @@ struct ProcessOptions {
     std::string libraryPath;
     // Host classes this process leaves out (for example "CHManager").
     std::vector<std::string> absentClasses;
-    // The phone's own Thrumline.dylib (arm64 Mach-O) to run under CPU
-    // emulation instead of the Linux library (host/phone); empty: the library.
+    // The phone's own Thrumline.dylib (arm64, arm64e or fat Mach-O) to run
+    // under CPU emulation instead of the Linux library (host/phone); empty:
+    // the library.
     std::string phoneBinary;
-    // With phoneBinary: counts here the arm64 instructions its own code runs.
+    // With phoneBinary: the slice of a fat file to run, "arm64" or
+    // "arm64e"; empty: arm64e when the file has one.
+    std::string phoneSlice;
+    // With phoneBinary: counts here the instructions its own code runs.
     std::uint64_t* instructionCounter = nullptr;
 };
 
@@ -58,6 +62,9 @@ public:
     void start();
     void end();
     bool isRunning() const;
+    // The slice of the phone binary running ("arm64" or "arm64e"); empty
+    // for the Linux library or when nothing runs.
+    std::string phoneSlice() const;
 
     // --- The home screen's own events (each followed by nothing: run the
     //     device's main queue to let it go on) ---

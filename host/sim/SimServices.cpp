@@ -153,16 +153,17 @@ public:
         return reinterpret_cast<DispatchQueue>(&p_.queueToken);
     }
 
-    void dispatch_after(std::uint64_t when, DispatchQueue queue, DispatchStep step) override {
+    void dispatch_after(std::uint64_t when, DispatchQueue queue, StepFunction step,
+                        StepPurpose purpose) override {
         if (queue != dispatch_get_main_queue()) {
             p_.recordFault("dispatch_after", "not the main queue");
             return;
         }
-        if (step == nullptr || step->run == nullptr) {
+        if (step == nullptr) {
             p_.recordFault("dispatch_after", "no step");
             return;
         }
-        p_.dispatchAfter(when, step->purpose, [step] { step->run(); });
+        p_.dispatchAfter(when, purpose, step);
     }
 
     void AudioServicesPlaySystemSound(std::uint32_t soundID) override {
@@ -315,7 +316,9 @@ private:
     // The platform door is the main thread's, but for what hands work to
     // the main queue (a hook the host may run on another thread).
     void onMainThread(const char* operation) {
-        if (p_.offMainThread) p_.recordFault(operation, "called off the main thread");
+        if (p_.offMainThread) {
+            p_.recordFault(operation, std::string(operation) + " called off the main thread");
+        }
     }
 
     bool isCenter(NotificationCenter center, const char* operation) {

@@ -62,7 +62,11 @@ def oldest_phone(ios):
 def phones(archs, ios):
     first = oldest_phone(ios)
     if "arm64e" in archs and "arm64" in archs:
-        return f"arm64 and arm64e: every iPhone from the {first} on."
+        # The arm64e slice is built for iOS 14's arm64e ABI.
+        since = f"iOS {ios.split('.')[0]} and later" if ios else "the iOS it installs on"
+        return (f"arm64 and arm64e: arm64 phones (A7 to A11, the {first} to iPhone X) on {since}; "
+                "arm64e phones (A12 and later, iPhone XS, XR and newer) on iOS 14 and later. "
+                "A12 and later phones on iOS 12 and 13 are not served: their arm64e ABI differs.")
     if archs == ["arm64"]:
         return (f"arm64 only: {first} to iPhone X (A11 chip and older). The iPhone XS, XR "
                 "and later (A12 and newer, arm64e) need the build made with Xcode.")

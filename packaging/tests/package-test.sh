@@ -71,10 +71,12 @@ else
   pane="$work/pane"
 fi
 # Which phones each package serves: what its library and the pane both hold.
-arm64_only="Built for arm64 only: serves phones with an A11 chip or older"
-rootful_serves="$arm64_only"
-rootless_serves="$arm64_only"  # LLVM's linker writes arm64 only
-[ $# -eq 6 ] || rootless_serves="Built for arm64 and arm64e: serves every phone it installs on,"
+# The phone build is fat; the stand-ins are an arm64 library (rootful) and a
+# fat one (rootless).
+both="Built for arm64 and arm64e: serves arm64 phones (A7 to A11, up to"
+rootful_serves="$both"
+rootless_serves="$both"
+[ $# -eq 6 ] || rootful_serves="Built for arm64 only: serves phones with an A11 chip or older"
 
 # check_package SCHEME ARCHITECTURE ROOT DEPENDS SHELL DYLIB SERVES
 check_package() {
@@ -95,6 +97,13 @@ check_package() {
   check "$scheme: Depends: $depends" equals "$(f Depends)" "$depends"
   check "$scheme: the Description says which phones it serves first" \
     equals "$(f Description | sed -n 2p)" " $serves"
+  if [ "$serves" = "$both" ]; then
+    local ios
+    ios="$(sed -n 's/.*firmware (>= \([0-9]*\)\.0).*/\1/p' <<< "$depends")"
+    check "$scheme: arm64 phones on iOS $ios and later, arm64e phones on iOS 14 and later" \
+      equals "$(f Description | sed -n '2,5p' | sed 's/^ //' | tr '\n' ' ')" \
+      "$both iPhone X) on iOS $ios and later, and arm64e phones (A12 and later, iPhone XS, XR and newer) on iOS 14 and later. A12 and later phones on iOS 12 and 13 are not served: their arm64e ABI differs. "
+  fi
   for field in Maintainer Author; do
     check "$scheme: $field is set" test -n "$(f "$field")"
   done

@@ -134,7 +134,11 @@ done
 check "the depiction tells what is new in $version and which phones each package serves" python3 - "$json" "$version" <<'EOF'
 import json, sys
 text = json.dumps(json.load(open(sys.argv[1])))
-needed = [f"What's new in {sys.argv[2]}", "iphoneos-arm64", "iphoneos-arm\"", "arm64", "iPhone"]
+needed = [f"What's new in {sys.argv[2]}", "iphoneos-arm64", "iphoneos-arm\"", "iPhone",
+          "arm64 phones (A7 to A11, the iPhone 5s to iPhone X) on iOS 10 and later",
+          "arm64 phones (A7 to A11, the iPhone 6s to iPhone X) on iOS 15 and later",
+          "arm64e phones (A12 and later, iPhone XS, XR and newer) on iOS 14 and later",
+          "A12 and later phones on iOS 12 and 13 are not served"]
 missing = [n for n in needed if n not in text]
 print("missing:", missing) if missing else None
 sys.exit(1 if missing else 0)

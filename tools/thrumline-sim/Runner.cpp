@@ -165,11 +165,13 @@ void Runner::startProcess() {
     sim::ProcessOptions options;
     options.coreFoundationVersion = version_;
     options.phoneBinary = options_.phoneBinary;
+    options.phoneSlice = options_.phoneSlice;
     options.libraryPath = options_.libraryPath;
     if (options_.countInstructions) options.instructionCounter = &instructions_;
     process_ = std::make_unique<sim::Process>(*device_, options);
     const std::size_t first = device_->events().size();
     process_->start();
+    if (!options_.phoneBinary.empty()) phoneSlice_ = process_->phoneSlice();
     telephony_.attach(*process_);
 
     std::vector<sim::events::HookInstalled> hooks;

@@ -23,11 +23,12 @@ struct RunOptions {
     bool haveSettingsBytes = false;
     std::string scenarioDir;         // settings-file paths are relative to it
     std::string phoneBinary;         // run the phone's Thrumline.dylib under emulation instead
+    std::string phoneSlice;          // its slice; empty: arm64e when it has one
     std::string libraryPath;         // the Linux library to load; empty: the one built with it
     bool countInstructions = false;  // phone binary: the instructions of each command
 };
 
-// The arm64 instructions the phone binary's own code ran for one command
+// The instructions the phone binary's own code ran for one command
 // (and what fell due while it ran).
 struct CommandCost {
     int line = 0;
@@ -54,6 +55,8 @@ public:
     std::uint64_t endTime() const;
     int faults() const { return faults_; }
     const std::vector<CommandCost>& costs() const { return costs_; }
+    // The phone binary's slice that ran; empty when none did.
+    const std::string& phoneSlice() const { return phoneSlice_; }
 
 private:
     // A command that cannot run in the current state.
@@ -110,6 +113,7 @@ private:
     int faults_ = 0;
     std::uint64_t instructions_ = 0;
     std::vector<CommandCost> costs_;
+    std::string phoneSlice_;
 };
 
 }  // namespace thrumline::simtool

@@ -27,7 +27,8 @@ using namespace thrumline;
 
 const char* const kUsage =
     "usage: thrumline-sim [--json] [--svg FILE] [--root DIR] [--settings FILE]\n"
-    "                     [--phone DYLIB [--count-instructions]] SCENARIO\n";
+    "                     [--phone DYLIB [--slice arm64|arm64e] [--count-instructions]]\n"
+    "                     SCENARIO\n";
 
 const char* const kHelp = R"(Replays a scenario through the simulated home screen and shows what the
 phone does: every vibration, sound, settings write and notification, on a
@@ -41,11 +42,15 @@ Options:
   --root DIR       the device-root folder holding the settings file
                    (default: a fresh temporary folder, removed at exit)
   --settings FILE  start with a copy of FILE as the settings file
-  --phone DYLIB    run the phone's own Thrumline.dylib (arm64) under CPU
-                   emulation instead of the Linux build of the library
+  --phone DYLIB    run the phone's own Thrumline.dylib under CPU emulation
+                   instead of the Linux build of the library: one slice of
+                   a fat file, arm64e with pointer authentication
+  --slice arm64|arm64e
+                   with --phone: the slice to run (default: arm64e when the
+                   file has one)
   --count-instructions
-                   with --phone: after the run, the arm64 instructions the
-                   dylib's own code ran for each command
+                   with --phone: after the run, the slice that ran and the
+                   instructions the dylib's own code ran for each command
   --help, --version
 
 Scenario language: one command per line; # starts a comment.
@@ -118,6 +123,7 @@ struct Arguments {
     bool haveScenario = false;
     bool haveSettings = false;
     std::string phone;
+    std::string slice;
     bool countInstructions = false;
 };
 
@@ -159,6 +165,9 @@ int parseArguments(int argc, char** argv, Arguments& a) {
             a.haveSettings = true;
         } else if (is("--phone")) {
             if (!value("--phone", a.phone)) return usageError("--phone needs a DYLIB");
+        } else if (is("--slice")) {
+            if (!value("--slice", a.slice) || (a.slice != "arm64" && a.slice != "arm64e"))
+                return usageError("--slice needs arm64 or arm64e");
         } else if (arg == "--count-instructions") {
             a.countInstructions = true;
         } else if (arg.size() > 1 && arg[0] == '-') {
@@ -173,6 +182,7 @@ int parseArguments(int argc, char** argv, Arguments& a) {
     if (!a.haveScenario) return usageError("expected a SCENARIO file, or - for standard input");
     if (a.countInstructions && a.phone.empty())
         return usageError("--count-instructions needs --phone");
+    if (!a.slice.empty() && a.phone.empty()) return usageError("--slice needs --phone");
     return -1;
 }
 
@@ -194,6 +204,7 @@ int main(int argc, char** argv) {
     simtool::RunOptions options;
     options.deviceRoot = root;
     options.phoneBinary = arguments.phone;
+    options.phoneSlice = arguments.slice;
     options.countInstructions = arguments.countInstructions;
     if (scenarioPath == "-") {
         fileName = "<stdin>";
@@ -241,10 +252,13 @@ int main(int argc, char** argv) {
 
     simtool::Runner runner(scenario, options, sink, std::cerr);
     int code = runner.run();
+    if (arguments.countInstructions && !json && !runner.phoneSlice().empty())
+        std::printf("the %s slice's own instructions:\n", runner.phoneSlice().c_str());
     for (const simtool::CommandCost& cost : runner.costs()) {
         if (json) {
             nlohmann::ordered_json line;
             line["event"] = "instructions";
+            line["slice"] = runner.phoneSlice();
             line["line"] = cost.line;
             line["command"] = cost.text;
             line["instructions"] = cost.instructions;

@@ -91,9 +91,14 @@ SEL selectorNamed(id name, SEL fallback) {
     [super dealloc];
 }
 
-// The framework's controllers find their plists in the bundle they came from.
+// The framework's controllers find their plists in their -bundle, by
+// default the bundle of the image their class came from.
+- (NSBundle*)bundle {
+    return [NSBundle bundleForClass:[self class]];
+}
+
 - (NSMutableArray*)loadSpecifiersFromPlistName:(NSString*)name target:(id)target {
-    NSBundle* bundle = [NSBundle bundleForClass:[self class]];
+    NSBundle* bundle = [self bundle];
     NSDictionary* root =
         [NSDictionary dictionaryWithContentsOfFile:[bundle pathForResource:name ofType:@"plist"]];
     NSMutableArray* list = [NSMutableArray array];

@@ -4,7 +4,5 @@
 #include "host/ios/IosHost.h"
 
 extern "C" thrumline::HostServices* thrumlineBindHost() {
-    static thrumline::HostServices* const proofHost =
-        thrumline::ios::newDeviceHost(thrumline::proof::fileRoot().c_str());
-    return proofHost;
+    return thrumline::ios::deviceHost(thrumline::proof::fileRoot().c_str());
 }

@@ -1,17 +1,24 @@
 #!/usr/bin/env python3
 """Inspects a built binary of the phone build the way the phone's loader
-will meet it: arm64 Mach-O, or fat with arm64 and arm64e (each slice
-checked alike), for the deployment target, loading exactly the
-libraries it should, every import bound to the library that exports it on
-iOS, a valid ad-hoc signature, no libstdc++. Then, for Thrumline.dylib: a
-dylib exporting refreshPrefs only, its load-time initialisers, the scheme's
-install name, Substrate path and rpaths, under 80 KiB; for the settings
-pane's Thrumline.bundle/Thrumline: a bundle defining the class its
-Info.plist names and nothing else.
+will meet it: a fat Mach-O file with an arm64 and an arm64e slice, each
+checked on its own: for its deployment target (arm64: --min-os; arm64e:
+--arm64e-min-os, 14.0), loading exactly the libraries it should, every
+import bound to the library that exports it on iOS, an ad-hoc signature
+valid over its final bytes, no libstdc++. The arm64e slice as dyld on an
+A12 or later phone needs it: cpusubtype 0x80000002, chained fixups in a
+pointer format dyld processes in arm64e images and no classic dyld info,
+initialisers as 32-bit offsets (__init_offsets), none as pointers
+(__mod_init_func). Then, for Thrumline.dylib: a dylib exporting
+refreshPrefs only, its two load-time initialisers, the scheme's install
+name, Substrate path and rpaths, each slice under 80 KiB; for the settings
+pane's Thrumline.bundle/Thrumline: a bundle exporting nothing, holding no
+class metadata and no constant strings, that makes the class its
+Info.plist names at run time.
 
 Usage: check-phone-binary.py --dylib FILE --scheme rootful|rootless COMMON
        check-phone-binary.py --bundle FILE --info-plist PLIST COMMON
-  COMMON: --sdk DIR --min-os VERSION --objdump TOOL --nm TOOL --otool TOOL
+  COMMON: --sdk DIR --min-os VERSION [--arm64e-min-os VERSION] --objdump TOOL
+          --nm TOOL --otool TOOL
 Exit 0 when every check holds, 1 otherwise, 2 on bad usage."""
 import argparse
 import os
@@ -65,6 +72,7 @@ EXPORTED_BY = {
     "__dispatch_main_q": "libSystem",
     "_dispatch_after_f": "libSystem",
     "_dispatch_time": "libSystem",
+    "_dladdr": "libSystem",          # the pane finds its own bundle
     "_mach_absolute_time": "libSystem",
     "_mach_timebase_info": "libSystem",
     "_memset": "libSystem",          # the pane's loops, unoptimised
@@ -78,8 +86,14 @@ EXPORTED_BY = {
     "_objc_release": "libobjc",      # iOS 10 and later targets
     "_objc_alloc_init": "libobjc",   # iOS 13 and later targets
     "_objc_enumerationMutation": "libobjc",
-    "__objc_empty_cache": "libobjc",
     "_OBJC_METACLASS_$_NSObject": "libobjc",
+    # The pane makes its class at run time.
+    "_objc_allocateClassPair": "libobjc",
+    "_objc_registerClassPair": "libobjc",
+    "_class_addMethod": "libobjc",
+    "_class_getInstanceVariable": "libobjc",
+    "_ivar_getOffset": "libobjc",
+    "_object_getClass": "libobjc",
     "__Znwm": "libc++",
     "__ZdlPv": "libc++",
     "__ZSt9terminatev": "libc++abi",
@@ -90,6 +104,7 @@ EXPORTED_BY = {
     "___cxa_guard_acquire": "libc++abi",
     "___cxa_guard_release": "libc++abi",
     "___gxx_personality_v0": "libc++abi",
+    "_OBJC_CLASS_$_NSBundle": "Foundation",
     "_OBJC_CLASS_$_NSDictionary": "Foundation",
     "_OBJC_CLASS_$_NSFileManager": "Foundation",
     "_OBJC_CLASS_$_NSMutableArray": "Foundation",
@@ -107,12 +122,16 @@ EXPORTED_BY = {
     "_MSHookMessageEx": "CydiaSubstrate",
     "_OBJC_CLASS_$_PSListController": "Preferences",
     "_OBJC_METACLASS_$_PSListController": "Preferences",
-    "_OBJC_IVAR_$_PSListController._specifiers": "Preferences",
 }
-# Five 16 KiB pages: the header's, two for code and constants, the data's,
-# and the link edit's (symbols and signature). Every segment but the last
-# fills whole pages, so the file grows a page at a time.
+# Five 16 KiB pages a slice: the header's, two for code and constants, the
+# data's, and the link edit's (symbols and signature). Every segment but the
+# last fills whole pages, so the file grows a page at a time.
 MAX_SIZE = 80 * 1024
+# CPU_SUBTYPE_ARM64E with the pointer-authentication ABI flag, ABI version 0.
+ARM64E_SUBTYPE = 0x80000002
+# The chained-fixup pointer formats dyld processes in arm64e images:
+# DYLD_CHAINED_PTR_ARM64E, _64, _64_OFFSET, _ARM64E_USERLAND24.
+ARM64E_POINTER_FORMATS = {1, 2, 6, 12}
 
 # The highest compatibility version a binary may record for each library:
 # dyld refuses a library whose current version is below the recorded
@@ -225,15 +244,43 @@ def load_commands(otool, dylib):
     return commands
 
 
-def bindings(objdump, dylib):
-    """{symbol: library short name} from the bind, lazy and weak tables."""
+def bindings(objdump, dylib, chained):
+    """{symbol: library short name} from the bind, lazy and weak tables, or
+    from the chained fixups' binds."""
     bound = {}
-    for table in ("--bind", "--lazy-bind", "--weak-bind"):
+    tables = ("--dyld-info",) if chained else ("--bind", "--lazy-bind", "--weak-bind")
+    for table in tables:
         for line in run(objdump, "--macho", table, dylib).splitlines():
             parts = line.split()
+            if chained and (len(parts) < 8 or parts[4] != "bind"):
+                continue
             if len(parts) >= 5 and parts[0].startswith("__") and parts[-1].startswith(("_", "dyld")):
                 bound[parts[-1]] = parts[-2]
     return bound
+
+
+def chained_pointer_formats(objdump, image):
+    """The pointer format of each segment's chained fixups."""
+    listing = run(objdump, "--macho", "--chained-fixups", image)
+    return [int(value) for value in re.findall(r"pointer_format = (\d+)", listing)]
+
+
+def check_arm64e(c, args, commands, data):
+    """What dyld on an A12 or later phone needs of an arm64e image."""
+    cputype, subtype = struct.unpack_from("<II", data, 4)
+    c.check(f"cputype arm64 and cpusubtype {ARM64E_SUBTYPE:#x}",
+            (cputype, subtype) == (CPU_TYPE_ARM64, ARM64E_SUBTYPE),
+            f"found {cputype:#x}/{subtype:#x}")
+    kinds = [cmd for cmd, _ in commands]
+    c.check("chained fixups (LC_DYLD_CHAINED_FIXUPS), no classic dyld info",
+            "LC_DYLD_CHAINED_FIXUPS" in kinds
+            and not {"LC_DYLD_INFO", "LC_DYLD_INFO_ONLY"} & set(kinds), f"found {kinds}")
+    formats = chained_pointer_formats(args.objdump, args.file)
+    c.check("one pointer format that dyld processes in arm64e images",
+            len(set(formats)) == 1 and formats[0] in ARM64E_POINTER_FORMATS, f"found {formats}")
+    sections = run(args.objdump, "--macho", "--section-headers", args.file)
+    c.check("initialisers as 32-bit offsets (__init_offsets), none as pointers (__mod_init_func)",
+            "__init_offsets" in sections and "__mod_init_func" not in sections)
 
 
 def as_class(symbol):
@@ -277,29 +324,40 @@ def check_dylib(c, args, commands):
     exported = run(args.nm, "-g", "--defined-only", args.file).split()
     c.check("exports exactly _refreshPrefs", exported[2::3] == ["_refreshPrefs"], f"found {exported[2::3]}")
 
-    # installHooks and startObservers, run by the loader in this order.
+    # The settings table's and the library's own load-time work: pointers in
+    # the arm64 slice, 32-bit offsets in the arm64e one.
     sections = run(args.objdump, "--macho", "--section-headers", args.file)
-    init = re.search(r"__mod_init_func\s+([0-9a-f]+)", sections)
-    c.check("two load-time initialisers", init is not None and int(init.group(1), 16) == 16,
-            f"__mod_init_func: {init.group(1) if init else 'missing'}")
+    init = re.search(r"(__mod_init_func|__init_offsets)\s+([0-9a-f]+)", sections)
+    entry = {"__mod_init_func": 8, "__init_offsets": 4}
+    c.check("two load-time initialisers",
+            init is not None and int(init.group(2), 16) == 2 * entry[init.group(1)],
+            f"{init.group(1)}: {init.group(2)}" if init else "none")
     size = os.path.getsize(args.file)
     c.check(f"under {MAX_SIZE // 1024} KiB ({size} bytes)", size < MAX_SIZE)
 
 
-def check_bundle(c, args):
-    """The pane's executable: Settings makes the class Info.plist names, so
-    the bundle must define it, and needs nothing else from it."""
+def check_bundle(c, args, data):
+    """The pane's executable: Settings makes an object of the class
+    Info.plist names, which the bundle makes at run time as it loads (class
+    metadata and constant strings would be signed pointers in static data in
+    the arm64e slice), and needs nothing else from it."""
     with open(args.info_plist, "rb") as f:
         principal = plistlib.load(f)["NSPrincipalClass"]
     exported = run(args.nm, "-g", "--defined-only", args.file).split()
-    expected = sorted(f"_OBJC_{kind}_$_{principal}" for kind in ("CLASS", "METACLASS"))
-    c.check(f"defines {principal}, Info.plist's principal class, and exports nothing else",
-            sorted(exported[2::3]) == expected, f"found {exported[2::3]}")
+    c.check("exports nothing", exported == [], f"found {exported[2::3]}")
+    sections = run(args.objdump, "--macho", "--section-headers", args.file)
+    held = [name for name in ("__objc_classlist", "__objc_data", "__cfstring") if name in sections]
+    c.check("no class metadata, no constant strings", held == [], f"found {held}")
+    undefined = run(args.nm, "-u", args.file).split()
+    c.check(f"makes {principal}, Info.plist's principal class, at run time",
+            b"\0" + principal.encode() + b"\0" in data
+            and {"_objc_allocateClassPair", "_objc_registerClassPair"} <= set(undefined))
 
 
-def check_image(c, args, is_dylib, arch, path):
+def check_image(c, args, is_dylib, arch, path, data):
     """Every check of one thin image, `path`, of args.file."""
     args = argparse.Namespace(**dict(vars(args), file=path))
+    min_os = args.arm64e_min_os if arch == "arm64e" else args.min_os
 
     header = run(args.otool, "-hv", args.file).splitlines()[-1].split()
     c.check("a 64-bit Mach-O", header[0] == "MH_MAGIC_64", " ".join(header))
@@ -312,7 +370,7 @@ def check_image(c, args, is_dylib, arch, path):
     versions = [f.get("version") for cmd, f in commands if cmd == "LC_VERSION_MIN_IPHONEOS"]
     versions += [f.get("minos") for cmd, f in commands
                  if cmd == "LC_BUILD_VERSION" and f.get("platform", "").lower() in ("2", "ios")]
-    c.check(f"minimum iOS {args.min_os}", versions == [args.min_os], f"found {versions}")
+    c.check(f"minimum iOS {min_os}", versions == [min_os], f"found {versions}")
 
     libraries = dict(LIBRARIES, CydiaSubstrate=SUBSTRATE.get(args.scheme))
     expected = [libraries[name] for name in LOADS["dylib" if is_dylib else "bundle"]]
@@ -330,8 +388,14 @@ def check_image(c, args, is_dylib, arch, path):
                 re.fullmatch(r"[0-9.]+", recorded) is not None and version(recorded) <= version(ceiling),
                 f"current {f.get('current', '?')}")
 
+    if arch == "arm64e":
+        check_arm64e(c, args, commands, data)
     undefined = set(run(args.nm, "-u", args.file).split())
-    bound = bindings(args.objdump, args.file)
+    if arch == "arm64e":
+        # The linker names lazy binding's helper in every symbol table; with
+        # chained fixups nothing is bound lazily and nothing refers to it.
+        undefined.discard("dyld_stub_binder")
+    bound = bindings(args.objdump, args.file, chained=arch == "arm64e")
     c.check("every import is bound", undefined == set(bound),
             f"unbound {sorted(undefined - set(bound))}, bound only {sorted(set(bound) - undefined)}")
     for symbol in sorted(undefined):
@@ -346,7 +410,7 @@ def check_image(c, args, is_dylib, arch, path):
     if is_dylib:
         check_dylib(c, args, commands)
     else:
-        check_bundle(c, args)
+        check_bundle(c, args, data)
 
 
 def main():
@@ -358,6 +422,7 @@ def main():
     parser.add_argument("--info-plist")
     for option in ("--sdk", "--min-os", "--objdump", "--nm", "--otool"):
         parser.add_argument(option, required=True)
+    parser.add_argument("--arm64e-min-os", default="14.0")
     args = parser.parse_args()
     is_dylib = args.dylib is not None
     args.file = args.dylib if is_dylib else args.bundle
@@ -371,8 +436,8 @@ def main():
     check_stubs(c, args.sdk)
     images = slices(args.file)
     names = [name for name, _ in images]
-    c.check(f"arm64, alone or with arm64e ({', '.join(names)})",
-            names in (["arm64"], ["arm64", "arm64e"], ["arm64e", "arm64"]))
+    c.check(f"an arm64 and an arm64e slice ({', '.join(names)})",
+            sorted(names) == ["arm64", "arm64e"])
     with tempfile.TemporaryDirectory() as work:
         for arch, image in images:
             if len(images) > 1:
@@ -380,7 +445,7 @@ def main():
             path = os.path.join(work, arch)
             with open(path, "wb") as f:
                 f.write(image)
-            check_image(c, args, is_dylib, arch, path)
+            check_image(c, args, is_dylib, arch, path, image)
     print(f"{c.count - c.failures} passed, {c.failures} failed")
     return 1 if c.failures else 0
 

@@ -2,10 +2,9 @@
 """Signs a thin Mach-O file ad hoc the way ldid and codesign do, with two
 CodeDirectories: SHA-1 in slot 0 and SHA-256 as the first alternate. The
 tests use it to check the signature check against what those signers
-write, and to make a stand-in arm64e slice (--arm64e relabels the image
-first) for a fat file.
+write.
 
-Usage: sign-two-directories.py [--arm64e] IN OUT
+Usage: sign-two-directories.py IN OUT
 Exit 0 when OUT is written, 2 on bad usage or input."""
 import argparse
 import hashlib
@@ -15,7 +14,6 @@ import sys
 LC_SEGMENT_64 = 0x19
 LC_CODE_SIGNATURE = 0x1D
 PAGE_SHIFT = 12
-CPU_SUBTYPE_ARM64E_PTRAUTH = 0x80000002
 DIRECTORIES = [(0, 1, hashlib.sha1), (0x1000, 2, hashlib.sha256)]  # slot, hash type, hash
 IDENTIFIER = b"com.brindle.thrumline\0"
 
@@ -32,12 +30,10 @@ def code_directory(code, hash_type, hasher):
                        0) + IDENTIFIER + hashes
 
 
-def sign(data, arm64e):
+def sign(data):
     data = bytearray(data)
     if struct.unpack_from("<I", data, 0)[0] != 0xFEEDFACF:
         raise ValueError("not a thin 64-bit Mach-O file")
-    if arm64e:
-        struct.pack_into("<I", data, 8, CPU_SUBTYPE_ARM64E_PTRAUTH)
     ncmds, = struct.unpack_from("<I", data, 16)
     offset, signature, linkedit = 32, None, None
     for _ in range(ncmds):
@@ -77,13 +73,12 @@ def sign(data, arm64e):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--arm64e", action="store_true")
     parser.add_argument("input")
     parser.add_argument("output")
     args = parser.parse_args()
     try:
         with open(args.input, "rb") as f:
-            signed = sign(f.read(), args.arm64e)
+            signed = sign(f.read())
     except (OSError, ValueError, struct.error) as error:
         print(f"{args.input}: {error}", file=sys.stderr)
         return 2

@@ -56,6 +56,41 @@ TEST(NotificationCenterTest, EachPostReachesEachLiveObserverOfItsExactNameOnceAf
     EXPECT_EQ(deliveries, std::vector<std::string>{"second a.b.other"});
 }
 
+// On a background queue the platform is the main thread's but for handing
+// work to the main queue: each other call is a fault naming itself. (What the
+// library does there: examples/telephony-ios10.scn, history background.)
+Process* historyProcess = nullptr;
+MethodImp historyOriginal = nullptr;
+void nothing() {}
+void historyReplacement(Object self, Selector cmd, Object arg) {
+    historyOriginal(self, cmd, arg);
+    HostServices& h = historyProcess->services();
+    h.dispatch_after(h.dispatch_time(kDispatchTimeNow, 0), h.dispatch_get_main_queue(), &nothing,
+                     StepPurpose::PulseChain);
+    h.isConnected(nullptr);
+}
+
+TEST(ProcessTest, OffTheMainThreadOnlyHandingWorkToTheMainQueueIsAllowed) {
+    Device device;
+    Process process(device);
+    historyProcess = &process;
+    HostServices& h = process.services();
+    h.MSHookMessageEx(h.objc_getClass("CHManager"), h.sel_registerName("databaseChanged:"),
+                      &historyReplacement, &historyOriginal);
+    process.databaseChanged(nullptr);
+    EXPECT_EQ(process.faults(), 0);
+    process.databaseChangedInBackground(nullptr);
+    std::vector<std::string> faults;
+    for (const Event& e : device.events()) {
+        if (const auto* fault = e.get<events::Fault>()) faults.push_back(fault->problem);
+    }
+    EXPECT_EQ(faults, (std::vector<std::string>{"isConnected called off the main thread"}));
+    // Back on the main thread, the queued steps run and nothing more is a fault.
+    device.mainQueue().runUntilIdle();
+    process.databaseChanged(nullptr);
+    EXPECT_EQ(process.faults(), 1);
+}
+
 // The settings file as the platform reads and writes it (a dictionary or
 // nothing, unknown keys kept): examples/settings-missing-keys.scn and
 // respring-guard.scn.

@@ -30,6 +30,8 @@ TEST(ToolCommandLine, BadOptionsAndFilesExitWithTwoAndRunNothing) {
         {{dir.path()}, "cannot read scenario"},
         {{"--settings", dir.path() + "/missing.plist", empty}, "cannot read settings file"},
         {{"--svg", dir.path() + "/no/such/folder/out.svg", empty}, "cannot write"},
+        {{"--slice", "arm64e", empty}, "--slice needs --phone"},
+        {{"--phone", empty, "--slice", "armv7", empty}, "--slice needs arm64 or arm64e"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message);

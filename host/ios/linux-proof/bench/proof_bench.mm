@@ -463,9 +463,7 @@ void printSummary(const thrumline::hardening::MedianReporter& r) {
 // the scratch folder. The library's initialiser calls it before main, with no
 // hook group to install (the version is not set yet).
 extern "C" thrumline::HostServices* thrumlineBindHost() {
-    static thrumline::HostServices* const benchHost =
-        thrumline::ios::newDeviceHost(scratchRoot().c_str());
-    return benchHost;
+    return thrumline::ios::deviceHost(scratchRoot().c_str());
 }
 
 int main(int argc, char** argv) {

@@ -7,8 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
-
 using thrumline::StrongRef;
 
 namespace {
@@ -19,10 +17,10 @@ id objectOf(thrumline::Object object) { return (id)object; }
 class BackendTest : public ::testing::Test {
 protected:
     ~BackendTest() override { [pool_ drain]; }
-    thrumline::HostServices& h() { return *host_; }
+    thrumline::HostServices& h() { return host_; }
 
     NSAutoreleasePool* const pool_ = [[NSAutoreleasePool alloc] init];
-    const std::unique_ptr<thrumline::HostServices> host_{thrumline::ios::newDeviceHost("")};
+    thrumline::HostServices& host_ = *thrumline::ios::deviceHost("");
 };
 
 TEST_F(BackendTest, OnlyObjectsThatAnswerAMessageAreSentIt) {

@@ -27,13 +27,19 @@ typedef struct {
 
 @interface NSString : NSObject
 + (instancetype)stringWithFormat:(NSString*)format, ...;
++ (instancetype)stringWithUTF8String:(const char*)nullTerminatedCString;
 - (instancetype)initWithUTF8String:(const char*)nullTerminatedCString;
 - (NSString*)stringByAppendingString:(NSString*)aString;
 - (NSString*)stringByAppendingFormat:(NSString*)format, ...;
 - (NSString*)stringByDeletingPathExtension;
+- (NSString*)stringByDeletingLastPathComponent;
 - (BOOL)boolValue;
 - (int)intValue;
 - (double)doubleValue;
+@end
+
+@interface NSBundle : NSObject
++ (instancetype)bundleWithPath:(NSString*)path;
 @end
 
 @interface NSMutableString : NSString

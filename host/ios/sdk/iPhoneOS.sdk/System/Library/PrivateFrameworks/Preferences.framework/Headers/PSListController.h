@@ -28,6 +28,9 @@
 // selector on the target.
 - (NSMutableArray*)loadSpecifiersFromPlistName:(NSString*)name target:(id)target;
 - (NSArray*)specifiers;
+// The bundle the controller's plists are in: by default the bundle of the
+// image its class came from.
+- (NSBundle*)bundle;
 // Drops the list and asks -specifiers again.
 - (void)reloadSpecifiers;
 // Asks the getter again for one cell.
