@@ -73,9 +73,9 @@ protected:
 
     Mark mark() { return {device.events().size(), device.mainQueue().now()}; }
     std::size_t countSince(const Mark& from, EventKind kind) const;
-    // The vibration patterns played since `from`, each as "[on ms on ms ...]"
-    // with 1 and 0 for the on flags, and each classic pulse (sound 1352) as
-    // "C@<ms after from>". A request of the wrong form shows as "?<request>".
+    // What played since `from`: each vibration pattern as its steps,
+    // "(true, 300, false, 200, ...)", and each sound as "sound N". (The
+    // requests' form is pinned by the examples' JSON.)
     std::string played(const Mark& from) const;
 
     void TearDown() override;

@@ -1,3 +1,9 @@
+// The simulated host's platform services where a scenario cannot show them:
+// Darwin notifications to observers and processes, and the main thread's
+// rule. The settings file as the platform reads and writes it (a dictionary
+// or nothing, unknown keys kept): examples/settings-missing-keys.scn and
+// respring-guard.scn; which vibration requests play, for how long, and which
+// overlap: examples/vibration-overlaps.scn and vibration-odd-lengths.scn.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -89,51 +95,6 @@ TEST(ProcessTest, OffTheMainThreadOnlyHandingWorkToTheMainQueueIsAllowed) {
     device.mainQueue().runUntilIdle();
     process.databaseChanged(nullptr);
     EXPECT_EQ(process.faults(), 1);
-}
-
-// The settings file as the platform reads and writes it (a dictionary or
-// nothing, unknown keys kept): examples/settings-missing-keys.scn and
-// respring-guard.scn.
-
-// Requests the library never makes (the examples show the ones it does):
-// only the vibration sound with (boolean, integer) pairs plays as a pattern,
-// a negative length counts as none, and an empty pattern never plays.
-TEST(VibratorTest, OnlyPatternRequestsPlayAndAreMarked) {
-    auto pattern = [](const std::vector<std::int64_t>& lengths) {
-        PlistValue steps = PlistValue::array();
-        for (const std::int64_t ms : lengths) {
-            steps.append(PlistValue::boolean(true));
-            steps.append(PlistValue::integer(ms));
-        }
-        return PlistValue::dictionary({{"VibePattern", steps}});
-    };
-    const PlistValue buzz = PlistValue::dictionary({{"Intensity", PlistValue::integer(1)}});
-    const PlistValue odd =
-        PlistValue::dictionary({{"VibePattern", PlistValue::array({PlistValue::boolean(true)})}});
-    const struct {
-        std::uint64_t atMs;
-        std::uint32_t sound;
-        PlistValue request;
-        std::int64_t markMs;  // -1: none
-    } steps[] = {
-        {0, THRUMLINE_VIBRATE_SOUND, buzz, -1},  // the fixed buzz: no pattern
-        {0, THRUMLINE_VIBRATE_SOUND, pattern({100}), -1},
-        {0, THRUMLINE_CLASSIC_SOUND, pattern({100}), -1},        // another sound
-        {50, THRUMLINE_VIBRATE_SOUND, pattern({-500, 100}), 0},  // plays 100 ms
-        {149, THRUMLINE_VIBRATE_SOUND, pattern({}), 50},
-        {150, THRUMLINE_VIBRATE_SOUND, odd, -1},
-        {150, THRUMLINE_VIBRATE_SOUND, pattern({1}), -1},  // the empty one never played
-    };
-    Device device;
-    for (const auto& step : steps) {
-        SCOPED_TRACE(std::to_string(step.atMs) + " ms: " + step.request.describe());
-        device.mainQueue().runFor(step.atMs * kNanosPerMilli - device.mainQueue().now());
-        events::Vibrate vibrate{step.sound, step.request};
-        device.startVibration(vibrate);
-        EXPECT_EQ(
-            vibrate.overlaps ? static_cast<std::int64_t>(vibrate.overlapsT / kNanosPerMilli) : -1,
-            step.markMs);
-    }
 }
 
 }  // namespace
