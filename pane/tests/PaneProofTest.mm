@@ -3,6 +3,7 @@
 // same process as SpringBoard would load it, hears it and plays. Each case
 // runs in a child process: the library's hooks last as long as the process.
 #include "ProofPlatform.h"
+#include "hooks/HookGroups.h"
 #include "hooks/Hooks.h"
 #include "host/ios/linux-proof/tests/ChildProcess.h"
 #include "host/sim/Files.h"
@@ -38,11 +39,9 @@ using thrumline::sim::readPlistFile;
 
 namespace {
 
-constexpr double kIOS11 = 1443.0;
+constexpr double kIOS11 = thrumline::kLowestVersion_iOS11;
+const std::string kMinderPulse = "on " + std::to_string(THRUMLINE_MINDER_PULSE_MS);
 constexpr std::uint64_t kSecond = 1000000000ULL;
-const std::pair<const char*, const char*> kHostMethods[] = {
-    {"SBTelephonyManager", "setActiveCall:"}, {"SpringBoard", "applicationDidFinishLaunching:"}};
-
 std::string gSettingsFile;
 IMP gDevicePath = nullptr;  // the pane's own +settingsPath
 
@@ -139,9 +138,10 @@ void withPane(const std::string& bytes, const Scenario& scenario) {
         fs::create_directories(root + "/Library/PreferenceBundles");
         fs::copy(THRUMLINE_PANE_BUNDLE, root + "/Library/PreferenceBundles/Thrumline.bundle",
                  fs::copy_options::recursive);
-        for (const auto& [className, selector] : kHostMethods) {
-            Class host = objc_allocateClassPair([NSObject class], className, 0);
-            class_addMethod(host, sel_registerName(selector),
+        // The host classes the library hooks on this system.
+        for (const thrumline::HookedMethod& method : thrumline::kHookGroup_iOS11.methods) {
+            Class host = objc_allocateClassPair([NSObject class], method.className, 0);
+            class_addMethod(host, sel_registerName(method.selector),
                             reinterpret_cast<IMP>(reinterpret_cast<void (*)()>(&hostWork)), "v@:@");
             objc_registerClassPair(host);
         }
@@ -250,8 +250,15 @@ std::string playedAfter(const std::function<void()>& action) {
 
 // The figure of a vibration number: pulses of `pulse` ms, `pause` ms apart.
 std::string figure(int number, int pulse, int pause) {
-    if (number == 3) return "on 50, off 100, on 50, off 300, on 50, off 300, on 50, off 100, on 50";
     std::string text;
+    if (number == 3) {
+        const int rhythm[] = {THRUMLINE_RHYTHM_FIGURE_MS};
+        for (std::size_t i = 0; i < sizeof rhythm / sizeof rhythm[0]; ++i) {
+            text += (i == 0 ? "" : ", ") + std::string(i % 2 == 0 ? "on " : "off ") +
+                    std::to_string(rhythm[i]);
+        }
+        return text;
+    }
     for (int i = 0; number >= 0 && i <= number && number < 3; ++i) {
         text +=
             (i == 0 ? "on " : ", off " + std::to_string(pause) + ", on ") + std::to_string(pulse);
@@ -278,7 +285,7 @@ void expectLibraryPlaysWhatThePaneShows(ThrumlineListController* pane) {
     }
     // The minder's pulse, which the pane plays itself, by the output shown.
     const bool classic = shownInt(pane, "oldMethod") != 0;
-    EXPECT_EQ(playedAfter([&] { tap(pane, @"minderPulse"); }), classic ? "classic" : "on 50");
+    EXPECT_EQ(playedAfter([&] { tap(pane, @"minderPulse"); }), classic ? "classic" : kMinderPulse);
     // A classic chain's first pulse comes at once; the rest seconds later.
     // The call cannot tell its direction: it counts as one the user answered.
     const bool numbers = shownInt(pane, "isVibrationsNumber") != 0;
@@ -505,7 +512,7 @@ TEST(PaneProof, TheMinderButtonPlaysWhatTheLibrarysMinderPlays) {
             EXPECT_EQ(played.withPattern, library.withPattern);
             EXPECT_TRUE(played.unusedWasNil);
             if (library.withPattern) {
-                EXPECT_EQ(proof::describePattern(played.pattern), "on 50");
+                EXPECT_EQ(proof::describePattern(played.pattern), kMinderPulse);
             }
             EXPECT_TRUE(proof::posts().empty()) << "the pane posted a notification";
         });
