@@ -253,10 +253,8 @@ std::string figure(int number, int pulse, int pause) {
     std::string text;
     if (number == 3) {
         const int rhythm[] = {THRUMLINE_RHYTHM_FIGURE_MS};
-        for (std::size_t i = 0; i < sizeof rhythm / sizeof rhythm[0]; ++i) {
-            text += (i == 0 ? "" : ", ") + std::string(i % 2 == 0 ? "on " : "off ") +
-                    std::to_string(rhythm[i]);
-        }
+        for (std::size_t i = 0; i < sizeof rhythm / sizeof rhythm[0]; ++i)
+            text += (i == 0 ? "on " : i % 2 ? ", off " : ", on ") + std::to_string(rhythm[i]);
         return text;
     }
     for (int i = 0; number >= 0 && i <= number && number < 3; ++i) {
