@@ -45,7 +45,7 @@ void Telephony::attach(Process& process) {
     // A call that ended before this process started has no object in it.
     for (Call& call : calls_) {
         if (hasEnded(call.status)) continue;
-        call.object = process.newCall(call.connected, static_cast<int>(call.status));
+        call.object = process.newCall(call.hasConnected(), static_cast<int>(call.status));
         process.setCallTimes(call.object, call.connectedAt, call.endedAt);
         process.setOutgoing(call.object, call.outgoing);
     }
@@ -106,7 +106,7 @@ void Telephony::setActiveCall(Object call) {
 bool Telephony::answers(const std::string& name, Answers& out) const {
     for (const Call& call : calls_) {
         if (call.name != name) continue;
-        out = {static_cast<int>(call.status), call.connected};
+        out = {static_cast<int>(call.status), call.hasConnected()};
         return true;
     }
     return false;
@@ -115,14 +115,13 @@ bool Telephony::answers(const std::string& name, Answers& out) const {
 void Telephony::setStatus(Call& call, Status status) {
     if (call.status == status) return;
     call.status = status;
-    // Once connected, always connected: the call keeps the date it connected.
-    call.connected = call.connected || status == Status::Active;
     Process& p = process();
     const std::uint64_t now = p.device().mainQueue().now();
-    if (call.connected && !call.connectedAt) call.connectedAt = now;
+    // Once connected, always connected: the call keeps the date it connected.
+    if (status == Status::Active && !call.connectedAt) call.connectedAt = now;
     if (hasEnded(status) && !call.endedAt) call.endedAt = now;
     p.device().record(p.number(), events::CallStatus{call.name, static_cast<int>(status)});
-    p.setConnected(call.object, call.connected);
+    p.setConnected(call.object, call.hasConnected());
     p.setStatus(call.object, static_cast<int>(status));
 }
 
@@ -144,7 +143,7 @@ void Telephony::begin(const std::string& name, Status status, bool outgoing) {
     }
     const Object object = p.newCall(false, static_cast<int>(status));
     p.setOutgoing(object, outgoing);
-    calls_.push_back({name, status, outgoing, false, object});
+    calls_.push_back({name, status, outgoing, object});
     p.device().record(p.number(), events::CallStatus{name, static_cast<int>(status)});
 }
 

@@ -91,10 +91,11 @@ private:
         std::string name;
         Status status;
         bool outgoing;
-        bool connected;  // has been active
-        Object object;   // in the attached process; one reference, the phone's; none once ended
-        // On the virtual clock: when it first became active, when it ended.
+        Object object;  // in the attached process; one reference, the phone's; none once ended
+        // On the virtual clock: when it first became active (none: it never
+        // connected), when it ended.
         std::optional<std::uint64_t> connectedAt = {}, endedAt = {};
+        bool hasConnected() const { return connectedAt.has_value(); }
     };
     enum Slot { kActive, kHeld, kIncoming, kOutgoing, kSlots };
 

@@ -298,8 +298,8 @@ void Runner::letCallGo() {
 // answers isConnected YES, as iOS's calls do), or a new call that never
 // connected when none is in progress; nil ends the call in progress too.
 void Runner::placeCall(const Command& command) {
-    constexpr int kActive = 1;
-    constexpr int kDisconnected = 6;
+    constexpr int kActive = static_cast<int>(sim::Telephony::Status::Active);
+    constexpr int kDisconnected = static_cast<int>(sim::Telephony::Status::Disconnected);
     sim::Process& process = requireProcess("call");
     switch (command.call) {
         case scenario::CallState::Connected: {
