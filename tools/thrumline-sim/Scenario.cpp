@@ -123,6 +123,14 @@ double parseIosMajor(const std::string& word) {
     return version;
 }
 
+// A telephony call's NAME.
+const std::string& callName(const std::string& word) {
+    if (!sim::Telephony::isCallName(word)) {
+        throw Failure{"bad call name " + quote(word) + ": expected letters, digits and _"};
+    }
+    return word;
+}
+
 // The arguments after the words of `verb`, read by its shape.
 void parseArguments(const Verb& verb, const std::vector<std::string>& words, Command& command) {
     const std::size_t first = *verb.form != '\0' ? 2 : 1;
@@ -175,11 +183,7 @@ void parseArguments(const Verb& verb, const std::vector<std::string>& words, Com
                 words[first] == "outgoing" ? CallDirection::Outgoing : CallDirection::Incoming;
             break;
         case Shape::CallName:
-            command.name = oneArgument(verb, words, first);
-            if (!sim::Telephony::isCallName(command.name)) {
-                throw Failure{"bad call name " + quote(command.name) +
-                              ": expected letters, digits and _"};
-            }
+            command.name = callName(oneArgument(verb, words, first));
             break;
         case Shape::Duration:
             if (!parseDuration(oneArgument(verb, words, first), command.nanos)) {
@@ -201,10 +205,7 @@ void parseArguments(const Verb& verb, const std::vector<std::string>& words, Com
             command.name = words.size() > first ? words[first] : std::string();
             if (command.name.empty() || command.name.find('=') != std::string::npos)
                 throw missing();
-            if (!sim::Telephony::isCallName(command.name)) {
-                throw Failure{"bad call name " + quote(command.name) +
-                              ": expected letters, digits and _"};
-            }
+            callName(command.name);
             if (given < 2) throw missing();
             command.assignments = parseAssignments(words, first + 1);
             for (const Assignment& a : command.assignments) {
