@@ -4,6 +4,7 @@
 // and the library's own reload brings the value in.
 #include "hooks/Hooks.h"
 #include "settings/Settings.h"
+#include "vibration/PulseChains.h"
 
 namespace thrumline {
 
@@ -65,9 +66,7 @@ void hook_iOS11_SpringBoard_applicationDidFinishLaunching(Object self, Selector 
     storeNotRespringing(false);
     callOriginal(orig_iOS11_SpringBoard_applicationDidFinishLaunching, self, cmd, application);
     // ...and the quiet period counted from the moment that work returned.
-    HostServices& h = host();
-    h.dispatch_after(h.dispatch_time(kDispatchTimeNow, kRespringQuietNanos),
-                     h.dispatch_get_main_queue(), &endRespringGuard, StepPurpose::QuietPeriodEnd);
+    scheduleOnMainQueue(kRespringQuietNanos, &endRespringGuard, StepPurpose::QuietPeriodEnd);
 }
 
 }  // namespace thrumline
