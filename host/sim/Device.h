@@ -67,7 +67,8 @@ public:
 
     // The phone plays one vibration at a time. A pattern request (sound
     // 4095 with a pattern) plays from now for the sum of its on and off
-    // lengths, across home-screen restarts too; `vibrate` is marked when it
+    // lengths, across home-screen restarts too (assumed: that a respring
+    // stops a vibration playing is not known); `vibrate` is marked when it
     // starts while an earlier one still plays, naming the most recent of
     // those. What the phone then does is not documented, so nothing else
     // changes.

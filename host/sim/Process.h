@@ -74,6 +74,8 @@ public:
     void databaseChanged(Object argument);
     // The same, sent on a background queue: the platform door is then the
     // main thread's only (see HostServices.h), and any other use a fault.
+    // Whether the home screen sends it so is unknown (a class dump suggests
+    // the call history's own queue); the simulator offers both.
     void databaseChangedInBackground(Object argument);
     // -[SpringBoard applicationDidFinishLaunching:] on the application object.
     void applicationDidFinishLaunching(Object application);

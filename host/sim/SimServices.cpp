@@ -15,8 +15,10 @@ namespace thrumline::sim {
 
 namespace {
 
-// The phone's clock: 24 MHz, 125/3 ns a tick, so that a library that ignored
-// the timebase would be caught.
+// The phone's clock in ticks of a timebase other than 1/1, so that a library
+// that ignored the timebase would be caught. 125/3 (24 MHz) is an assumption:
+// neither the facts pages nor the product's description give the phone's
+// timebase; only that the library must read it.
 constexpr std::uint32_t kMachTimebaseNumer = 125;
 constexpr std::uint32_t kMachTimebaseDenom = 3;
 std::uint64_t machTicks(std::uint64_t nanos) {

@@ -65,8 +65,9 @@ State& state() {
     return *instance;
 }
 
-// dispatch_time_t counts mach ticks, as on the phone: those of an arm64
-// device's 24 MHz timebase (125/3 ns each), since a boot a second before the
+// dispatch_time_t counts mach ticks, as on the phone: those of an assumed
+// 24 MHz timebase (125/3 ns each; the facts pages give none, and the
+// simulated host assumes the same), since a boot a second before the
 // clock's zero. So no time reads as DISPATCH_TIME_NOW, and nanoseconds added
 // to a dispatch_time_t other than through dispatch_time land far off.
 constexpr std::uint64_t kBootTicks = 24000000;
@@ -245,11 +246,11 @@ void CFNotificationCenterPostNotification(CFNotificationCenterRef center, CFStri
     }
 }
 
-// The phone's timebase: 24 MHz, 125/3 ns a tick.
-uint64_t mach_absolute_time(void) { return state().now * 3 / 125; }
+// The clock dispatch_time counts, so DISPATCH_TIME_NOW and this agree.
+uint64_t mach_absolute_time(void) { return thrumline::proof::ticksAt(state().now); }
 
 kern_return_t mach_timebase_info(mach_timebase_info_t info) {
-    info->numer = 125;
+    info->numer = thrumline::proof::kNanosPerThreeTicks;
     info->denom = 3;
     return 0;
 }
