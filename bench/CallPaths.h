@@ -11,8 +11,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "host/sim/PlistValue.h"
-#include "host/sim/Process.h"
+#include "simulator/home-screen/PlistValue.h"
+#include "simulator/home-screen/Process.h"
 
 namespace thrumline::hardening {
 

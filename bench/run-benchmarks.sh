@@ -31,7 +31,7 @@ if [ "$proof" = yes ]; then
   "$top/scripts/ensure-packages.sh" "${TEST_PACKAGES[@]}"
   build="$top/build/bench-proof"
   target=thrumline_proof_bench
-  folder="$build/host/ios/linux-proof/bench"
+  folder="$build/gnustep-proof/bench"
   tests=ON
 else
   "$top/scripts/ensure-packages.sh" "${BUILD_PACKAGES[@]}" libbenchmark-dev

@@ -14,11 +14,11 @@
 #include "bench/AllocationCounter.h"
 #include "bench/CallPaths.h"
 #include "bench/MedianReporter.h"
-#include "hooks/HookGroups.h"
-#include "host/sim/Files.h"
-#include "host/sim/PlistValue.h"
-#include "host/sim/Process.h"
-#include "host/sim/PropertyList.h"
+#include "simulator/home-screen/Files.h"
+#include "simulator/home-screen/PlistValue.h"
+#include "simulator/home-screen/Process.h"
+#include "simulator/home-screen/PropertyList.h"
+#include "tweak/hooks/HookGroups.h"
 
 namespace thrumline::hardening {
 namespace {

@@ -1,7 +1,7 @@
 # Toolchain for Thrumline.dylib: iPhone, iOS 7.0 and later.
 #
 # Linux: Debian's clang-22, lld-22, llvm-22 and libc++-22-dev with the
-#   stand-in SDK in host/ios/sdk/; nothing to set. The library and the pane
+#   stand-in SDK in stand-in-sdk/; nothing to set. The library and the pane
 #   are fat: an arm64 slice for iOS 7.0 and later (A7 to A11 phones) and an
 #   arm64e slice for iOS 14.0 and later (A12 and later), each built apart and
 #   joined with llvm-lipo (cmake/ios-slices.cmake).

@@ -5,7 +5,7 @@
 # Sets THRUMLINE_IOS_APPLE_LINKER (Apple's ld64: Xcode, or cctools-port with
 # IOS_TOOLCHAIN_PREFIX) and THRUMLINE_IOS_MISSING (empty when all is there).
 set(THRUMLINE_IOS_MISSING "")
-set(THRUMLINE_IOS_STAND_IN_SDK "${CMAKE_CURRENT_LIST_DIR}/../host/ios/sdk/iPhoneOS.sdk")
+set(THRUMLINE_IOS_STAND_IN_SDK "${CMAKE_CURRENT_LIST_DIR}/../stand-in-sdk/iPhoneOS.sdk")
 get_filename_component(THRUMLINE_IOS_STAND_IN_SDK "${THRUMLINE_IOS_STAND_IN_SDK}" ABSOLUTE)
 
 if(CMAKE_HOST_APPLE)

@@ -4,7 +4,7 @@
 # Read the diff before committing: every change must be one you meant.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-tool="${1:?usage: $0 BUILD_DIR}/tools/thrumline-sim/thrumline-sim"
+tool="${1:?usage: $0 BUILD_DIR}/simulator/thrumline-sim/thrumline-sim"
 for scenario in "$here"/*.scn; do
   "$tool" "$scenario" > "${scenario%.scn}.txt"
   if [ -f "${scenario%.scn}.jsonl" ]; then

@@ -4,9 +4,9 @@
 #include <variant>
 #include <vector>
 
-#include "tools/thrumline-sim/Render.h"
-#include "tools/thrumline-sim/Runner.h"
-#include "tools/thrumline-sim/Scenario.h"
+#include "simulator/thrumline-sim/Render.h"
+#include "simulator/thrumline-sim/Runner.h"
+#include "simulator/thrumline-sim/Scenario.h"
 
 namespace thrumline::hardening {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <variant>
 
-#include "tools/thrumline-sim/Scenario.h"
+#include "simulator/thrumline-sim/Scenario.h"
 
 namespace thrumline::hardening {
 

@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "host/sim/PropertyList.h"
+#include "simulator/home-screen/PropertyList.h"
 
 namespace thrumline::hardening {
 

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "host/sim/Process.h"
+#include "simulator/home-screen/Process.h"
 
 namespace thrumline::hardening {
 

@@ -32,7 +32,7 @@ if [[ " ${targets[*]} " == *" scenario_differential "* && -z "${THRUMLINE_PHONE_
   "$top/scripts/ensure-packages.sh" "${PHONE_PACKAGES[@]}"
   cmake --preset ios-arm64 -S "$top" >/dev/null
   cmake --build "$top/build/ios-arm64" --target Thrumline -j2 >/dev/null
-  export THRUMLINE_PHONE_DYLIB="$top/build/ios-arm64/host/ios/Thrumline/Thrumline.dylib"
+  export THRUMLINE_PHONE_DYLIB="$top/build/ios-arm64/tweak/Thrumline/Thrumline.dylib"
 fi
 
 build="$top/build/fuzz"

@@ -22,7 +22,7 @@
 #include <objc/runtime.h>
 #include <stdint.h>
 
-#include "settings/Contract.h"
+#include "tweak/settings/Contract.h"
 
 // AudioToolbox: plays the "VibePattern"/"Intensity" dictionary; no SDK
 // header declares it. The second argument is unused and passed as nil.

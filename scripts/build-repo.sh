@@ -45,12 +45,12 @@ if [ ${#debs[@]} -eq 0 ]; then
   (cd "$top" && cmake --preset ios-arm64 >/dev/null &&
    cmake --build --preset ios-arm64 -j"$(getconf _NPROCESSORS_ONLN)" >/dev/null)
   mapfile -t debs < <(bash "$top/packaging/build-deb.sh" --repo "$url" --out "$work" \
-    --rootful "$phone/host/ios/Thrumline/Thrumline.dylib" \
-    --rootless "$phone/host/ios/Thrumline-rootless/Thrumline.dylib" \
+    --rootful "$phone/tweak/Thrumline/Thrumline.dylib" \
+    --rootless "$phone/tweak/Thrumline-rootless/Thrumline.dylib" \
     --pane "$phone/pane/Thrumline.bundle/Thrumline")
 fi
 
-bash "$top/packaging/repo/make-repo.sh" --url "$url" --sim "$sim_build/tools/thrumline-sim/thrumline-sim" \
+bash "$top/packaging/repo/make-repo.sh" --url "$url" --sim "$sim_build/simulator/thrumline-sim/thrumline-sim" \
   --out "$out" "${debs[@]}" >/dev/null
 echo "Repository for $url in $out:"
 (cd "$out" && ls -d Release Packages* debs/* CydiaIcon.png depiction/*.json depiction/*.html)

@@ -14,4 +14,4 @@ cmake --build "$build" --target thrumline-sim -j"$(nproc)" >/dev/null
 scenario="${1:-$top/examples/call-ios11-patterns.scn}"
 [ $# -gt 0 ] && shift
 echo "== thrumline-sim $(basename "$scenario")" >&2
-exec "$build/tools/thrumline-sim/thrumline-sim" "$@" "$scenario"
+exec "$build/simulator/thrumline-sim/thrumline-sim" "$@" "$scenario"

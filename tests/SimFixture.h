@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "host/sim/PlistValue.h"
-#include "host/sim/Process.h"
+#include "simulator/home-screen/PlistValue.h"
+#include "simulator/home-screen/Process.h"
 
 namespace thrumline::test {
 

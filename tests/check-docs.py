@@ -2,7 +2,7 @@
 """Checks what the README and docs/ tell a reader against the repository:
 every file they name exists, every link lands on a heading, every command
 they give uses options its script or tool takes, every scenario they show or
-name runs, and the README's table of settings keys is settings/Contract.h's.
+name runs, and the README's table of settings keys is tweak/settings/Contract.h's.
 Usage: check-docs.py SOURCE_DIR THRUMLINE_SIM"""
 import glob, json, os, re, shlex, subprocess, sys
 
@@ -17,7 +17,7 @@ for cmake in glob.glob(f"{top}/**/CMakeLists.txt", recursive=True):
             labels.update(words.split(";"))
 presets = {p["name"] for p in json.load(open(f"{top}/CMakePresets.json"))["configurePresets"]}
 basenames = {f for d, _, files in os.walk(top) if "/build" not in d for f in files}
-help_text = open(f"{top}/tools/thrumline-sim/help.txt").read()
+help_text = open(f"{top}/simulator/thrumline-sim/help.txt").read()
 
 
 def slug(heading):
@@ -117,14 +117,14 @@ for command in ("bash scripts/run-example.sh", "bash scripts/run-tests.sh"):
         problems.append(f"README.md: {command} is not on the first screen")
 
 # The keys table against the contract: names, types and missing values, in order.
-contract = open(f"{top}/settings/Contract.h").read()
+contract = open(f"{top}/tweak/settings/Contract.h").read()
 defines = dict(re.findall(r"#define (THRUMLINE_\w+) (\d+)\n", contract))
 keys = [(k, {"BOOLEAN": "bool", "INTEGER": "int"}[t], defines.get(m, m))
         for k, t, m in re.findall(r"X\((\w+), (\w+), (\w+), \w+\)", contract)]
 shown = [(k, t, {"false": "0", "true": "1"}.get(m, m))
          for k, t, m in re.findall(r"^\| `(\w+)` \| (\w+) \| ([\w-]+) \|", readme, re.M)]
 if shown != keys:
-    problems.append(f"README.md: the keys table is {shown}, settings/Contract.h says {keys}")
+    problems.append(f"README.md: the keys table is {shown}, tweak/settings/Contract.h says {keys}")
 
 print("\n".join(problems) or f"{len(pages)} pages checked")
 sys.exit(1 if problems else 0)

@@ -6,13 +6,13 @@
 // object; an absent host class; settings values of the types that answer
 // neither boolValue nor intValue (missing keys, unusable files and the
 // conversions of the others: settings-missing-keys.scn,
-// hand-edited-numbers.scn, host/sim/tests/value_conversion_test.cpp).
+// hand-edited-numbers.scn, simulator/home-screen/tests/value_conversion_test.cpp).
 #include <algorithm>
 #include <cctype>
 #include <map>
 #include <sstream>
 
-#include "host/sim/PropertyList.h"
+#include "simulator/home-screen/PropertyList.h"
 #include "tests/SimFixture.h"
 
 namespace thrumline::test {

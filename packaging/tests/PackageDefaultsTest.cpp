@@ -7,10 +7,10 @@
 #include <filesystem>
 #include <string>
 
-#include "host/sim/Files.h"
-#include "host/sim/PlistValue.h"
-#include "host/sim/PropertyList.h"
-#include "settings/Settings.h"
+#include "simulator/home-screen/Files.h"
+#include "simulator/home-screen/PlistValue.h"
+#include "simulator/home-screen/PropertyList.h"
+#include "tweak/settings/Settings.h"
 
 using thrumline::SettingType;
 using Value = thrumline::sim::PlistValue;

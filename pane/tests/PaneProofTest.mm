@@ -3,14 +3,14 @@
 // same process as SpringBoard would load it, hears it and plays. Each case
 // runs in a child process: the library's hooks last as long as the process.
 #include "ProofPlatform.h"
-#include "hooks/HookGroups.h"
-#include "hooks/Hooks.h"
-#include "host/ios/linux-proof/tests/ChildProcess.h"
-#include "host/sim/Files.h"
-#include "host/sim/PlistValue.h"
-#include "host/sim/PropertyList.h"
+#include "gnustep-proof/tests/ChildProcess.h"
 #include "pane/ThrumlineListController.h"
-#include "settings/Settings.h"
+#include "simulator/home-screen/Files.h"
+#include "simulator/home-screen/PlistValue.h"
+#include "simulator/home-screen/PropertyList.h"
+#include "tweak/hooks/HookGroups.h"
+#include "tweak/settings/Contract.h"
+#include "tweak/settings/Settings.h"
 
 #include <CoreFoundation/CoreFoundation.h>
 #include <dlfcn.h>
@@ -273,10 +273,10 @@ void expectLibraryPlaysWhatThePaneShows(ThrumlineListController* pane) {
     const int pulse2 = shownInt(pane, "vibration2");
     const int pause = shownInt(pane, "VibrationDuration");
     const std::pair<const char*, std::string> previews[] = {
-        {thrumline::kVib1PreviewNotification, figure(first, pulse1, pause)},
-        {thrumline::kVib2PreviewNotification, figure(last, pulse2, pause)},
-        {thrumline::kVib3PreviewNotification, figure(1, pulse1, pause)},
-        {thrumline::kVib4PreviewNotification, figure(1, pulse2, pause)}};
+        {THRUMLINE_VIB1_PREVIEW_NOTIFICATION, figure(first, pulse1, pause)},
+        {THRUMLINE_VIB2_PREVIEW_NOTIFICATION, figure(last, pulse2, pause)},
+        {THRUMLINE_VIB3_PREVIEW_NOTIFICATION, figure(1, pulse1, pause)},
+        {THRUMLINE_VIB4_PREVIEW_NOTIFICATION, figure(1, pulse2, pause)}};
     for (const auto& [notification, expected] : previews) {
         PSSpecifier* button = cellFor(pane, notification, @"previewNotification");
         EXPECT_EQ(playedAfter([&] { tap(pane, button); }), expected) << notification;
@@ -421,7 +421,7 @@ TEST(PaneProof, ACellWritesItsKeyWithItsTypeKeepingEverythingElse) {
                 << thrumline::sim::parsePlist(written).describe();
             // Announced once, after the file was complete.
             ASSERT_EQ(proof::posts().size(), 1u);
-            EXPECT_EQ(proof::posts()[0].name, thrumline::kPrefsChangedNotification);
+            EXPECT_EQ(proof::posts()[0].name, THRUMLINE_PREFS_CHANGED_NOTIFICATION);
             EXPECT_TRUE(atPost == expected) << atPost.describe();
             // Atomic: a new file took the old one's place, and nothing else
             // was left in the folder.

@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "hooks/Hooks.h"
-#include "host/sim/Files.h"
-#include "host/sim/PlistValue.h"
-#include "settings/Settings.h"
+#include "simulator/home-screen/Files.h"
+#include "simulator/home-screen/PlistValue.h"
+#include "tweak/settings/Contract.h"
+#include "tweak/settings/Settings.h"
 
 using thrumline::SettingType;
 using Value = thrumline::sim::PlistValue;
@@ -122,10 +122,10 @@ TEST(PaneCells, DuringACallGroupExplainsEachOfItsSwitches) {
 
 TEST(PaneCells, EachPreviewButtonFollowsWhatItPlays) {
     const std::pair<const char*, std::string> previews[] = {
-        {thrumline::kVib1PreviewNotification, "firstVibrationNumber"},
-        {thrumline::kVib2PreviewNotification, "lastVibrationNumber"},
-        {thrumline::kVib3PreviewNotification, "vibration1"},
-        {thrumline::kVib4PreviewNotification, "vibration2"}};
+        {THRUMLINE_VIB1_PREVIEW_NOTIFICATION, "firstVibrationNumber"},
+        {THRUMLINE_VIB2_PREVIEW_NOTIFICATION, "lastVibrationNumber"},
+        {THRUMLINE_VIB3_PREVIEW_NOTIFICATION, "vibration1"},
+        {THRUMLINE_VIB4_PREVIEW_NOTIFICATION, "vibration2"}};
     std::map<std::string, std::string> after;  // notification -> key of the cell before it
     for (std::size_t i = 1; i < items().size(); ++i) {
         if (items()[i].find("previewNotification") == nullptr) continue;

@@ -22,10 +22,10 @@
 #include <string>
 #include <thread>
 
-#include "host/sim/Files.h"
-#include "host/sim/PlistValue.h"
-#include "host/sim/Process.h"
-#include "host/sim/PropertyList.h"
+#include "simulator/home-screen/Files.h"
+#include "simulator/home-screen/PlistValue.h"
+#include "simulator/home-screen/Process.h"
+#include "simulator/home-screen/PropertyList.h"
 
 namespace thrumline::hardening {
 namespace {

@@ -3,7 +3,7 @@
 // ordinary builds and under the sanitizers. The settings harness's own
 // expectations come from the contract's table and the conversion rules,
 // which examples/settings-missing-keys.scn, hand-edited-numbers.scn and
-// host/sim/tests/value_conversion_test.cpp pin.
+// simulator/home-screen/tests/value_conversion_test.cpp pin.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -12,7 +12,7 @@
 
 #include "fuzz/ScenarioHarness.h"
 #include "fuzz/SettingsFileHarness.h"
-#include "host/sim/Files.h"
+#include "simulator/home-screen/Files.h"
 
 namespace thrumline::hardening {
 namespace {

@@ -11,9 +11,9 @@
 #include <fstream>
 #include <functional>
 
-#include "host/HostServices.h"
-#include "host/sim/PlistValue.h"
-#include "host/sim/Process.h"
+#include "simulator/home-screen/PlistValue.h"
+#include "simulator/home-screen/Process.h"
+#include "tweak/platform/HostServices.h"
 
 namespace thrumline::hardening {
 namespace {
