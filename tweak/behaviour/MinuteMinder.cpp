@@ -3,6 +3,8 @@
 // to a minute. Each pending step therefore runs in a slot of its own (its
 // own function, as steps capture nothing) and, when it runs, serves the
 // current minder only if that minder's step is the one in its slot.
+#include "tweak/behaviour/MinuteMinder.h"
+
 #include <cstddef>
 
 #include "tweak/hooks/Hooks.h"

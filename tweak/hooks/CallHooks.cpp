@@ -8,6 +8,7 @@
 // memory follows every announcement, and only the output waits for the gate.
 #include <cstddef>
 
+#include "tweak/behaviour/MinuteMinder.h"
 #include "tweak/hooks/Hooks.h"
 #include "tweak/settings/Settings.h"
 #include "tweak/vibration/PulseChains.h"

@@ -1,5 +1,6 @@
 // Start-up and the call hooks: the load-time initialisers, the hook groups
-// with their replacements and slots.
+// with their replacements and slots, and the rules the call moments and the
+// behaviours (tweak/behaviour) share.
 #pragma once
 
 #include <cstdint>
@@ -48,14 +49,5 @@ void noteLoadTime();
 // Call vibrations and the minute minder need the feature on and the home
 // screen past its launch.
 bool callVibrationsAllowed();
-
-// The minute minder: one short pulse a minute, at minuteMinderSecond past
-// each minute of a connected call, for as long as a step finds the gate
-// open, minuteMinder on and the call connected. Follows one call at a time,
-// holding a reference to it; a newer call replaces the one it follows, the
-// same call announced again changes nothing. `connectedAgoNanos`: how long
-// before now the call connected (0 for a call that connects now); the
-// minutes count from then.
-void startMinuteMinder(Object call, std::int64_t connectedAgoNanos);
 
 }  // namespace thrumline
