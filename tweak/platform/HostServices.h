@@ -1,10 +1,10 @@
 // The one door from Thrumline's logic to the platform.
 //
 // Every operation bears the name of the platform function or message it
-// stands for. The device backend (host/ios) forwards to the real calls; the
-// simulated host (simulator/home-screen) honours the same effects on Linux. The logic in
-// hooks/, settings/ and vibration/ includes this header and nothing else of
-// host/.
+// stands for. The device backend (tweak/device) forwards to the real calls;
+// the simulated host (simulator/home-screen) honours the same effects on
+// Linux. The logic (tweak/hooks, behaviour, settings, vibration) includes
+// this header and nothing of either backend.
 //
 // Object handles are reference counted exactly as on the platform (manual
 // retain/release). Operations that hand out a new reference return a

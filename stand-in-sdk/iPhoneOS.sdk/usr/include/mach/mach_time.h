@@ -1,5 +1,5 @@
 // The monotonic clock of <mach/mach_time.h>, as far as the device backend
-// uses it. The Linux proof build includes it too (linux-proof/include/mach
+// uses it. The Linux proof build includes it too (gnustep-proof/include/mach
 // is a link here); its ProofPlatform answers on a virtual clock in ticks of
 // an assumed 24 MHz timebase (125/3), as the simulated host does.
 #pragma once

@@ -1,7 +1,7 @@
 // The part of Preferences.framework's PSListController that the settings
 // pane uses, by the framework's own names. The phone build compiles against
-// it; the Linux proof build too (linux-proof/include/Preferences leads here),
-// which implements it in linux-proof/Preferences.mm.
+// it; the Linux proof build too (gnustep-proof/include/Preferences leads here),
+// which implements it in gnustep-proof/Preferences.mm.
 #pragma once
 
 #import <Foundation/Foundation.h>

@@ -1,7 +1,7 @@
 // The part of Preferences.framework's PSSpecifier (a private framework, no
 // SDK header) that the settings pane uses, by the framework's own names.
 // The phone build compiles against it; the Linux proof build implements it
-// (linux-proof/Preferences.mm).
+// (gnustep-proof/Preferences.mm).
 #pragma once
 
 #import <Foundation/Foundation.h>
