@@ -66,6 +66,8 @@ std::string trimmedTime(std::uint64_t t_ns) {
     return text.substr(text.find_first_not_of(' '));
 }
 
+}  // namespace
+
 const char* readOutcome(ev::SettingsRead::Outcome outcome) {
     switch (outcome) {
         case ev::SettingsRead::Outcome::Found:
@@ -79,6 +81,8 @@ const char* readOutcome(ev::SettingsRead::Outcome outcome) {
     }
     return "?";
 }
+
+namespace {
 
 const char* paneAction(ev::PaneWroteSettings::Action action) {
     switch (action) {

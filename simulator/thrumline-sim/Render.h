@@ -23,6 +23,9 @@ bool readPattern(const sim::PlistValue& dictionary, std::vector<PatternStepView>
 // "▮300 ·200 ▮300"
 std::string patternDrawing(const std::vector<PatternStepView>& steps);
 
+// How a read of the settings went: "found", "missing", ...
+const char* readOutcome(sim::events::SettingsRead::Outcome outcome);
+
 // One timeline line (no newline), or empty for entries the timeline leaves
 // out. A vibration or sound is shown with `cause` first, when given.
 std::string textLine(const Entry& entry, const std::string& cause = {});

@@ -15,6 +15,7 @@
 #include "simulator/thrumline-sim/Runner.h"
 #include "simulator/thrumline-sim/Scenario.h"
 #include "simulator/thrumline-sim/ScenarioVerbs.h"
+#include "simulator/thrumline-sim/StartUpSummary.h"
 #include "simulator/thrumline-sim/Svg.h"
 
 #ifndef THRUMLINE_VERSION
@@ -26,7 +27,8 @@ namespace {
 using namespace thrumline;
 
 const char* const kUsage =
-    "usage: thrumline-sim [--json] [--svg FILE] [--root DIR] [--settings FILE]\n"
+    "usage: thrumline-sim [--json | --verbose] [--svg FILE] [--root DIR]\n"
+    "                     [--settings FILE]\n"
     "                     [--phone DYLIB [--slice arm64|arm64e] [--count-instructions]]\n"
     "                     SCENARIO\n";
 
@@ -38,6 +40,9 @@ Options:
   SCENARIO         the scenario file, or - for standard input
   --json           JSON Lines instead of the timeline: one object per line,
                    each with "t_ns" (virtual nanoseconds) and "event"
+  --verbose        the timeline shows each step of every start (the hooks
+                   installed, the observers registered, the settings read),
+                   not one line for a start that went as it should
   --svg FILE       also draw the vibrations as an SVG timeline into FILE
   --root DIR       the device-root folder holding the settings file
                    (default: a fresh temporary folder, removed at exit)
@@ -116,6 +121,7 @@ int usageError(const std::string& message) {
 // there (help, version, a usage error), or -1 to go on.
 struct Arguments {
     bool json = false;
+    bool verbose = false;
     std::string svgPath;
     std::string root;
     std::string settingsPath;
@@ -156,6 +162,8 @@ int parseArguments(int argc, char** argv, Arguments& a) {
         }
         if (arg == "--json") {
             a.json = true;
+        } else if (arg == "--verbose") {
+            a.verbose = true;
         } else if (is("--svg")) {
             if (!value("--svg", a.svgPath)) return usageError("--svg needs a FILE");
         } else if (is("--root")) {
@@ -183,6 +191,8 @@ int parseArguments(int argc, char** argv, Arguments& a) {
     if (a.countInstructions && a.phone.empty())
         return usageError("--count-instructions needs --phone");
     if (!a.slice.empty() && a.phone.empty()) return usageError("--slice needs --phone");
+    if (a.json && a.verbose)
+        return usageError("--verbose is for the timeline; --json shows every step");
     return -1;
 }
 
@@ -234,6 +244,7 @@ int main(int argc, char** argv) {
 
     std::vector<simtool::Entry> entries;
     simtool::BurstCollector bursts;
+    simtool::TextTimeline timeline(std::cout, arguments.verbose);
     auto sink = [&](const simtool::Entry& entry) {
         // A command's bursts follow its line in the timeline; the minder's
         // come under whatever ran last, so they are named.
@@ -244,14 +255,14 @@ int main(int argc, char** argv) {
         if (json) {
             std::cout << simtool::jsonLine(simtool::jsonObject(entry, cause)) << "\n";
         } else {
-            const std::string line = simtool::textLine(entry, cause);
-            if (!line.empty()) std::cout << line << "\n";
+            timeline.add(entry, cause);
         }
         if (!svgPath.empty()) entries.push_back(entry);
     };
 
     simtool::Runner runner(scenario, options, sink, std::cerr);
     int code = runner.run();
+    timeline.finish();
     if (arguments.countInstructions && !json && !runner.phoneSlice().empty())
         std::printf("the %s slice's own instructions:\n", runner.phoneSlice().c_str());
     for (const simtool::CommandCost& cost : runner.costs()) {
