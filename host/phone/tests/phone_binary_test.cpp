@@ -9,6 +9,7 @@
 #include <set>
 
 #include "host/phone/MachO.h"
+#include "host/phone/MachOFormat.h"
 #include "host/phone/PhoneBinary.h"
 #include "host/sim/Files.h"
 #include "host/sim/ProcessImpl.h"
@@ -60,9 +61,10 @@ std::uint64_t sliceStart(const std::string& file, const std::string& slice) {
     const std::vector<std::string> names = phone::sliceNames(file);
     for (std::size_t k = 0; k < names.size(); ++k) {
         if (names[k] != slice) continue;
-        std::uint32_t offset = 0;
-        std::memcpy(&offset, file.data() + 8 + 20 * k + 8, 4);
-        return __builtin_bswap32(offset);
+        phone::macho::fat_arch arch;
+        std::memcpy(&arch, file.data() + sizeof(phone::macho::fat_header) + sizeof arch * k,
+                    sizeof arch);
+        return __builtin_bswap32(arch.offset);
     }
     ADD_FAILURE() << "no " << slice << " slice";
     return 0;
