@@ -4,36 +4,26 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "simulator/phone/MachOFormat.h"
+
 namespace thrumline::phone {
 
-namespace {
+using namespace macho;
 
-constexpr std::uint32_t kMagic64 = 0xFEEDFACF;
-constexpr std::uint32_t kFatMagic = 0xCAFEBABE;  // big-endian on disk
-constexpr std::uint32_t kCpuArm64 = 0x0100000C;
-constexpr std::uint32_t kSubtypeArm64e = 2;
-constexpr std::uint32_t kLcSegment64 = 0x19, kLcSymtab = 0x2, kLcDyldInfo = 0x22,
-                        kLcDyldInfoOnly = 0x80000022, kLcChainedFixups = 0x80000034;
-constexpr std::uint32_t kModInitFuncPointers = 0x9, kInitFuncOffsets = 0x16;
+namespace {
 
 [[noreturn]] void refuse(const std::string& why) { throw std::runtime_error(why); }
 
 class Reader {
 public:
     explicit Reader(const std::string& bytes) : b_(bytes) {}
+    // A structure of the file, copied out: the file's bytes need not be aligned.
     template <class T>
     T at(std::uint64_t off) const {
         if (off > b_.size() || b_.size() - off < sizeof(T)) refuse("truncated Mach-O file");
         T v;
         std::memcpy(&v, b_.data() + off, sizeof(T));
         return v;
-    }
-    std::uint32_t be32(std::uint64_t off) const {
-        return __builtin_bswap32(at<std::uint32_t>(off));
-    }
-    std::string name16(std::uint64_t off) const {
-        std::string s(b_.data() + off, 16);
-        return s.substr(0, s.find('\0'));
     }
     std::string cstr(std::uint64_t off) const {
         if (off >= b_.size()) refuse("truncated Mach-O file");
@@ -45,6 +35,14 @@ public:
 private:
     const std::string& b_;
 };
+
+// A fat file's fields are big-endian.
+std::uint32_t big(std::uint32_t v) { return __builtin_bswap32(v); }
+
+// A segment's or section's name: 16 bytes, NUL-terminated when shorter.
+std::string nameOf(const char (&name)[16]) {
+    return std::string(name, std::find(name, name + 16, '\0'));
+}
 
 // A stream of dyld-info opcodes.
 struct Opcodes {
@@ -197,17 +195,28 @@ void readBinds(Image& image, Opcodes ops, Fixup::Kind kind) {
     }
 }
 
-std::string archName(std::uint32_t cputype, std::uint32_t subtype) {
-    if (cputype != kCpuArm64) return "other";
-    return (subtype & 0xFF) == kSubtypeArm64e ? "arm64e" : "arm64";
+std::string archName(std::int32_t cputype, std::int32_t cpusubtype) {
+    if (cputype != CPU_TYPE_ARM64) return "other";
+    return (cpusubtype & ~CPU_SUBTYPE_MASK) == CPU_SUBTYPE_ARM64E ? "arm64e" : "arm64";
+}
+
+// The `k`th slice's entry of a fat file, in the host's byte order.
+fat_arch fatArch(const Reader& r, std::uint32_t k) {
+    fat_arch arch = r.at<fat_arch>(sizeof(fat_header) + std::uint64_t{sizeof(fat_arch)} * k);
+    arch.cputype = static_cast<std::int32_t>(big(arch.cputype));
+    arch.cpusubtype = static_cast<std::int32_t>(big(arch.cpusubtype));
+    arch.offset = big(arch.offset);
+    arch.size = big(arch.size);
+    return arch;
 }
 
 // The slice of a fat file `slice` names (empty: arm64e when there is one),
 // or the file itself when it is thin.
 std::string thinSlice(const std::string& bytes, const std::string& slice) {
     const Reader r(bytes);
-    if (r.at<std::uint32_t>(0) == kMagic64) {
-        const std::string arch = archName(r.at<std::uint32_t>(4), r.at<std::uint32_t>(8));
+    if (r.at<std::uint32_t>(0) == MH_MAGIC_64) {
+        const auto header = r.at<mach_header_64>(0);
+        const std::string arch = archName(header.cputype, header.cpusubtype);
         if (!slice.empty() && arch != slice) refuse("a thin " + arch + " file has no " + slice);
         return bytes;
     }
@@ -219,19 +228,13 @@ std::string thinSlice(const std::string& bytes, const std::string& slice) {
     }
     for (std::uint32_t k = 0; k < names.size(); ++k) {
         if (names[k] != wanted) continue;
-        const std::uint64_t arch = 8 + 20ULL * k;
-        const std::uint32_t off = r.be32(arch + 8), size = r.be32(arch + 12);
-        if (off > bytes.size() || bytes.size() - off < size) refuse("truncated fat file");
-        return bytes.substr(off, size);
+        const fat_arch arch = fatArch(r, k);
+        if (arch.offset > bytes.size() || bytes.size() - arch.offset < arch.size)
+            refuse("truncated fat file");
+        return bytes.substr(arch.offset, arch.size);
     }
     refuse("no " + wanted + " slice in the fat file");
 }
-
-// DYLD_CHAINED_PTR_64 and DYLD_CHAINED_PTR_64_OFFSET: the formats lld
-// writes; in both a chain steps in 4-byte units.
-constexpr std::uint16_t kChainedPtr64 = 2, kChainedPtr64Offset = 6;
-constexpr std::uint16_t kChainedStartNone = 0xFFFF;
-constexpr std::uint32_t kChainedImport = 1;
 
 std::uint64_t fileOffsetOf(const Image& image, std::uint64_t addr) {
     for (const Segment& s : image.segments) {
@@ -245,60 +248,60 @@ std::uint64_t fileOffsetOf(const Image& image, std::uint64_t addr) {
 void readChainedFixups(Image& image, std::uint32_t off, std::uint32_t size) {
     const std::string& bytes = image.bytes;
     const Reader r(bytes);
-    if (off > bytes.size() || bytes.size() - off < size || size < 28)
+    if (off > bytes.size() || bytes.size() - off < size ||
+        size < sizeof(dyld_chained_fixups_header))
         refuse("chained fixups outside the file");
-    const std::uint32_t startsOffset = r.at<std::uint32_t>(off + 4),
-                        importsOffset = r.at<std::uint32_t>(off + 8),
-                        symbolsOffset = r.at<std::uint32_t>(off + 12),
-                        importsCount = r.at<std::uint32_t>(off + 16),
-                        importsFormat = r.at<std::uint32_t>(off + 20);
-    if (importsFormat != kChainedImport)
-        refuse("chained imports of format " + std::to_string(importsFormat) + ": not supported");
+    const auto header = r.at<dyld_chained_fixups_header>(off);
+    if (header.imports_format != DYLD_CHAINED_IMPORT) {
+        refuse("chained imports of format " + std::to_string(header.imports_format) +
+               ": not supported");
+    }
     std::vector<std::string> imports;
-    for (std::uint32_t k = 0; k < importsCount; ++k) {
-        const std::uint32_t entry = r.at<std::uint32_t>(off + importsOffset + 4ULL * k);
-        imports.push_back(r.cstr(off + symbolsOffset + (entry >> 9)));
+    for (std::uint32_t k = 0; k < header.imports_count; ++k) {
+        const auto entry = r.at<dyld_chained_import>(off + std::uint64_t{header.imports_offset} +
+                                                     sizeof(dyld_chained_import) * k);
+        imports.push_back(r.cstr(off + std::uint64_t{header.symbols_offset} + entry.name_offset()));
     }
     std::uint64_t base = 0;  // where the image's header is: __TEXT's address
     for (const Segment& s : image.segments) {
         if (s.name == "__TEXT") base = s.vmaddr;
     }
-    const std::uint64_t starts = off + std::uint64_t{startsOffset};
-    const std::uint32_t segmentCount = r.at<std::uint32_t>(starts);
-    for (std::uint32_t seg = 0; seg < segmentCount; ++seg) {
-        const std::uint32_t infoOffset = r.at<std::uint32_t>(starts + 4 + 4ULL * seg);
+    const std::uint64_t starts = off + std::uint64_t{header.starts_offset};
+    const auto segCount = r.at<std::uint32_t>(starts);
+    for (std::uint32_t seg = 0; seg < segCount; ++seg) {
+        const auto infoOffset = r.at<std::uint32_t>(
+            starts + offsetof(dyld_chained_starts_in_image, seg_info_offset) + 4ULL * seg);
         if (infoOffset == 0) continue;
         const std::uint64_t info = starts + infoOffset;
-        const auto pageSize = r.at<std::uint16_t>(info + 4);
-        const auto format = r.at<std::uint16_t>(info + 6);
-        const auto segmentOffset = r.at<std::uint64_t>(info + 8);
-        const auto pageCount = r.at<std::uint16_t>(info + 20);
-        if (format != kChainedPtr64 && format != kChainedPtr64Offset) {
+        const auto segment = r.at<dyld_chained_starts_in_segment>(info);
+        const std::uint16_t format = segment.pointer_format;
+        if (format != DYLD_CHAINED_PTR_64 && format != DYLD_CHAINED_PTR_64_OFFSET) {
             refuse("chained pointer format " + std::to_string(format) +
                    ": not supported (only DYLD_CHAINED_PTR_64 and _64_OFFSET)");
         }
-        for (std::uint16_t page = 0; page < pageCount; ++page) {
-            const auto start = r.at<std::uint16_t>(info + 22 + 2ULL * page);
-            if (start == kChainedStartNone) continue;
-            std::uint64_t addr = base + segmentOffset + std::uint64_t{page} * pageSize + start;
+        for (std::uint16_t page = 0; page < segment.page_count; ++page) {
+            const auto start = r.at<std::uint16_t>(
+                info + offsetof(dyld_chained_starts_in_segment, page_start) + 2ULL * page);
+            if (start == DYLD_CHAINED_PTR_START_NONE) continue;
+            std::uint64_t addr =
+                base + segment.segment_offset + std::uint64_t{page} * segment.page_size + start;
             for (;;) {
-                const auto word = r.at<std::uint64_t>(fileOffsetOf(image, addr));
-                const std::uint64_t next = (word >> 51) & 0xFFF;
-                if ((word >> 63) != 0) {
-                    const std::uint32_t ordinal = word & 0xFFFFFF;
-                    if (ordinal >= imports.size()) refuse("a chained bind past the imports");
-                    image.fixups.push_back({Fixup::Kind::Bind, addr, imports[ordinal],
-                                            static_cast<std::int64_t>((word >> 24) & 0xFF)});
+                const auto pointer = r.at<dyld_chained_ptr_64>(fileOffsetOf(image, addr));
+                if (pointer.bind()) {
+                    if (pointer.ordinal() >= imports.size())
+                        refuse("a chained bind past the imports");
+                    image.fixups.push_back({Fixup::Kind::Bind, addr, imports[pointer.ordinal()],
+                                            std::int64_t{pointer.addend()}});
                 } else {
                     Fixup rebase{Fixup::Kind::Rebase, addr, {}, 0};
                     rebase.chained = true;
-                    rebase.target = word & 0xFFFFFFFFFULL;
-                    if (format == kChainedPtr64Offset) rebase.target += base;
-                    rebase.high8 = static_cast<std::uint8_t>((word >> 36) & 0xFF);
+                    rebase.target = pointer.target();
+                    if (format == DYLD_CHAINED_PTR_64_OFFSET) rebase.target += base;
+                    rebase.high8 = pointer.high8();
                     image.fixups.push_back(rebase);
                 }
-                if (next == 0) break;
-                addr += 4 * next;
+                if (pointer.next() == 0) break;
+                addr += 4 * pointer.next();
             }
         }
     }
@@ -335,12 +338,16 @@ std::uint64_t Image::rebasedPointer(std::uint64_t addr) const {
 
 std::vector<std::string> sliceNames(const std::string& bytes) {
     const Reader r(bytes);
-    if (r.at<std::uint32_t>(0) == kMagic64)
-        return {archName(r.at<std::uint32_t>(4), r.at<std::uint32_t>(8))};
-    if (r.be32(0) != kFatMagic) refuse("not a 64-bit Mach-O file");
+    if (r.at<std::uint32_t>(0) == MH_MAGIC_64) {
+        const auto header = r.at<mach_header_64>(0);
+        return {archName(header.cputype, header.cpusubtype)};
+    }
+    if (big(r.at<std::uint32_t>(0)) != FAT_MAGIC) refuse("not a 64-bit Mach-O file");
     std::vector<std::string> names;
-    for (std::uint32_t k = 0, n = r.be32(4); k < n; ++k)
-        names.push_back(archName(r.be32(8 + 20ULL * k), r.be32(12 + 20ULL * k)));
+    for (std::uint32_t k = 0, n = big(r.at<fat_header>(0).nfat_arch); k < n; ++k) {
+        const fat_arch arch = fatArch(r, k);
+        names.push_back(archName(arch.cputype, arch.cpusubtype));
+    }
     return names;
 }
 
@@ -355,70 +362,68 @@ Image readImage(const std::string& file, const std::string& slice) {
     image.bytes = thinSlice(file, slice);
     const std::string& bytes = image.bytes;
     const Reader r(bytes);
-    if (r.at<std::uint32_t>(0) != kMagic64) refuse("not a 64-bit Mach-O file");
-    if (r.at<std::uint32_t>(4) != kCpuArm64) refuse("not an arm64 image");
-    image.arm64e = (r.at<std::uint32_t>(8) & 0xFF) == kSubtypeArm64e;
-    const std::uint32_t ncmds = r.at<std::uint32_t>(16);
-    std::uint32_t info[10] = {};
-    bool haveInfo = false;
-    std::uint32_t chained[2] = {};
-    bool haveChained = false;
-    std::uint64_t off = 32;
-    for (std::uint32_t k = 0; k < ncmds; ++k) {
-        const std::uint32_t cmd = r.at<std::uint32_t>(off), size = r.at<std::uint32_t>(off + 4);
-        if (size < 8) refuse("a load command of size " + std::to_string(size));
-        if (cmd == kLcSegment64) {
+    if (r.at<std::uint32_t>(0) != MH_MAGIC_64) refuse("not a 64-bit Mach-O file");
+    const auto header = r.at<mach_header_64>(0);
+    if (header.cputype != CPU_TYPE_ARM64) refuse("not an arm64 image");
+    image.arm64e = (header.cpusubtype & ~CPU_SUBTYPE_MASK) == CPU_SUBTYPE_ARM64E;
+    dyld_info_command info{};
+    linkedit_data_command chained{};
+    bool haveInfo = false, haveChained = false;
+    std::uint64_t off = sizeof(mach_header_64);
+    for (std::uint32_t k = 0; k < header.ncmds; ++k) {
+        const auto command = r.at<load_command>(off);
+        if (command.cmdsize < sizeof(load_command))
+            refuse("a load command of size " + std::to_string(command.cmdsize));
+        if (command.cmd == LC_SEGMENT_64) {
+            const auto segment = r.at<segment_command_64>(off);
             Segment seg;
-            seg.name = r.name16(off + 8);
-            seg.vmaddr = r.at<std::uint64_t>(off + 24);
-            seg.vmsize = r.at<std::uint64_t>(off + 32);
-            seg.fileoff = r.at<std::uint64_t>(off + 40);
-            seg.filesize = r.at<std::uint64_t>(off + 48);
-            seg.initprot = r.at<std::uint32_t>(off + 60);
+            seg.name = nameOf(segment.segname);
+            seg.vmaddr = segment.vmaddr;
+            seg.vmsize = segment.vmsize;
+            seg.fileoff = segment.fileoff;
+            seg.filesize = segment.filesize;
+            seg.initprot = static_cast<std::uint32_t>(segment.initprot);
             if (seg.fileoff > bytes.size() || bytes.size() - seg.fileoff < seg.filesize)
                 refuse("segment " + seg.name + " lies outside the file");
-            for (std::uint32_t s = 0, n = r.at<std::uint32_t>(off + 64); s < n; ++s) {
-                const std::uint64_t sect = off + 72 + 80ULL * s;
-                image.sections.push_back(
-                    {r.name16(sect + 16), r.name16(sect), r.at<std::uint64_t>(sect + 32),
-                     r.at<std::uint64_t>(sect + 40), r.at<std::uint32_t>(sect + 64)});
+            for (std::uint32_t s = 0; s < segment.nsects; ++s) {
+                const auto sect = r.at<section_64>(off + sizeof(segment_command_64) +
+                                                   std::uint64_t{sizeof(section_64)} * s);
+                image.sections.push_back({nameOf(sect.segname), nameOf(sect.sectname), sect.addr,
+                                          sect.size, sect.flags});
             }
             image.segments.push_back(seg);
-        } else if (cmd == kLcDyldInfo || cmd == kLcDyldInfoOnly) {
-            for (int w = 0; w < 10; ++w) info[w] = r.at<std::uint32_t>(off + 8 + 4 * w);
+        } else if (command.cmd == LC_DYLD_INFO || command.cmd == LC_DYLD_INFO_ONLY) {
+            info = r.at<dyld_info_command>(off);
             haveInfo = true;
-        } else if (cmd == kLcChainedFixups) {
-            chained[0] = r.at<std::uint32_t>(off + 8);
-            chained[1] = r.at<std::uint32_t>(off + 12);
+        } else if (command.cmd == LC_DYLD_CHAINED_FIXUPS) {
+            chained = r.at<linkedit_data_command>(off);
             haveChained = true;
-        } else if (cmd == kLcSymtab) {
-            const std::uint32_t symoff = r.at<std::uint32_t>(off + 8),
-                                nsyms = r.at<std::uint32_t>(off + 12),
-                                stroff = r.at<std::uint32_t>(off + 16);
-            for (std::uint32_t s = 0; s < nsyms; ++s) {
-                const std::uint64_t nl = symoff + 16ULL * s;
-                const auto type = r.at<std::uint8_t>(nl + 4);
-                const auto value = r.at<std::uint64_t>(nl + 8);
-                if ((type & 0xE0) == 0 && (type & 0x0E) == 0x0E && value != 0)
-                    image.symbols.push_back({value, r.cstr(stroff + r.at<std::uint32_t>(nl))});
+        } else if (command.cmd == LC_SYMTAB) {
+            const auto symtab = r.at<symtab_command>(off);
+            for (std::uint32_t s = 0; s < symtab.nsyms; ++s) {
+                const auto nl = r.at<nlist_64>(symtab.symoff + std::uint64_t{sizeof(nlist_64)} * s);
+                // Defined in a section, not a debugging entry.
+                if ((nl.n_type & N_STAB) == 0 && (nl.n_type & N_TYPE) == N_SECT && nl.n_value != 0)
+                    image.symbols.push_back(
+                        {nl.n_value, r.cstr(std::uint64_t{symtab.stroff} + nl.n_strx)});
             }
         }
-        off += size;
+        off += command.cmdsize;
     }
     if (haveInfo == haveChained)
         refuse("expected either dyld-info opcodes or chained fixups (LC_DYLD_CHAINED_FIXUPS)");
     if (haveChained) {
-        readChainedFixups(image, chained[0], chained[1]);
+        readChainedFixups(image, chained.dataoff, chained.datasize);
     } else {
         auto ops = [&](std::uint32_t o, std::uint32_t n) {
             if (o > bytes.size() || bytes.size() - o < n)
                 refuse("dyld-info opcodes outside the file");
             return Opcodes{bytes, o, std::size_t(o) + n};
         };
-        readRebases(image, ops(info[0], info[1]));
-        readBinds(image, ops(info[2], info[3]), Fixup::Kind::Bind);
-        readBinds(image, ops(info[4], info[5]), Fixup::Kind::WeakBind);
-        readBinds(image, ops(info[6], info[7]), Fixup::Kind::LazyBind);
+        readRebases(image, ops(info.rebase_off, info.rebase_size));
+        readBinds(image, ops(info.bind_off, info.bind_size), Fixup::Kind::Bind);
+        readBinds(image, ops(info.weak_bind_off, info.weak_bind_size), Fixup::Kind::WeakBind);
+        readBinds(image, ops(info.lazy_bind_off, info.lazy_bind_size), Fixup::Kind::LazyBind);
     }
     for (const Fixup& f : image.fixups) {
         if (f.kind != Fixup::Kind::Rebase &&
@@ -428,10 +433,10 @@ Image readImage(const std::string& file, const std::string& slice) {
     std::sort(image.symbols.begin(), image.symbols.end(),
               [](const Symbol& a, const Symbol& b) { return a.addr < b.addr; });
     for (const Section& s : image.sections) {
-        if (s.type() == kModInitFuncPointers) {
+        if (s.type() == S_MOD_INIT_FUNC_POINTERS) {
             for (std::uint64_t a = 0; a + 8 <= s.size; a += 8)
                 image.initialisers.push_back({false, s.addr + a});
-        } else if (s.type() == kInitFuncOffsets) {
+        } else if (s.type() == S_INIT_FUNC_OFFSETS) {
             for (std::uint64_t a = 0; a + 4 <= s.size; a += 4)
                 image.initialisers.push_back({true, s.addr + a});
         }

@@ -58,13 +58,15 @@ bool TextTimeline::summarise(const LibraryLoaded& loaded, std::string& summary) 
     std::size_t hooks = 0, observers = 0;
     const ev::SettingsRead* read = nullptr;
     for (const sim::Event& event : held_) {
-        if (event.get<ev::AutoreleasePush>() != nullptr || event.get<ev::AutoreleasePop>() != nullptr)
+        if (event.get<ev::AutoreleasePush>() != nullptr ||
+            event.get<ev::AutoreleasePop>() != nullptr)
             continue;
         if (read != nullptr) return false;
         if (event.get<ev::HookInstalled>() != nullptr && observers == 0) {
             ++hooks;
         } else if (const auto* observer = event.get<ev::ObserverRegistered>()) {
-            if (observers == kObserverCount || observer->name != kObservers[observers]) return false;
+            if (observers == kObserverCount || observer->name != kObservers[observers])
+                return false;
             ++observers;
         } else if ((read = event.get<ev::SettingsRead>()) == nullptr) {
             return false;
@@ -76,7 +78,8 @@ bool TextTimeline::summarise(const LibraryLoaded& loaded, std::string& summary) 
         return false;
     }
     if (hooks > 0) summary = std::to_string(hooks) + (hooks == 1 ? " hook, " : " hooks, ");
-    summary += std::to_string(kObserverCount) + " observers, settings: " + readOutcome(read->outcome);
+    summary +=
+        std::to_string(kObserverCount) + " observers, settings: " + readOutcome(read->outcome);
     return true;
 }
 

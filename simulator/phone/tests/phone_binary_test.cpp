@@ -11,6 +11,7 @@
 #include "simulator/home-screen/Files.h"
 #include "simulator/home-screen/ProcessImpl.h"
 #include "simulator/phone/MachO.h"
+#include "simulator/phone/MachOFormat.h"
 #include "simulator/phone/PhoneBinary.h"
 
 namespace {
@@ -60,9 +61,10 @@ std::uint64_t sliceStart(const std::string& file, const std::string& slice) {
     const std::vector<std::string> names = phone::sliceNames(file);
     for (std::size_t k = 0; k < names.size(); ++k) {
         if (names[k] != slice) continue;
-        std::uint32_t offset = 0;
-        std::memcpy(&offset, file.data() + 8 + 20 * k + 8, 4);
-        return __builtin_bswap32(offset);
+        phone::macho::fat_arch arch;
+        std::memcpy(&arch, file.data() + sizeof(phone::macho::fat_header) + sizeof arch * k,
+                    sizeof arch);
+        return __builtin_bswap32(arch.offset);
     }
     ADD_FAILURE() << "no " << slice << " slice";
     return 0;

@@ -25,20 +25,24 @@ std::string startUp(const std::string& steps, const std::string& group, bool ver
         THRUMLINE_VIB4_PREVIEW_NOTIFICATION};
     std::ostringstream out;
     TextTimeline timeline(out, verbose);
-    auto add = [&](sim::Event::Data data) { timeline.add(sim::Event{0, 1, std::move(data), 0}, {}); };
+    auto add = [&](sim::Event::Data data) {
+        timeline.add(sim::Event{0, 1, std::move(data), 0}, {});
+    };
     add(ev::ProcessStarted{1443.0});
     LibraryLoaded loaded{0, 1, group, {}};
     std::size_t observer = 0;
     for (char step : steps) {
         if (step == 'h') loaded.hooks.push_back({"SBTelephonyManager", "setActiveCall:"});
         if (step == 'h') add(loaded.hooks.back());
-        if (step == 'k') add(ev::HookSkipped{"CHManager", "databaseChanged:", sim::HookResult::NoClass});
+        if (step == 'k')
+            add(ev::HookSkipped{"CHManager", "databaseChanged:", sim::HookResult::NoClass});
         if (step == 'o') add(ev::ObserverRegistered{observers[observer++ % 5], 0});
         if (step == 'O') add(ev::ObserverRegistered{THRUMLINE_VIB2_PREVIEW_NOTIFICATION, 0});
         if (step == 's' || step == 'm') {
             const bool found = step == 's';
-            add(ev::SettingsRead{THRUMLINE_SETTINGS_PATH, found ? ev::SettingsRead::Outcome::Found
-                                                                : ev::SettingsRead::Outcome::Missing});
+            add(ev::SettingsRead{
+                THRUMLINE_SETTINGS_PATH,
+                found ? ev::SettingsRead::Outcome::Found : ev::SettingsRead::Outcome::Missing});
         }
     }
     timeline.add(loaded, {});
@@ -46,7 +50,8 @@ std::string startUp(const std::string& steps, const std::string& group, bool ver
     std::string lines, line;
     std::istringstream in(out.str());
     std::getline(in, line);
-    while (std::getline(in, line)) lines += (lines.empty() ? "" : "|") + line.substr(line.find_first_not_of(" ", 9));
+    while (std::getline(in, line))
+        lines += (lines.empty() ? "" : "|") + line.substr(line.find_first_not_of(" ", 9));
     return lines;
 }
 
@@ -55,17 +60,19 @@ TEST(StartUpSummary, OnlyANormalStartIsOneLine) {
     struct Case {
         std::string steps, group, want;  // want: the one line, or "detail": every step
     } cases[] = {
-        {"hhooooos", "iOS11", "library loaded: hook group iOS11 (2 hooks, 5 observers, settings: found)"},
+        {"hhooooos", "iOS11",
+         "library loaded: hook group iOS11 (2 hooks, 5 observers, settings: found)"},
         {"ooooom", "none", "library loaded: no hook group (5 observers, settings: missing)"},
-        {"hooooos", "iOS10", "library loaded: hook group iOS10 (1 hook, 5 observers, settings: found)"},
-        {"hkooooos", "iOS10", detail},  // a hook not installed
-        {"hhoOooos", "iOS11", detail},  // an observer out of its order
-        {"hhoooos", "iOS11", detail},   // one missing
-        {"hhoooooss", "iOS11", detail}, // the settings read twice
-        {"hhooooo", "iOS11", detail},   // not read
-        {"hohoooos", "iOS11", detail},  // a hook after an observer
-        {"ooooos", "iOS11", detail},    // a group without its hooks
-        {"hooooos", "none", detail},    // hooks but no group
+        {"hooooos", "iOS10",
+         "library loaded: hook group iOS10 (1 hook, 5 observers, settings: found)"},
+        {"hkooooos", "iOS10", detail},   // a hook not installed
+        {"hhoOooos", "iOS11", detail},   // an observer out of its order
+        {"hhoooos", "iOS11", detail},    // one missing
+        {"hhoooooss", "iOS11", detail},  // the settings read twice
+        {"hhooooo", "iOS11", detail},    // not read
+        {"hohoooos", "iOS11", detail},   // a hook after an observer
+        {"ooooos", "iOS11", detail},     // a group without its hooks
+        {"hooooos", "none", detail},     // hooks but no group
         {"hooooos", "unknown", detail},
     };
     for (const Case& c : cases) {
@@ -73,7 +80,8 @@ TEST(StartUpSummary, OnlyANormalStartIsOneLine) {
         if (c.want != detail) {
             EXPECT_EQ(got, c.want) << c.steps;
         } else {
-            EXPECT_EQ(std::count(got.begin(), got.end(), '|'), long(c.steps.size())) << c.steps << ": " << got;
+            EXPECT_EQ(std::count(got.begin(), got.end(), '|'), long(c.steps.size()))
+                << c.steps << ": " << got;
         }
     }
     EXPECT_EQ(startUp("hhooooos", "iOS11", true),
