@@ -190,10 +190,7 @@ TEST(ProofStartUp, HookGroupFollowsTheVersionAndPreviewsPlayInEveryGroup) {
         {kIOS11,
          "SBTelephonyManager setActiveCall:, SpringBoard applicationDidFinishLaunching:, "}};
     // Observed, in order.
-    const char* const observed[] = {
-        THRUMLINE_PREFS_CHANGED_NOTIFICATION, THRUMLINE_VIB1_PREVIEW_NOTIFICATION,
-        THRUMLINE_VIB2_PREVIEW_NOTIFICATION, THRUMLINE_VIB3_PREVIEW_NOTIFICATION,
-        THRUMLINE_VIB4_PREVIEW_NOTIFICATION};
+    const char* const observed[] = {THRUMLINE_NOTIFICATIONS};
     // Calls off: previews play whatever the switches say.
     const char* const settings =
         "isEnabled false, isNotRespringing false, isVibrationsNumber true, oldMethod true, "

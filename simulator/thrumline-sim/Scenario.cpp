@@ -85,10 +85,7 @@ std::int64_t parseCount(const std::string& word, const char* needs) {
 std::string notificationName(const std::string& word) {
     if (word.find('.') != std::string::npos) return word;
     std::vector<std::string> shortNames;
-    for (const char* full :
-         {THRUMLINE_PREFS_CHANGED_NOTIFICATION, THRUMLINE_VIB1_PREVIEW_NOTIFICATION,
-          THRUMLINE_VIB2_PREVIEW_NOTIFICATION, THRUMLINE_VIB3_PREVIEW_NOTIFICATION,
-          THRUMLINE_VIB4_PREVIEW_NOTIFICATION}) {
+    for (const char* full : {THRUMLINE_NOTIFICATIONS}) {
         shortNames.emplace_back(std::strrchr(full, '.') + 1);
         if (shortNames.back() == word) return full;
     }

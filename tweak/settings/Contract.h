@@ -16,6 +16,11 @@
 #define THRUMLINE_VIB2_PREVIEW_NOTIFICATION "com.brindle.thrumline.vib2Preview"
 #define THRUMLINE_VIB3_PREVIEW_NOTIFICATION "com.brindle.thrumline.vib3Preview"
 #define THRUMLINE_VIB4_PREVIEW_NOTIFICATION "com.brindle.thrumline.vib4Preview"
+/* All five, in the order the library registers its observers at start-up. */
+#define THRUMLINE_NOTIFICATIONS                                                   \
+    THRUMLINE_PREFS_CHANGED_NOTIFICATION, THRUMLINE_VIB1_PREVIEW_NOTIFICATION,    \
+        THRUMLINE_VIB2_PREVIEW_NOTIFICATION, THRUMLINE_VIB3_PREVIEW_NOTIFICATION, \
+        THRUMLINE_VIB4_PREVIEW_NOTIFICATION
 
 /* The settings keys, in the order a load reads them:
  * X(key, type, value when missing, value before the first load).
