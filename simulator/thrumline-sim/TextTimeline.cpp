@@ -1,4 +1,4 @@
-#include "simulator/thrumline-sim/StartUpSummary.h"
+#include "simulator/thrumline-sim/TextTimeline.h"
 
 #include <cstring>
 
@@ -12,44 +12,39 @@ namespace ev = sim::events;
 namespace {
 
 // The observers a library registers as it starts, in their order.
-const char* const kObservers[] = {
-    THRUMLINE_PREFS_CHANGED_NOTIFICATION, THRUMLINE_VIB1_PREVIEW_NOTIFICATION,
-    THRUMLINE_VIB2_PREVIEW_NOTIFICATION, THRUMLINE_VIB3_PREVIEW_NOTIFICATION,
-    THRUMLINE_VIB4_PREVIEW_NOTIFICATION};
+const char* const kObservers[] = {THRUMLINE_NOTIFICATIONS};
 constexpr std::size_t kObserverCount = sizeof kObservers / sizeof kObservers[0];
 
 }  // namespace
 
 void TextTimeline::add(const Entry& entry, const std::string& cause) {
-    const std::string line = textLine(entry, cause);
     if (starting_) {
         const auto* loaded = std::get_if<LibraryLoaded>(&entry);
         if (loaded == nullptr && std::holds_alternative<sim::Event>(entry) && cause.empty()) {
             held_.push_back(std::get<sim::Event>(entry));
-            heldLines_.push_back(line);
             return;
         }
         starting_ = false;
         std::string summary;
         if (loaded != nullptr && summarise(*loaded, summary)) {
             held_.clear();
-            heldLines_.clear();
-            out_ << line << " (" << summary << ")\n";
+            out_ << textLine(entry, cause) << " (" << summary << ")\n";
             return;
         }
         finish();
     }
+    const std::string line = textLine(entry, cause);
     if (!line.empty()) out_ << line << "\n";
     const auto* event = std::get_if<sim::Event>(&entry);
     starting_ = !verbose_ && event != nullptr && event->get<ev::ProcessStarted>() != nullptr;
 }
 
 void TextTimeline::finish() {
-    for (const std::string& line : heldLines_) {
+    for (const sim::Event& event : held_) {
+        const std::string line = textLine(event);
         if (!line.empty()) out_ << line << "\n";
     }
     held_.clear();
-    heldLines_.clear();
 }
 
 bool TextTimeline::summarise(const LibraryLoaded& loaded, std::string& summary) const {

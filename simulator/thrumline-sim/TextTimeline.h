@@ -29,9 +29,8 @@ private:
 
     std::ostream& out_;
     const bool verbose_;
-    bool starting_ = false;  // between a process's start and its library's load
-    std::vector<sim::Event> held_;
-    std::vector<std::string> heldLines_;
+    bool starting_ = false;         // between a process's start and its library's load
+    std::vector<sim::Event> held_;  // a start's steps, shown or summed up at its load
 };
 
 }  // namespace thrumline::simtool

@@ -15,8 +15,8 @@
 #include "simulator/thrumline-sim/Runner.h"
 #include "simulator/thrumline-sim/Scenario.h"
 #include "simulator/thrumline-sim/ScenarioVerbs.h"
-#include "simulator/thrumline-sim/StartUpSummary.h"
 #include "simulator/thrumline-sim/Svg.h"
+#include "simulator/thrumline-sim/TextTimeline.h"
 
 #ifndef THRUMLINE_VERSION
 #define THRUMLINE_VERSION "unknown"

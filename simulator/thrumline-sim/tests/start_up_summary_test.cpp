@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <sstream>
 
-#include "simulator/thrumline-sim/StartUpSummary.h"
+#include "simulator/thrumline-sim/TextTimeline.h"
 #include "tweak/settings/Contract.h"
 
 namespace thrumline::simtool {
@@ -19,10 +19,7 @@ namespace ev = sim::events;
 // the settings read, m the settings missing. Gives the timeline's lines
 // after "process 1 started", joined by "|".
 std::string startUp(const std::string& steps, const std::string& group, bool verbose = false) {
-    static const char* const observers[] = {
-        THRUMLINE_PREFS_CHANGED_NOTIFICATION, THRUMLINE_VIB1_PREVIEW_NOTIFICATION,
-        THRUMLINE_VIB2_PREVIEW_NOTIFICATION, THRUMLINE_VIB3_PREVIEW_NOTIFICATION,
-        THRUMLINE_VIB4_PREVIEW_NOTIFICATION};
+    static const char* const observers[] = {THRUMLINE_NOTIFICATIONS};
     std::ostringstream out;
     TextTimeline timeline(out, verbose);
     auto add = [&](sim::Event::Data data) {
